@@ -1,0 +1,139 @@
+// The float BGRA adapter runs the kernel's steps inline; it must give what the
+// kernel gives on the reordered pixel, over awkward values and settings. The
+// integer adapters must give the same result in place as between two pixels.
+#include <gtest/gtest.h>
+
+#include <array>
+#include <cstring>
+#include <limits>
+#include <random>
+#include <vector>
+
+#include "color/adapters.h"
+#include "color/kernel.h"
+#include "tests/color/float_bits.h"
+
+namespace {
+
+using vemra::test::FromBits;
+using vemra::test::IdenticalBits;
+using vemra::test::SameFloat;
+
+constexpr float kNaN = std::numeric_limits<float>::quiet_NaN();
+constexpr float kInf = std::numeric_limits<float>::infinity();
+
+// Special values, then random bit patterns; NaNs carry payloads of both signs.
+std::vector<float> InterestingFloats() {
+    std::vector<float> values = {0.0f,
+                                 -0.0f,
+                                 1.0f,
+                                 -1.0f,
+                                 0.5f,
+                                 0.999999940f,
+                                 1.00000012f,
+                                 kInf,
+                                 -kInf,
+                                 kNaN,
+                                 3e38f,
+                                 -3e38f,
+                                 1e-38f,
+                                 FromBits(0x00000001u),
+                                 FromBits(0x807fffffu),
+                                 FromBits(0x7f800001u),
+                                 FromBits(0x7fc12345u),
+                                 FromBits(0xffa5a5a5u),
+                                 0.392156869f,
+                                 255.0f,
+                                 1e6f};
+    std::mt19937 random(12345);
+    std::uniform_real_distribution<float> unit(-0.5f, 1.5f);
+    for (int i = 0; i < 40; ++i) values.push_back(unit(random));
+    for (int i = 0; i < 20; ++i) values.push_back(FromBits(static_cast<std::uint32_t>(random())));
+    return values;
+}
+
+std::vector<TemperatureSettings> InterestingSettings() {
+    std::vector<TemperatureSettings> settings = {
+        {0.0f, 0.0f, 1.0f, 0},         {-0.0f, -0.0f, 1.0f, 1},
+        {0.25f, 0.1f, 0.8f, 1},        {kNaN, 0.0f, 1.0f, 0},
+        {0.0f, kNaN, 0.5f, 1},         {2.5f, -1.66666663f, -0.5f, 0},
+        {-2.5f, 1.66666663f, kNaN, 7}, {7.0f, -9.0f, 3.0f, 0},
+        {kInf, -kInf, 0.005f, 0},      {-0.560000002f, 0.333333343f, 0.0f, 1},
+        {1e-30f, -1e-30f, -1e30f, 0},
+    };
+    std::mt19937 random(777);
+    std::uniform_real_distribution<float> amount(-3.0f, 3.0f);
+    std::uniform_real_distribution<float> mix(-1.0f, 1.5f);
+    for (int i = 0; i < 20; ++i)
+        settings.push_back({amount(random), amount(random), mix(random),
+                            static_cast<std::uint8_t>(i % 3 == 0 ? 0 : i)});
+    return settings;
+}
+
+TEST(FloatAdapter, EqualsTheKernelOnTheReorderedPixel) {
+    const std::vector<float> values = InterestingFloats();
+    std::mt19937 random(4242);
+    std::uniform_int_distribution<std::size_t> pick(0, values.size() - 1);
+    int compared = 0;
+    for (TemperatureSettings settings : InterestingSettings()) {
+        for (int n = 0; n < 2000; ++n) {
+            const PixelBgraFloat in{values[pick(random)], values[pick(random)],
+                                    values[pick(random)], values[pick(random)]};
+            PixelBgraFloat out{};
+            ASSERT_EQ(0, ProcessPixelBgraFloat(&settings, 3, 4, &in, &out));
+
+            const PixelArgbFloat working{in.alpha, in.red, in.green, in.blue};
+            PixelArgbFloat expected{};
+            ApplyTemperature(settings, working, expected);
+
+            ASSERT_TRUE(IdenticalBits(in.alpha, out.alpha));
+            ASSERT_TRUE(SameFloat(expected.red, out.red));
+            ASSERT_TRUE(SameFloat(expected.green, out.green));
+            ASSERT_TRUE(SameFloat(expected.blue, out.blue));
+            ++compared;
+        }
+    }
+    EXPECT_GT(compared, 50000);
+}
+
+// Source and destination being one pixel must not change any adapter's result.
+template <typename Pixel>
+void ExpectInPlaceMatchesSeparate(PixelFunction<Pixel> adapter,
+                                  const std::vector<TemperatureSettings>& all_settings,
+                                  const std::vector<Pixel>& pixels) {
+    for (TemperatureSettings settings : all_settings) {
+        for (const Pixel& pixel : pixels) {
+            Pixel separate{};
+            adapter(&settings, 0, 0, &pixel, &separate);
+            Pixel in_place = pixel;
+            adapter(&settings, 0, 0, &in_place, &in_place);
+            ASSERT_EQ(0, std::memcmp(&separate, &in_place, sizeof(Pixel)));
+        }
+    }
+}
+
+TEST(Adapters, InPlaceCallsMatchSeparateBuffers) {
+    std::mt19937 random(99);
+    std::vector<PixelArgb8> argb8;
+    std::vector<PixelBgra8> bgra8;
+    std::vector<PixelArgb16> argb16;
+    std::vector<PixelBgraFloat> bgra_float;
+    const std::vector<float> values = InterestingFloats();
+    for (int i = 0; i < 500; ++i) {
+        const auto r = static_cast<std::uint32_t>(random());
+        const auto b = [&](int shift) { return static_cast<std::uint8_t>(r >> shift); };
+        argb8.push_back({b(0), b(8), b(16), b(24)});
+        bgra8.push_back({b(0), b(8), b(16), b(24)});
+        const auto w = [&]() { return static_cast<std::uint16_t>(random()); };
+        argb16.push_back({w(), w(), w(), w()});
+        const auto f = [&]() { return values[random() % values.size()]; };
+        bgra_float.push_back({f(), f(), f(), f()});
+    }
+    const auto settings = InterestingSettings();
+    ExpectInPlaceMatchesSeparate<PixelArgb8>(ProcessPixelArgb8, settings, argb8);
+    ExpectInPlaceMatchesSeparate<PixelBgra8>(ProcessPixelBgra8, settings, bgra8);
+    ExpectInPlaceMatchesSeparate<PixelArgb16>(ProcessPixelArgb16, settings, argb16);
+    ExpectInPlaceMatchesSeparate<PixelBgraFloat>(ProcessPixelBgraFloat, settings, bgra_float);
+}
+
+}  // namespace
