@@ -41,14 +41,13 @@ std::vector<Pixel> MakeFrame() {
 }
 
 template <typename Pixel>
-void RunAdapter(benchmark::State& state, PixelFunction<Pixel> adapter,
-                TemperatureSettings settings) {
+void RunAdapter(benchmark::State& state, PixelFunction adapter, TemperatureSettings settings) {
     const std::vector<Pixel> source = MakeFrame<Pixel>();
     std::vector<Pixel> destination(kPixels);
     // The pointer goes through a volatile so that the call cannot be inlined.
-    volatile PixelFunction<Pixel> call = adapter;
+    volatile PixelFunction call = adapter;
     for (auto _ : state) {
-        const PixelFunction<Pixel> function = call;
+        const PixelFunction function = call;
         for (std::int32_t y = 0; y < kHeight; ++y) {
             const Pixel* in = source.data() + std::size_t(y) * kWidth;
             Pixel* out = destination.data() + std::size_t(y) * kWidth;
@@ -64,7 +63,7 @@ void RunAdapter(benchmark::State& state, PixelFunction<Pixel> adapter,
 }
 
 template <typename Pixel>
-void Register(const char* name, PixelFunction<Pixel> adapter) {
+void Register(const char* name, PixelFunction adapter) {
     for (const auto& [label, settings] :
          {std::pair{"neutral", kNeutral}, {"all_steps", kAllSteps}}) {
         benchmark::RegisterBenchmark((std::string(name) + "/" + label).c_str(),

@@ -83,10 +83,3 @@ struct Channels<PixelBgraFloat> {
 
 static_assert(sizeof(PixelArgbFloat) == 16 && sizeof(PixelBgraFloat) == 16);
 static_assert(sizeof(PixelArgb8) == 4 && sizeof(PixelBgra8) == 4 && sizeof(PixelArgb16) == 8);
-
-/// The per-pixel callback form shared by the host's iteration suites and the
-/// effect's own row walker: (refcon, x, y, source pixel, destination pixel).
-/// The refcon is the render's TemperatureSettings.
-template <typename Pixel>
-using PixelFunction = std::int32_t (*)(void* refcon, std::int32_t x, std::int32_t y,
-                                       const Pixel* in, Pixel* out);

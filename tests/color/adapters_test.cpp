@@ -32,7 +32,7 @@ void ExpectSamePixel(const Pixel& expected, const Pixel& actual, const char* con
 }
 
 template <typename Pixel>
-void RunCases(PixelFunction<Pixel> adapter, const std::vector<AdapterCase<Pixel>>& cases) {
+void RunCases(PixelFunction adapter, const std::vector<AdapterCase<Pixel>>& cases) {
     for (std::size_t i = 0; i < cases.size(); ++i) {
         const auto& c = cases[i];
         TemperatureSettings settings = c.settings;
@@ -129,7 +129,7 @@ TEST(Adapters, BgraFloatMatchesHandWorkedValues) {
 // With neutral settings the conversion in and back is exact: every 8-bit value
 // and every 16-bit value up to 32768 returns unchanged in every channel.
 template <typename Pixel>
-void ExpectNeutralRoundTrip(PixelFunction<Pixel> adapter, unsigned max_value) {
+void ExpectNeutralRoundTrip(PixelFunction adapter, unsigned max_value) {
     using Type = typename Channels<Pixel>::Type;
     using C = Channels<Pixel>;
     TemperatureSettings settings = kNeutral;

@@ -98,7 +98,7 @@ TEST(FloatAdapter, EqualsTheKernelOnTheReorderedPixel) {
 
 // Source and destination being one pixel must not change any adapter's result.
 template <typename Pixel>
-void ExpectInPlaceMatchesSeparate(PixelFunction<Pixel> adapter,
+void ExpectInPlaceMatchesSeparate(PixelFunction adapter,
                                   const std::vector<TemperatureSettings>& all_settings,
                                   const std::vector<Pixel>& pixels) {
     for (TemperatureSettings settings : all_settings) {
