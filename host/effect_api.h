@@ -192,13 +192,14 @@ struct PF_InData {
     PF_InteractCallbacks inter;
     PF_UtilCallbacks* utils;
     PF_ProgPtr effect_ref;
-    A_long quality;   ///< PF_Quality_HI (1) asks for high quality
-    A_long appl_id;   ///< four-character host code, kApplIdPrMr for "PrMr"
+    A_long quality;  ///< PF_Quality_HI (1) asks for high quality
+    A_long appl_id;  ///< four-character host code, kApplIdPrMr for "PrMr"
     SPBasicSuite* pica_basicP;
     A_long width, height;  ///< size of the input layer
 };
 
-inline constexpr int PF_MAX_EFFECT_MSG_LEN = 255;  ///< characters of return_msg, without the terminator
+inline constexpr int PF_MAX_EFFECT_MSG_LEN =
+    255;  ///< characters of return_msg, without the terminator
 
 struct PF_OutData {
     std::uint32_t my_version;

@@ -28,16 +28,16 @@ struct PF_Iterate8Suite1 {
     static constexpr const char* kName = "PF Iterate8 Suite";
     static constexpr std::int32_t kVersion = 1;
     PF_Err (*iterate)(PF_InData* in_data, A_long progress_base, A_long progress_final,
-                      PF_EffectWorld* src, const PF_Rect* area, void* refcon,
-                      PixelFunction pix_fn, PF_EffectWorld* dst);
+                      PF_EffectWorld* src, const PF_Rect* area, void* refcon, PixelFunction pix_fn,
+                      PF_EffectWorld* dst);
 };
 
 struct PF_iterate16Suite1 {
     static constexpr const char* kName = "PF iterate16 Suite";
     static constexpr std::int32_t kVersion = 1;
     PF_Err (*iterate)(PF_InData* in_data, A_long progress_base, A_long progress_final,
-                      PF_EffectWorld* src, const PF_Rect* area, void* refcon,
-                      PixelFunction pix_fn, PF_EffectWorld* dst);
+                      PF_EffectWorld* src, const PF_Rect* area, void* refcon, PixelFunction pix_fn,
+                      PF_EffectWorld* dst);
 };
 
 struct PF_WorldTransformSuite1 {

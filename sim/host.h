@@ -1,0 +1,148 @@
+// The stand-in host: drives a loaded effect through EntryPointFunc exactly as
+// a host does, with the records, callbacks and suites of host/effect_api.h and
+// host/suites.h behind it. Tests can withhold or fail any service and see
+// every call the effect made.
+#pragma once
+
+#include <cstdint>
+#include <map>
+#include <memory>
+#include <optional>
+#include <stdexcept>
+#include <string>
+#include <vector>
+
+#include "host/effect_api.h"
+#include "sim/effect_library.h"
+#include "sim/world.h"
+
+namespace sim {
+
+/// Application identifier of a host that is not "PrMr" ("FXTC").
+inline constexpr std::int32_t kApplIdOther = std::int32_t(FourCharCode("FXTC"));
+
+/// Thrown for a request the host refuses before calling the effect, such as a
+/// parameter value outside its control's valid range.
+class HostError : public std::runtime_error {
+  public:
+    using std::runtime_error::runtime_error;
+};
+
+/// Parameter values in the units the host's controls show.
+struct ParamValues {
+    double temperature = 0.0;  ///< float slider
+    double magenta = 0.0;      ///< float slider
+    double opacity = 100.0;    ///< percent; stored as 16.16 fixed point, rounded to nearest
+    bool clamp = false;        ///< checkbox
+};
+
+/// Raw parameter words placed in the array as they are, with no range check.
+struct RawParamValues {
+    double temperature = 0.0;
+    double magenta = 0.0;
+    PF_Fixed opacity = 100 << 16;
+    A_long clamp = 0;
+};
+
+/// One call of the basic suite by the effect.
+struct SuiteEvent {
+    enum class Kind { kAcquire, kRelease } kind;
+    std::string name;
+    std::int32_t version;
+    bool granted;  ///< acquire: a suite pointer was handed out; release: it matched an acquire
+};
+
+class Host {
+  public:
+    /// A host that drives `effect`; `effect` must outlive the host.
+    explicit Host(const EffectLibrary& effect, std::int32_t appl_id = kApplIdOther);
+    ~Host();
+    Host(const Host&) = delete;
+    Host& operator=(const Host&) = delete;
+
+    // --- How the host behaves -------------------------------------------------
+
+    void SetApplId(std::int32_t appl_id);
+    void SetQuality(std::int32_t quality);
+    /// Threads the iteration suites use; default the machine's cores.
+    void SetThreads(int threads);
+
+    /// No basic suite at all: pica_basicP is null.
+    void WithholdBasicSuite(bool withhold = true);
+    /// AcquireSuite for `name` returns an error code and a null pointer.
+    void WithholdSuite(const std::string& name);
+    /// AcquireSuite for `name` returns `code` but still fills the pointer.
+    void FailAcquireButFill(const std::string& name, PF_Err code);
+    /// The host drops the basic suite (pica_basicP becomes null) right after
+    /// the named host call returns, e.g. "GetPixelFormat" or "AddSupportedPixelFormat".
+    void DropBasicSuiteAfter(const std::string& call);
+    /// add_param fails with `code` on its `call`-th call (1-based).
+    void FailAddParamOnCall(int call, PF_Err code);
+    /// The named service returns `code` without doing its work: "utils.copy",
+    /// "copy", "copy_hq", "iterate8", "iterate16".
+    void FailService(const std::string& service, PF_Err code);
+    /// GetPixelFormat returns `result` and, when `format` is given, writes it
+    /// instead of the world's own format; with no format and result 0 it
+    /// leaves the caller's code untouched.
+    void SetPixelFormatAnswer(std::optional<PrPixelFormat> format, PF_Err result);
+
+    // --- Commands ------------------------------------------------------------
+
+    /// Sends any command with this host's records, no parameters and no output.
+    PF_Err Send(PF_Cmd cmd);
+    PF_Err About();
+    PF_Err GlobalSetup();
+    /// Command 4; on success the declared parameters are kept for rendering.
+    PF_Err ParamsSetup();
+
+    /// Command 11 with `input` as the layer and `output` as the output world.
+    /// Values are checked against the declared ranges (HostError if outside);
+    /// runs ParamsSetup first if it has not succeeded yet.
+    PF_Err Render(World& input, World& output, const ParamValues& values);
+    /// Command 11 with raw parameter words, unchecked, for tests and fuzzing.
+    PF_Err RenderUnchecked(World& input, World& output, const RawParamValues& values);
+
+    // --- What the host saw ------------------------------------------------------
+
+    PF_OutData& out_data() { return out_data_; }
+    const PF_InData& in_data() const { return in_data_; }
+
+    /// Every acquire and release, in order, since construction or ClearLog().
+    const std::vector<SuiteEvent>& suite_events() const { return suite_events_; }
+    /// Names of suites acquired and not yet released (one entry per excess acquire).
+    std::vector<std::string> StillAcquired() const;
+    bool NothingAcquired() const { return StillAcquired().empty(); }
+
+    /// Every host callback the effect made, by name ("add_param", "utils.copy",
+    /// "copy", "copy_hq", "iterate8", "iterate16", "ansi.sprintf", "ansi.strcpy",
+    /// "ClearSupportedPixelFormats", "AddSupportedPixelFormat", "GetPixelFormat").
+    const std::vector<std::string>& calls() const { return calls_; }
+    /// Pixel formats the effect registered, in order, since the last clear.
+    const std::vector<PrPixelFormat>& supported_pixel_formats() const { return pixel_formats_; }
+    /// Parameter definitions as add_param received them, in order.
+    const std::vector<PF_ParamDef>& declared_params() const { return declared_; }
+    /// Defaults of the declared controls (ParamsSetup must have succeeded).
+    ParamValues Defaults() const;
+    /// Things the effect did that a host would not accept: a callback outside
+    /// a command, a string that did not fit its buffer, releasing a suite not
+    /// acquired. Empty when all was well.
+    const std::vector<std::string>& violations() const { return violations_; }
+
+    void ClearLog();
+
+  private:
+    // The implementation keeps its state here.
+    struct State;
+    std::unique_ptr<State> state_;
+
+    const EffectLibrary& effect_;
+    PF_InData in_data_{};
+    PF_OutData out_data_{};
+    std::vector<SuiteEvent> suite_events_;
+    std::vector<std::string> calls_;
+    std::vector<PrPixelFormat> pixel_formats_;
+    std::vector<PF_ParamDef> declared_;
+    std::vector<std::string> violations_;
+};
+
+}  // namespace sim
