@@ -7,6 +7,7 @@
 // from: an adapter never names a channel's position itself.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 
 /// Working pixel of the colour kernel: full scale is 1.0; values outside 0..1,
@@ -36,8 +37,13 @@ struct PixelBgraFloat {
     float blue, green, red, alpha;
 };
 
-/// Describes a layout as data: the member that holds each channel, the channel
-/// type and its full-scale value.
+/// Where each channel sits in a pixel, counted in channels from its start.
+struct ChannelOrder {
+    int alpha, red, green, blue;
+};
+
+/// Describes a layout as data: the channel type, its full-scale value, the
+/// position of each channel and the member that holds it.
 template <typename Pixel>
 struct Channels;
 
@@ -45,6 +51,7 @@ template <>
 struct Channels<PixelArgb8> {
     using Type = std::uint8_t;
     static constexpr float kFullScale = 255.0f;
+    static constexpr ChannelOrder kOrder{0, 1, 2, 3};
     static constexpr Type PixelArgb8::*alpha = &PixelArgb8::alpha;
     static constexpr Type PixelArgb8::*red = &PixelArgb8::red;
     static constexpr Type PixelArgb8::*green = &PixelArgb8::green;
@@ -55,6 +62,7 @@ template <>
 struct Channels<PixelArgb16> {
     using Type = std::uint16_t;
     static constexpr float kFullScale = 32768.0f;
+    static constexpr ChannelOrder kOrder{0, 1, 2, 3};
     static constexpr Type PixelArgb16::*alpha = &PixelArgb16::alpha;
     static constexpr Type PixelArgb16::*red = &PixelArgb16::red;
     static constexpr Type PixelArgb16::*green = &PixelArgb16::green;
@@ -65,6 +73,7 @@ template <>
 struct Channels<PixelBgra8> {
     using Type = std::uint8_t;
     static constexpr float kFullScale = 255.0f;
+    static constexpr ChannelOrder kOrder{3, 2, 1, 0};
     static constexpr Type PixelBgra8::*alpha = &PixelBgra8::alpha;
     static constexpr Type PixelBgra8::*red = &PixelBgra8::red;
     static constexpr Type PixelBgra8::*green = &PixelBgra8::green;
@@ -75,6 +84,7 @@ template <>
 struct Channels<PixelBgraFloat> {
     using Type = float;
     static constexpr float kFullScale = 1.0f;
+    static constexpr ChannelOrder kOrder{3, 2, 1, 0};
     static constexpr Type PixelBgraFloat::*alpha = &PixelBgraFloat::alpha;
     static constexpr Type PixelBgraFloat::*red = &PixelBgraFloat::red;
     static constexpr Type PixelBgraFloat::*green = &PixelBgraFloat::green;
@@ -83,3 +93,16 @@ struct Channels<PixelBgraFloat> {
 
 static_assert(sizeof(PixelArgbFloat) == 16 && sizeof(PixelBgraFloat) == 16);
 static_assert(sizeof(PixelArgb8) == 4 && sizeof(PixelBgra8) == 4 && sizeof(PixelArgb16) == 8);
+
+/// The positions in each descriptor agree with the members they name.
+template <typename Pixel>
+constexpr bool OrderMatchesMembers() {
+    using C = Channels<Pixel>;
+    constexpr auto size = sizeof(typename C::Type);
+    return offsetof(Pixel, alpha) == C::kOrder.alpha * size &&
+           offsetof(Pixel, red) == C::kOrder.red * size &&
+           offsetof(Pixel, green) == C::kOrder.green * size &&
+           offsetof(Pixel, blue) == C::kOrder.blue * size;
+}
+static_assert(OrderMatchesMembers<PixelArgb8>() && OrderMatchesMembers<PixelArgb16>() &&
+              OrderMatchesMembers<PixelBgra8>() && OrderMatchesMembers<PixelBgraFloat>());

@@ -1,6 +1,8 @@
-// The float BGRA adapter runs the kernel's steps inline; it must give what the
-// kernel gives on the reordered pixel, over awkward values and settings. The
-// integer adapters must give the same result in place as between two pixels.
+// The adapters against the kernel. The float BGRA adapter must give what the
+// kernel gives on the reordered pixel, over awkward values and settings; the
+// integer adapters what the plain reference (convert, ApplyTemperature,
+// convert back) gives; and every adapter the same result in place as between
+// two pixels.
 #include <gtest/gtest.h>
 
 #include <array>
@@ -12,6 +14,7 @@
 #include "color/adapters.h"
 #include "color/kernel.h"
 #include "tests/color/float_bits.h"
+#include "tests/color/reference_adapter.h"
 
 namespace {
 
@@ -94,6 +97,51 @@ TEST(FloatAdapter, EqualsTheKernelOnTheReorderedPixel) {
         }
     }
     EXPECT_GT(compared, 50000);
+}
+
+template <typename Pixel>
+void ExpectMatchesReference(PixelFunction adapter, std::uint32_t seed) {
+    using C = Channels<Pixel>;
+    using Type = typename C::Type;
+    std::mt19937 random(seed);
+    // Values spread over the whole stored range, with the ends and full scale
+    // itself drawn often.
+    const auto channel = [&]() -> Type {
+        const auto r = static_cast<std::uint32_t>(random());
+        const std::uint32_t full = static_cast<std::uint32_t>(C::kFullScale);
+        switch (r % 8) {
+            case 0:
+                return 0;
+            case 1:
+                return static_cast<Type>(full);
+            case 2:
+                return static_cast<Type>(~Type{0});
+            default:
+                return static_cast<Type>(r >> 8);
+        }
+    };
+    for (TemperatureSettings settings : InterestingSettings()) {
+        for (int n = 0; n < 3000; ++n) {
+            Pixel in;
+            in.*C::alpha = channel();
+            in.*C::red = channel();
+            in.*C::green = channel();
+            in.*C::blue = channel();
+            Pixel expected{};
+            vemra::test::ProcessIntegerPixel(settings, in, expected);
+            Pixel out{};
+            ASSERT_EQ(0, adapter(&settings, 0, 0, &in, &out));
+            ASSERT_EQ(0, std::memcmp(&expected, &out, sizeof(Pixel)))
+                << "settings " << settings.temperature << " " << settings.magenta << " "
+                << settings.mix << " " << int(settings.clamp);
+        }
+    }
+}
+
+TEST(IntegerAdapters, MatchThePlainReference) {
+    ExpectMatchesReference<PixelArgb8>(ProcessPixelArgb8, 1);
+    ExpectMatchesReference<PixelBgra8>(ProcessPixelBgra8, 2);
+    ExpectMatchesReference<PixelArgb16>(ProcessPixelArgb16, 3);
 }
 
 // Source and destination being one pixel must not change any adapter's result.

@@ -1,6 +1,6 @@
-// The one template behind the three integer adapters. A layout's Channels
-// descriptor says where each channel lives and what full scale is; this code
-// converts to the working pixel, runs the kernel and converts back.
+// The integer adapters written out plainly, one channel at a time, as the
+// reference the SSE2 adapters must match bit for bit: convert to the working
+// pixel, run ApplyTemperature, convert back.
 #pragma once
 
 #include <cstdint>
@@ -8,7 +8,7 @@
 #include "color/kernel.h"
 #include "color/pixel_layouts.h"
 
-namespace vemra {
+namespace vemra::test {
 
 /// Integer channel to working value: a single-precision division by full
 /// scale, rounded once. For 16-bit (full scale 32768, a power of two) the
@@ -50,4 +50,4 @@ inline std::int32_t ProcessIntegerPixel(const TemperatureSettings& settings, con
     return result;
 }
 
-}  // namespace vemra
+}  // namespace vemra::test
