@@ -78,6 +78,13 @@ void StoreChannels<std::uint16_t>(__m128i channels, void* pixel) {
                      _mm_xor_si128(packed, _mm_set1_epi16(static_cast<short>(0x8000))));
 }
 
+/// The two shuffles as constants, so that they are immediates at every
+/// optimisation level.
+template <typename Pixel>
+inline constexpr int kToWorkingOrder = ToWorkingOrder<Pixel>();
+template <typename Pixel>
+inline constexpr int kToLayoutOrder = ToLayoutOrder<Pixel>();
+
 /// Lane 3 of `from`, lanes 0 to 2 of `to`, bit for bit. Alpha travels in
 /// lane 3 of the working order.
 inline __m128 WithAlphaOf(__m128 from, __m128 to) {
@@ -94,10 +101,10 @@ std::int32_t ProcessIntegerPixel(void* refcon, const void* in, void* out) {
     // Channel / full scale, a single-precision division rounded once.
     const __m128 layout =
         _mm_div_ps(_mm_cvtepi32_ps(LoadChannels<typename C::Type>(in)), full_scale);
-    const __m128 working = _mm_shuffle_ps(layout, layout, ToWorkingOrder<Pixel>());
+    const __m128 working = _mm_shuffle_ps(layout, layout, kToWorkingOrder<Pixel>);
     const __m128 shifted = WithAlphaOf(working, ShiftColour(factors, working));
     __m128 scaled =
-        _mm_mul_ps(_mm_shuffle_ps(shifted, shifted, ToLayoutOrder<Pixel>()), full_scale);
+        _mm_mul_ps(_mm_shuffle_ps(shifted, shifted, kToLayoutOrder<Pixel>), full_scale);
 
     // Not above 0 (NaN included) gives 0, full scale or more gives full
     // scale, anything else is truncated toward zero.
@@ -128,9 +135,9 @@ std::int32_t ProcessPixelBgraFloat(void* refcon, std::int32_t, std::int32_t, con
                                    void* out) {
     const StepFactors factors(*static_cast<const TemperatureSettings*>(refcon));
     const __m128 pixel = _mm_loadu_ps(static_cast<const float*>(in));
-    const __m128 working = _mm_shuffle_ps(pixel, pixel, ToWorkingOrder<PixelBgraFloat>());
+    const __m128 working = _mm_shuffle_ps(pixel, pixel, kToWorkingOrder<PixelBgraFloat>);
     const __m128 shifted = ShiftColour(factors, working);
-    const __m128 layout = _mm_shuffle_ps(shifted, shifted, ToLayoutOrder<PixelBgraFloat>());
+    const __m128 layout = _mm_shuffle_ps(shifted, shifted, kToLayoutOrder<PixelBgraFloat>);
     // Alpha is the input's, bit for bit; no scaling and no saturation. In
     // this layout alpha sits in lane 3, as in the working order.
     static_assert(Channels<PixelBgraFloat>::kOrder.alpha == 3);
