@@ -6,7 +6,7 @@ set -euo pipefail
 
 declare -A groups=(
   [base]="cmake ninja-build g++ libgtest-dev libgmock-dev libbenchmark-dev"
-  [windows]="g++-mingw-w64-x86-64-posix binutils-mingw-w64-x86-64 wine64"
+  [windows]="g++-mingw-w64-x86-64-posix binutils-mingw-w64-x86-64 wine64 googletest"
   [render]="libopenimageio-dev openimageio-tools libcli11-dev libfmt-dev ffmpeg"
   [fuzz]="clang libclang-rt-14-dev"
 )
