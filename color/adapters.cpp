@@ -85,8 +85,7 @@ inline constexpr int kToWorkingOrder = ToWorkingOrder<Pixel>();
 template <typename Pixel>
 inline constexpr int kToLayoutOrder = ToLayoutOrder<Pixel>();
 
-/// Lane 3 of `from`, lanes 0 to 2 of `to`, bit for bit. Alpha travels in
-/// lane 3 of the working order.
+/// Lane 3 of `from`, lanes 0 to 2 of `to`, bit for bit.
 inline __m128 WithAlphaOf(__m128 from, __m128 to) {
     const __m128 mask = _mm_castsi128_ps(_mm_set_epi32(-1, 0, 0, 0));
     return _mm_or_ps(_mm_and_ps(mask, from), _mm_andnot_ps(mask, to));
@@ -102,9 +101,10 @@ std::int32_t ProcessIntegerPixel(void* refcon, const void* in, void* out) {
     const __m128 layout =
         _mm_div_ps(_mm_cvtepi32_ps(LoadChannels<typename C::Type>(in)), full_scale);
     const __m128 working = _mm_shuffle_ps(layout, layout, kToWorkingOrder<Pixel>);
-    const __m128 shifted = WithAlphaOf(working, ShiftColour(factors, working));
-    __m128 scaled =
-        _mm_mul_ps(_mm_shuffle_ps(shifted, shifted, kToLayoutOrder<Pixel>), full_scale);
+    // Alpha, an exact integer over full scale, comes through the steps as it
+    // went in (or limited to 1, which saturates to full scale all the same).
+    const __m128 shifted = ShiftColour<vemra::sse2::Clamp::kNaNOnly>(factors, working);
+    __m128 scaled = _mm_mul_ps(_mm_shuffle_ps(shifted, shifted, kToLayoutOrder<Pixel>), full_scale);
 
     // Not above 0 (NaN included) gives 0, full scale or more gives full
     // scale, anything else is truncated toward zero.

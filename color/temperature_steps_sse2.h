@@ -22,8 +22,8 @@ struct StepFactors {
     __m128d temperature_rb;  ///< [t + 1, 1 - t] in double
     __m128d magenta_rb;      ///< [m + 1, m + 1] in double
     __m128d magenta_g;       ///< [1 - single(2m), 1] in double
-    __m128 k;                ///< single(1 - mix) in every lane
-    __m128 share;            ///< mix in every lane
+    __m128 k;                ///< single(1 - mix) in lanes 0-2, 0 in lane 3
+    __m128 share;            ///< mix in lanes 0-2, 1 in lane 3
 
     explicit StepFactors(const TemperatureSettings& s)
         : temperature(s.temperature != 0.0f),
@@ -36,14 +36,27 @@ struct StepFactors {
         temperature_rb = _mm_set_pd(1.0 - t, t + 1.0);
         magenta_rb = _mm_set1_pd(m + 1.0);
         magenta_g = _mm_set_pd(1.0, 1.0 - static_cast<double>(d));
-        k = _mm_set1_ps(1.0f - s.mix);
-        share = _mm_set1_ps(s.mix);
+        const float k_value = 1.0f - s.mix;
+        k = _mm_set_ps(0.0f, k_value, k_value, k_value);
+        share = _mm_set_ps(1.0f, s.mix, s.mix, s.mix);
     }
 };
 
-/// Runs the steps on a pixel held as [red, blue, green, x]; lane 3 comes out
-/// unspecified, so callers keep alpha apart. `input` is the untouched pixel
-/// in the same lane order.
+/// How the clamp step runs.
+enum class Clamp {
+    /// As the kernel does it: below 0 gives 0, 1 or more and NaN give 1.
+    kFull,
+    /// Only NaN gives 1. For integer layouts, whose conversion back saturates
+    /// at 0 and full scale, this gives the same integers with fewer steps.
+    kNaNOnly,
+};
+
+/// Runs the steps on a pixel held as [red, blue, green, alpha]. `input` is
+/// the untouched pixel in the same lane order. The alpha lane comes through a
+/// finite value unchanged (multiplied by 1, mixed as 0 * a + 1 * a), except
+/// that the full clamp limits it to 0..1; callers with a float layout, where
+/// alpha may be anything, put the input's alpha back themselves.
+template <Clamp kClamp = Clamp::kFull>
 inline __m128 ShiftColour(const StepFactors& f, __m128 input) {
     __m128 out = input;
     if (f.temperature) {
@@ -61,7 +74,10 @@ inline __m128 ShiftColour(const StepFactors& f, __m128 input) {
         // single(single(k * input) + single(mix * shifted)).
         out = _mm_add_ps(_mm_mul_ps(f.k, input), _mm_mul_ps(f.share, out));
     }
-    if (f.clamp) {
+    if (f.clamp && kClamp == Clamp::kNaNOnly) {
+        const __m128 nan = _mm_cmpunord_ps(out, out);
+        out = _mm_or_ps(_mm_and_ps(nan, _mm_set1_ps(1.0f)), _mm_andnot_ps(nan, out));
+    } else if (f.clamp) {
         // Below 0 gives 0; 1 or more, and NaN, give 1; -0 stays -0.
         const __m128 one = _mm_set1_ps(1.0f);
         const __m128 below_zero = _mm_cmplt_ps(out, _mm_setzero_ps());
