@@ -11,7 +11,8 @@
 include_guard(GLOBAL)
 include(ExternalProject)
 
-set(VEMRA_BUILD_MACHINE_DIR ${CMAKE_BINARY_DIR}/build-machine)
+set(VEMRA_BUILD_MACHINE_DIR ${CMAKE_BINARY_DIR}/build-machine CACHE INTERNAL
+    "Nested native build of the programs the cross build runs on the build machine")
 # Each program as NAME:DIRECTORY, the directory that defines it.
 set(_vemra_programs property_list_generator:resources)
 if(VEMRA_BUILD_TESTS)

@@ -129,7 +129,7 @@ std::vector<Frame> Frames() {
     for (const Path& path : paths) {
         for (const sim::ParamValues& values :
              {neutral, warm, cool_clamped, extreme, extreme_other, fine}) {
-            frames.push_back({path.name, path.layout, path.appl_id, 61, 7, 0, values});
+            frames.push_back({path.name, path.layout, path.appl_id, 256, 16, 0, values});
         }
         const std::int32_t padded = 61 * path.bytes_per_pixel + 12;
         frames.push_back({path.name, path.layout, path.appl_id, 61, 7, padded, warm});
@@ -204,9 +204,11 @@ std::vector<Record> ReadAll(const std::string& path) {
 }
 
 std::string Describe(const Frame& f) {
-    char text[160];
-    std::snprintf(text, sizeof text, "%s %dx%d rowbytes %d, T %g M %g O %g%s%s%s", f.label, f.width,
-                  f.height, f.rowbytes, f.values.temperature, f.values.magenta, f.values.opacity,
+    char rows[32] = "tight rows";
+    if (f.rowbytes != 0) std::snprintf(rows, sizeof rows, "rowbytes %d", f.rowbytes);
+    char text[192];
+    std::snprintf(text, sizeof text, "%s %dx%d %s, T %g M %g O %g%s%s%s", f.label, f.width,
+                  f.height, rows, f.values.temperature, f.values.magenta, f.values.opacity,
                   f.values.clamp ? " clamp" : "", f.quality == PF_Quality_HI ? "" : " low quality",
                   f.partial_extent ? " partial extent" : "");
     return text;
