@@ -47,6 +47,7 @@ ExternalProject_Add(build_machine_tools
     -DVEMRA_WARNINGS_AS_ERRORS=${VEMRA_WARNINGS_AS_ERRORS}
     -DVEMRA_BUILD_TESTS=${VEMRA_BUILD_TESTS}
     -DVEMRA_BUILD_BENCH=OFF
+    -DVEMRA_BUILD_RENDER=OFF
     -Wno-dev
   BUILD_COMMAND ${CMAKE_COMMAND} --build <BINARY_DIR> -j 1 --target ${_vemra_targets}
   BUILD_ALWAYS ON
