@@ -1,0 +1,60 @@
+// Writing a file so that it is either complete or not there: the bytes go to
+// a temporary file beside the target, which is flushed to disk and renamed
+// over the target only when everything was written. A failure or an
+// interrupt leaves the target as it was (absent, or the old file intact).
+#pragma once
+
+#include <filesystem>
+#include <span>
+#include <stdexcept>
+#include <string>
+
+namespace render {
+
+/// Thrown when an output cannot be written; the message names the file and the cause.
+class OutputError : public std::runtime_error {
+  public:
+    using std::runtime_error::runtime_error;
+};
+
+/// Throws OutputError unless `target` looks writable: its folder exists and
+/// is a folder, and the target itself is not a folder. Lets a job fail
+/// before any work is done; the write itself still checks everything.
+void CheckOutputPath(const std::filesystem::path& target);
+
+class AtomicFile {
+  public:
+    /// Creates an empty temporary file ".NAME.vemra-PID-N" in the target's
+    /// folder, registered for removal on interrupt. Throws OutputError.
+    explicit AtomicFile(std::filesystem::path target);
+    /// Removes the temporary unless Commit() succeeded.
+    ~AtomicFile();
+    AtomicFile(const AtomicFile&) = delete;
+    AtomicFile& operator=(const AtomicFile&) = delete;
+
+    /// Appends `bytes`, retrying short writes; throws OutputError on any
+    /// failure (a full disk, a file size limit, an I/O error).
+    void Write(std::span<const std::byte> bytes);
+    /// Flushes the file to disk, gives it the permissions of the file it
+    /// replaces (new files keep the umask's), renames it over the target and
+    /// flushes the folder. Throws OutputError; the target is then untouched.
+    void Commit();
+
+    /// The temporary's path, for a writer that must open the file by name.
+    const std::string& temp_path() const { return temp_path_; }
+    const std::filesystem::path& target() const { return target_; }
+
+  private:
+    void Discard() noexcept;
+
+    std::filesystem::path target_;
+    std::string temp_path_;
+    int fd_ = -1;
+    int slot_ = -1;
+    bool committed_ = false;
+};
+
+/// Writes `bytes` to `target` through an AtomicFile.
+void WriteFileAtomically(const std::filesystem::path& target, std::span<const std::byte> bytes);
+
+}  // namespace render

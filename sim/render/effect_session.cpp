@@ -1,0 +1,163 @@
+#include "sim/render/effect_session.h"
+
+#include <fmt/format.h>
+
+#include <algorithm>
+
+namespace render {
+
+namespace {
+
+constexpr double kFixedOne = 65536.0;
+
+/// The declared name, cut at its terminator or at the field's end.
+std::string NameOf(const PF_ParamDef& def) {
+    return std::string(def.name, strnlen(def.name, sizeof def.name));
+}
+
+ControlInfo Describe(const PF_ParamDef& def, const char* option) {
+    ControlInfo info{NameOf(def), option, def.param_type, def.uu.id, 0, 0, 0, 0, 0, 0, false};
+    switch (def.param_type) {
+        case PF_Param_FLOAT_SLIDER:
+            info.default_value = double(def.u.fs_d.dephault);
+            info.valid_min = double(def.u.fs_d.valid_min);
+            info.valid_max = double(def.u.fs_d.valid_max);
+            info.slider_min = double(def.u.fs_d.slider_min);
+            info.slider_max = double(def.u.fs_d.slider_max);
+            info.precision = def.u.fs_d.precision;
+            info.percent = (def.u.fs_d.display_flags & PF_ValueDisplayFlag_PERCENT) != 0;
+            break;
+        case PF_Param_FIX_SLIDER:
+            info.default_value = def.u.fd.dephault / kFixedOne;
+            info.valid_min = def.u.fd.valid_min / kFixedOne;
+            info.valid_max = def.u.fd.valid_max / kFixedOne;
+            info.slider_min = def.u.fd.slider_min / kFixedOne;
+            info.slider_max = def.u.fd.slider_max / kFixedOne;
+            info.precision = def.u.fd.precision;
+            info.percent = (def.u.fd.display_flags & PF_ValueDisplayFlag_PERCENT) != 0;
+            break;
+        case PF_Param_CHECKBOX:
+            info.default_value = def.u.bd.dephault != 0 ? 1.0 : 0.0;
+            break;
+        default:
+            break;
+    }
+    return info;
+}
+
+std::string Quoted(const char* message, std::size_t size) {
+    return std::string(message, strnlen(message, size));
+}
+
+}  // namespace
+
+std::string FormatValue(const ControlInfo& control, double value) {
+    if (control.type == PF_Param_CHECKBOX) return value != 0.0 ? "on" : "off";
+    const int precision = std::clamp(control.precision, 0, 6);
+    return fmt::format("{:.{}f}{}", value, precision, control.percent ? "%" : "");
+}
+
+EffectSession::EffectSession(const std::string& path, int threads)
+    : library_([&] {
+          try {
+              return sim::EffectLibrary::Load(path);
+          } catch (const sim::LoadError& e) {
+              throw EffectError(fmt::format("cannot load the effect: {}", e.what()));
+          }
+      }()) {
+    ae_ = std::make_unique<sim::Host>(library_, ApplIdOf(HostKind::kAe));
+    prmr_ = std::make_unique<sim::Host>(library_, ApplIdOf(HostKind::kPrmr));
+    for (sim::Host* host : {ae_.get(), prmr_.get()}) {
+        host->SetThreads(threads);
+        const bool prmr = host == prmr_.get();
+        if (const PF_Err code = host->GlobalSetup(); code != PF_Err_NONE) {
+            throw EffectError(fmt::format("{}: global set-up in the {} host failed with code {}",
+                                          path, prmr ? "prmr" : "ae", code));
+        }
+        if (prmr) {
+            capabilities_.prmr_formats = host->supported_pixel_formats();
+        } else {
+            capabilities_.ae_deep = (host->out_data().out_flags & PF_OutFlag_DEEP_COLOR_AWARE) != 0;
+        }
+        if (const PF_Err code = host->ParamsSetup(); code != PF_Err_NONE) {
+            throw EffectError(fmt::format("{}: parameter set-up failed with code {}", path, code));
+        }
+    }
+
+    // The controls, found as the host finds them.
+    const std::vector<PF_ParamDef>& declared = ae_->declared_params();
+    const PF_ParamDef* found[4] = {nullptr, nullptr, nullptr, nullptr};
+    for (const PF_ParamDef& def : declared) {
+        if (def.param_type == PF_Param_FLOAT_SLIDER) {
+            if (found[0] == nullptr) {
+                found[0] = &def;
+            } else if (found[1] == nullptr) {
+                found[1] = &def;
+            }
+        } else if (def.param_type == PF_Param_FIX_SLIDER && found[2] == nullptr) {
+            found[2] = &def;
+        } else if (def.param_type == PF_Param_CHECKBOX && found[3] == nullptr) {
+            found[3] = &def;
+        }
+    }
+    const char* options[4] = {"--temperature", "--magenta", "--opacity", "--clamp"};
+    const char* roles[4] = {"a float slider for temperature", "a second float slider for magenta",
+                            "a fixed slider for opacity", "a checkbox for clamping"};
+    for (int i = 0; i < 4; ++i) {
+        if (found[i] == nullptr) {
+            throw EffectError(fmt::format("{}: the effect declared no {}", path, roles[i]));
+        }
+        controls_.push_back(Describe(*found[i], options[i]));
+    }
+}
+
+EffectSession::~EffectSession() = default;
+
+std::string EffectSession::AboutText() {
+    PF_OutData& out = ae_->out_data();
+    out.return_msg[0] = '\0';
+    if (const PF_Err code = ae_->About(); code != PF_Err_NONE) {
+        throw EffectError(fmt::format("{}: the about command failed with code {}", path(), code));
+    }
+    std::string text = Quoted(out.return_msg, sizeof out.return_msg);
+    std::replace(text.begin(), text.end(), '\r', '\n');
+    return text;
+}
+
+void EffectSession::CheckValues(const sim::ParamValues& values) const {
+    const double given[3] = {values.temperature, values.magenta, values.opacity};
+    for (int i = 0; i < 3; ++i) {
+        const ControlInfo& control = controls_[std::size_t(i)];
+        if (!(given[i] >= control.valid_min && given[i] <= control.valid_max)) {
+            throw EffectError(fmt::format("{} {}: outside the valid range of {}, {} to {}",
+                                          control.option, given[i], control.name,
+                                          FormatValue(control, control.valid_min),
+                                          FormatValue(control, control.valid_max)));
+        }
+    }
+}
+
+sim::World EffectSession::Render(HostKind kind, sim::World& input, const sim::ParamValues& values) {
+    sim::Host& host = HostFor(kind);
+    sim::World output(input.layout(), input.width(), input.height());
+    PF_OutData& out = host.out_data();
+    out.out_flags &= ~PF_OutFlag_DISPLAY_ERROR_MESSAGE;
+    out.return_msg[0] = '\0';
+    PF_Err code;
+    try {
+        code = host.Render(input, output, values);
+    } catch (const sim::HostError& e) {
+        throw EffectError(e.what());
+    }
+    if (code != PF_Err_NONE) {
+        std::string message = fmt::format("the effect failed to render ({} host, {}) with code {}",
+                                          HostName(kind), DescribeLayout(input.layout()), code);
+        if ((out.out_flags & PF_OutFlag_DISPLAY_ERROR_MESSAGE) != 0) {
+            message += ": " + Quoted(out.return_msg, sizeof out.return_msg);
+        }
+        throw EffectError(message);
+    }
+    return output;
+}
+
+}  // namespace render

@@ -1,0 +1,83 @@
+// The loaded effect as the tool's two hosts see it: loaded once, introduced
+// to each host (global set-up, parameter set-up), then asked to render.
+#pragma once
+
+#include <memory>
+#include <stdexcept>
+#include <string>
+#include <vector>
+
+#include "sim/effect_library.h"
+#include "sim/host.h"
+#include "sim/render/layout_choice.h"
+#include "sim/world.h"
+
+namespace render {
+
+/// Thrown when the effect cannot be loaded or set up, a value is outside a
+/// control's valid range, or a render fails; the message is one line.
+class EffectError : public std::runtime_error {
+  public:
+    using std::runtime_error::runtime_error;
+};
+
+/// One control as the effect declared it, in the units the host shows.
+struct ControlInfo {
+    std::string name;    ///< the declared name, e.g. "Temperature"
+    std::string option;  ///< the tool's option for it, e.g. "--temperature"
+    PF_ParamType type;
+    A_long id;             ///< the identifier hosts store in projects
+    double default_value;  ///< a checkbox: 0 or 1
+    double valid_min, valid_max, slider_min, slider_max;  ///< sliders only
+    int precision;                                        ///< decimal places shown
+    bool percent;                                         ///< shown with a percent sign
+};
+
+class EffectSession {
+  public:
+    /// Loads the effect library at `path` and sends global set-up and
+    /// parameter set-up in both hosts. `threads` is the hosts' iteration
+    /// thread count (at least 1). Throws EffectError.
+    EffectSession(const std::string& path, int threads);
+    ~EffectSession();
+    EffectSession(const EffectSession&) = delete;
+    EffectSession& operator=(const EffectSession&) = delete;
+
+    const std::string& path() const { return library_.path(); }
+
+    /// The about text (command 0) with its carriage returns made line breaks.
+    std::string AboutText();
+    /// The four controls the renders set, in the order temperature, magenta,
+    /// opacity, clamp, found among the declarations as the host finds them
+    /// (the first two float sliders, the first fixed slider, the first checkbox).
+    const std::vector<ControlInfo>& controls() const { return controls_; }
+    /// Every declaration, as received.
+    const std::vector<PF_ParamDef>& declared_params() const { return ae_->declared_params(); }
+    /// The declared defaults.
+    sim::ParamValues Defaults() const { return ae_->Defaults(); }
+    /// What each host may hand the effect, from its global set-up.
+    const HostCapabilities& capabilities() const { return capabilities_; }
+
+    /// Throws EffectError naming the option, the control and its valid range
+    /// for the first value outside it.
+    void CheckValues(const sim::ParamValues& values) const;
+
+    /// Renders `input` in `host` into a new world of the same layout and size.
+    /// Throws EffectError with the effect's code and message when it fails.
+    sim::World Render(HostKind host, sim::World& input, const sim::ParamValues& values);
+
+  private:
+    sim::Host& HostFor(HostKind host) { return host == HostKind::kAe ? *ae_ : *prmr_; }
+
+    sim::EffectLibrary library_;
+    std::unique_ptr<sim::Host> ae_;
+    std::unique_ptr<sim::Host> prmr_;
+    std::vector<ControlInfo> controls_;
+    HostCapabilities capabilities_;
+};
+
+/// Formats a control's value as the host shows it: its precision, a percent
+/// sign for percent sliders, "on"/"off" for a checkbox.
+std::string FormatValue(const ControlInfo& control, double value);
+
+}  // namespace render

@@ -1,0 +1,66 @@
+// Frame-numbered file names: "shot.####.exr" (one '#' a digit, zero-padded
+// to their count, longer numbers written in full) and printf-style
+// "shot.%04d.exr" or "shot.%d.exr"; and frame ranges such as "1-240".
+#pragma once
+
+#include <filesystem>
+#include <optional>
+#include <stdexcept>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace render {
+
+/// Thrown for a malformed pattern or frame range; the message says what is wrong.
+class PatternError : public std::runtime_error {
+  public:
+    using std::runtime_error::runtime_error;
+};
+
+class FramePattern {
+  public:
+    /// Parses `text`. Returns nullopt when it holds no frame token (a plain
+    /// file name). Throws PatternError for a pattern with more than one
+    /// token, a token in the directory part, or a malformed %-token (only
+    /// %d and %0Nd are accepted, N up to 9; "%%" is a literal percent sign).
+    static std::optional<FramePattern> Parse(std::string_view text);
+
+    /// The file name of `frame`: the number zero-padded to the token's width
+    /// (negative frames get a leading minus before the padded digits).
+    std::string Format(long frame) const;
+    /// The frame number if `path` is a name this pattern produces (any number
+    /// of digits at least the token's width, or exactly the padded form),
+    /// nullopt otherwise.
+    std::optional<long> Match(std::string_view path) const;
+
+    /// Frames that exist on disk, in increasing order: the files in the
+    /// pattern's directory whose names the pattern matches.
+    std::vector<long> FindExisting() const;
+
+    /// The pattern with `suffix` added to the part before the frame token,
+    /// separators before the token kept after it: "shot.####.exr" with
+    /// "-compare" gives "shot-compare.####.exr".
+    FramePattern WithStemSuffix(std::string_view suffix) const;
+
+    const std::string& text() const { return text_; }
+    int width() const { return width_; }
+
+  private:
+    std::string text_;    ///< as given
+    std::string prefix_;  ///< everything before the token ("%%" already unescaped)
+    std::string suffix_;  ///< everything after it
+    int width_ = 1;       ///< minimum digits
+    bool printf_style_ = false;
+};
+
+/// Parses a frame list: "N", "A-B", and several of them separated by commas
+/// ("1-10,20,30-32"); negative numbers are allowed ("-5--1"). The frames come
+/// in the order given. Throws PatternError for an empty list, a malformed
+/// entry, an end before its start or more than `limit` frames in all.
+std::vector<long> ParseFrameRange(std::string_view text, std::size_t limit = 10'000'000);
+
+/// `path` with `suffix` inserted before its extension: "a/b.png" -> "a/b-compare.png".
+std::string InsertBeforeExtension(const std::string& path, std::string_view suffix);
+
+}  // namespace render

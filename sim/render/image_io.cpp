@@ -1,0 +1,290 @@
+#include "sim/render/image_io.h"
+
+#include <OpenImageIO/filesystem.h>
+#include <fcntl.h>
+#include <fmt/format.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cctype>
+#include <cstdio>
+#include <cstring>
+#include <limits>
+#include <memory>
+#include <span>
+#include <system_error>
+
+#include "sim/render/atomic_output.h"
+#include "sim/render/interrupt.h"
+
+namespace render {
+
+namespace fs = std::filesystem;
+
+namespace {
+
+/// The first line of an OpenImageIO error message (the lines after it
+/// repeat it in the words of the format's library).
+std::string OneLine(const std::string& message) {
+    std::size_t start = message.find_first_not_of(" \t\r\n");
+    if (start == std::string::npos) return "unknown error";
+    std::string line = message.substr(start, message.find_first_of("\r\n", start) - start);
+    while (std::isspace(static_cast<unsigned char>(line.back()))) line.pop_back();
+    return line;
+}
+
+/// Points standard error at /dev/null while it lives: some format
+/// libraries (libpng) print their errors themselves, and the tool reports
+/// every error once, in its own line.
+class QuietStderr {
+  public:
+    QuietStderr() {
+        std::fflush(stderr);
+        saved_ = ::dup(STDERR_FILENO);
+        const int null = ::open("/dev/null", O_WRONLY | O_CLOEXEC);
+        if (saved_ >= 0 && null >= 0) {
+            SetInterruptMessageFd(saved_);
+            ::dup2(null, STDERR_FILENO);
+        }
+        if (null >= 0) ::close(null);
+    }
+    ~QuietStderr() {
+        if (saved_ < 0) return;
+        std::fflush(stderr);
+        ::dup2(saved_, STDERR_FILENO);
+        SetInterruptMessageFd(STDERR_FILENO);
+        ::close(saved_);
+    }
+    QuietStderr(const QuietStderr&) = delete;
+    QuietStderr& operator=(const QuietStderr&) = delete;
+
+  private:
+    int saved_ = -1;
+};
+
+}  // namespace
+
+OIIO::TypeDesc FileTypeOf(SampleType type) {
+    switch (type) {
+        case SampleType::kUint8:
+            return OIIO::TypeDesc::UINT8;
+        case SampleType::kUint16:
+            return OIIO::TypeDesc::UINT16;
+        case SampleType::kFloat:
+            return OIIO::TypeDesc::FLOAT;
+    }
+    return OIIO::TypeDesc::FLOAT;
+}
+
+namespace {
+
+/// Index of the channel named `name` (case-insensitive), or -1.
+int FindChannel(const OIIO::ImageSpec& header, std::string_view name) {
+    for (int c = 0; c < header.nchannels; ++c) {
+        const std::string channel(header.channel_name(c));
+        if (channel.size() == name.size() &&
+            std::equal(channel.begin(), channel.end(), name.begin(), [](char a, char b) {
+                return std::tolower(static_cast<unsigned char>(a)) ==
+                       std::tolower(static_cast<unsigned char>(b));
+            })) {
+            return c;
+        }
+    }
+    return -1;
+}
+
+/// Which file channels become red, green, blue and alpha (-1: none).
+struct ChannelMap {
+    int red, green, blue, alpha;
+};
+
+ChannelMap MapChannels(const OIIO::ImageSpec& header) {
+    const int n = header.nchannels;
+    int alpha = header.alpha_channel >= 0 && header.alpha_channel < n ? header.alpha_channel : -1;
+    if (alpha < 0) alpha = FindChannel(header, "A");
+    if (n == 1) return {0, 0, 0, -1};
+    if (n == 2) {
+        if (alpha < 0) alpha = 1;  // grey and alpha
+        const int grey = alpha == 0 ? 1 : 0;
+        return {grey, grey, grey, alpha};
+    }
+    ChannelMap map{FindChannel(header, "R"), FindChannel(header, "G"), FindChannel(header, "B"),
+                   alpha};
+    if (map.red < 0 || map.green < 0 || map.blue < 0) {
+        // No channel names to go by: the first three that are not alpha.
+        int found[3] = {-1, -1, -1};
+        int taken = 0;
+        for (int c = 0; c < n && taken < 3; ++c) {
+            if (c != alpha) found[taken++] = c;
+        }
+        map.red = found[0];
+        map.green = found[1];
+        map.blue = found[2];
+    }
+    return map;
+}
+
+}  // namespace
+
+SampleType HoldingType(OIIO::TypeDesc file_type) {
+    switch (file_type.basetype) {
+        case OIIO::TypeDesc::UINT8:
+        case OIIO::TypeDesc::INT8:
+            return SampleType::kUint8;
+        case OIIO::TypeDesc::HALF:
+        case OIIO::TypeDesc::FLOAT:
+        case OIIO::TypeDesc::DOUBLE:
+            return SampleType::kFloat;
+        default:
+            return SampleType::kUint16;
+    }
+}
+
+LoadedImage ReadImage(const std::string& path, std::uint64_t max_pixels) {
+    auto fail = [&](const std::string& cause) { return InputError(path + ": " + cause); };
+    std::error_code error;
+    const fs::file_status status = fs::status(path, error);
+    if (!fs::exists(status)) throw fail("no such file");
+    if (fs::is_directory(status)) throw fail("is a folder, not an image");
+
+    // Alpha exactly as stored: no premultiplying on the way in.
+    OIIO::ImageSpec config;
+    config.attribute("oiio:UnassociatedAlpha", 1);
+    const QuietStderr quiet;
+    std::unique_ptr<OIIO::ImageInput> in = OIIO::ImageInput::open(path, &config);
+    if (!in) throw fail(OneLine(OIIO::geterror()));
+
+    LoadedImage loaded;
+    loaded.header = in->spec();
+    loaded.format_name = in->format_name();
+    const OIIO::ImageSpec& header = loaded.header;
+    if (header.width <= 0 || header.height <= 0 || header.nchannels <= 0) {
+        throw fail(fmt::format("corrupt: {} x {} pixels, {} channels", header.width, header.height,
+                               header.nchannels));
+    }
+    if (header.depth > 1) throw fail("volume images are not supported");
+    const std::uint64_t pixels = std::uint64_t(header.width) * std::uint64_t(header.height);
+    if (pixels > max_pixels) {
+        throw fail(fmt::format("{} x {} = {} pixels is above the limit of {} (--max-pixels)",
+                               header.width, header.height, pixels, max_pixels));
+    }
+    // The host's worlds count row bytes in 32 bits: 16 bytes a float pixel.
+    if (header.width > std::numeric_limits<std::int32_t>::max() / 16) {
+        throw fail(fmt::format("{} pixels wide is wider than a host world can be", header.width));
+    }
+
+    const ChannelMap map = MapChannels(header);
+    const SampleType type = HoldingType(header.format);
+    Image image = Image::Blank(header.width, header.height, type, map.alpha >= 0);
+    const std::size_t sample = SampleBytes(type);
+    const std::size_t count = std::size_t(pixels);
+
+    // Each needed channel read into a plane of its own, then interleaved, so
+    // a file with many extra channels costs no more memory than four.
+    const int wanted[4] = {map.red, map.green, map.blue, map.alpha};
+    std::vector<std::byte> plane(count * sample);
+    for (int c = 0; c < 4; ++c) {
+        const int channel = wanted[c];
+        if (channel < 0) continue;
+        if (c > 0 && c < 3 && channel == wanted[c - 1]) {
+            // Grey: the same plane again.
+        } else if (!in->read_image(0, 0, channel, channel + 1, FileTypeOf(type), plane.data()) ||
+                   in->has_error()) {
+            throw fail(OneLine(in->geterror()));
+        }
+        for (std::size_t i = 0; i < count; ++i) {
+            std::memcpy(image.pixels.data() + i * image.PixelBytes() + std::size_t(c) * sample,
+                        plane.data() + i * sample, sample);
+        }
+    }
+    if (map.alpha < 0) {
+        for (int y = 0; y < image.height; ++y) {
+            for (int x = 0; x < image.width; ++x) {
+                image.SetSample(x, y, 3,
+                                type == SampleType::kUint8    ? 255.0f
+                                : type == SampleType::kUint16 ? 65535.0f
+                                                              : 1.0f);
+            }
+        }
+    }
+    in->close();
+
+    std::vector<std::string> dropped;
+    for (int c = 0; c < header.nchannels; ++c) {
+        if (c != map.red && c != map.green && c != map.blue && c != map.alpha) {
+            const std::string channel_name(header.channel_name(c));
+            dropped.push_back(channel_name.empty() ? std::to_string(c) : channel_name);
+        }
+    }
+    if (!dropped.empty()) {
+        loaded.notes.push_back(fmt::format("{}: channel(s) {} not carried to the output", path,
+                                           fmt::join(dropped, ", ")));
+    }
+    loaded.image = std::move(image);
+    return loaded;
+}
+
+std::vector<std::string> WriteImage(const fs::path& target, const Image& image,
+                                    const WriteSettings& settings) {
+    std::vector<std::string> notes;
+    const std::string name = target.string();
+    CheckOutputPath(target);
+    std::unique_ptr<OIIO::ImageOutput> out = OIIO::ImageOutput::create(name);
+    if (!out) {
+        throw OutputError(fmt::format("{}: cannot write: {}", name, OneLine(OIIO::geterror())));
+    }
+
+    int channels = image.has_alpha ? 4 : 3;
+    if (channels == 4 && !out->supports("alpha")) {
+        channels = 3;
+        notes.push_back(
+            fmt::format("{}: alpha not written ({} files hold none)", name, out->format_name()));
+    }
+    OIIO::ImageSpec header(image.width, image.height, channels, settings.file_type);
+    if (settings.source != nullptr) {
+        const OIIO::ImageSpec& source = settings.source->header;
+        if (settings.source->format_name == out->format_name()) {
+            header.extra_attribs = source.extra_attribs;
+        }
+        header.x = source.x;
+        header.y = source.y;
+        header.full_x = source.full_x;
+        header.full_y = source.full_y;
+        header.full_width = source.full_width;
+        header.full_height = source.full_height;
+    }
+    header.default_channel_names();
+    header.alpha_channel = channels == 4 ? 3 : -1;
+    // Alpha exactly as held: no un-premultiplying on the way out.
+    header.attribute("oiio:UnassociatedAlpha", 1);
+
+    // Success is what the calls return: the TIFF writer leaves a message
+    // about its (empty) Exif directory behind even when all went well.
+    auto encode = [&](const std::string& open_name) {
+        const QuietStderr quiet;
+        if (!out->open(open_name, header) ||
+            !out->write_image(FileTypeOf(image.type), image.pixels.data(),
+                              OIIO::stride_t(image.PixelBytes())) ||
+            !out->close()) {
+            throw OutputError(fmt::format("{}: cannot write: {}", name, OneLine(out->geterror())));
+        }
+    };
+    if (out->supports("ioproxy")) {
+        // Encoded in memory, then written by us, so that every write error
+        // is seen and the file appears only when complete.
+        std::vector<unsigned char> bytes;
+        OIIO::Filesystem::IOVecOutput proxy(bytes);
+        out->set_ioproxy(&proxy);
+        encode(name);
+        out.reset();
+        WriteFileAtomically(target, std::as_bytes(std::span(bytes)));
+    } else {
+        AtomicFile file(target);
+        encode(file.temp_path());
+        out.reset();
+        file.Commit();
+    }
+    return notes;
+}
+
+}  // namespace render

@@ -1,0 +1,217 @@
+#include "sim/render/options.h"
+
+#include <fmt/format.h>
+
+#include <CLI/CLI.hpp>
+#include <thread>
+
+#include "sim/render/image_io.h"
+#include "sim/render/raw_pipe.h"
+#include "sim/render/test_chart.h"
+
+namespace render {
+
+namespace {
+
+constexpr const char* kDescription =
+    "vemra-render: renders images, image sequences and raw video through the Vemra Temperature\n"
+    "effect, loaded from its library and driven exactly as a host drives it.\n";
+
+std::string Footer() {
+    return fmt::format(
+        R"(Hosts and bit depths:
+  ae     8-bit files render as 8-bit ARGB, deeper files as 16-bit ARGB, whose scale
+         runs to 32768: a 16-bit file value v goes in as v * 32768 / 65535 and comes
+         back as w * 65535 / 32768, both rounded to nearest, so unchanged pixels
+         return within one code. Float files are clipped to 0..1 here.
+  prmr   8-bit files render as "bgra", deeper ones as 32-bit float "BGra" (values
+         outside 0..1 are kept).
+  With no --host, integer files go to ae and half or float files to prmr, so no
+  value is clipped unasked. The output is written with the input's sample type.
+
+Colour: no colour management. The effect sees the file's values as they are
+stored (as in a host working in the file's colour space); alpha is neither
+premultiplied nor unpremultiplied. Grey files are expanded to RGB; files without
+alpha render with an opaque one and are written back without it.
+
+Frame patterns: shot.####.exr (one # a digit) or shot.%04d.exr, with --frames
+1-240 (or 1,5,9-12); without --frames, every frame found on disk. The output
+(and a compare sheet) must be a pattern too.
+
+Raw video: --raw WxH reads frames of --pix-fmt from standard input and writes
+them in the same format to standard output. Pixel formats:
+  {}
+
+Examples:
+  vemra-render                                  test chart -> vemra-chart.png + sheet
+  vemra-render in.png -o out.png --temperature 0.5 --compare
+  vemra-render plate.####.exr --frames 1001-1100 -o graded.####.exr --magenta -0.3
+  ffmpeg -i in.mov -f rawvideo -pix_fmt bgra - |
+    vemra-render --raw 1920x1080 --temperature 0.4 |
+    ffmpeg -f rawvideo -pix_fmt bgra -s 1920x1080 -r 25 -i - out.mov
+)",
+        RawFormatNames());
+}
+
+std::pair<int, int> SizeOption(const std::string& text, const char* option) {
+    try {
+        return ParseFrameSize(text);
+    } catch (const RawError& e) {
+        throw UsageError(fmt::format("{}: {}", option, e.what()));
+    }
+}
+
+}  // namespace
+
+std::optional<Options> ParseCommandLine(int argc, char** argv,
+                                        const std::function<std::string()>& help_extra) {
+    Options options;
+    options.threads = int(std::max(1u, std::thread::hardware_concurrency()));
+    options.max_pixels = kDefaultMaxPixels;
+
+    CLI::App app{kDescription, "vemra-render"};
+    app.get_formatter()->column_width(34);
+    app.footer([&help_extra] {
+        std::string text = Footer();
+        if (help_extra) text += "\n" + help_extra();
+        return text;
+    });
+    app.set_version_flag("--version", std::string("vemra-render ") + VEMRA_RENDER_VERSION);
+
+    const char* io = "Input and output";
+    app.add_option("inputs", options.inputs,
+                   "Image files or one frame pattern (none: the built-in test chart)")
+        ->type_name("FILE")
+        ->group(io);
+    app.add_option("-o,--output", options.output,
+                   "Output file, frame pattern, or folder for several inputs")
+        ->type_name("FILE")
+        ->group(io);
+    bool compare = false;
+    app.add_flag("--compare", compare,
+                 "Also write a side-by-side before/after sheet (OUTPUT-compare.EXT)")
+        ->group(io);
+    app.add_option("--compare-output", options.compare_output,
+                   "Name of the sheet (a pattern for sequences); implies --compare")
+        ->type_name("FILE")
+        ->group(io);
+    app.add_flag("--overwrite-input", options.overwrite_input,
+                 "Allow the output to replace its own input file")
+        ->group(io);
+    std::string chart_size;
+    app.add_option(
+           "--chart-size", chart_size,
+           fmt::format("Size of the test chart, WxH (default {}x{})", kChartWidth, kChartHeight))
+        ->type_name("WxH")
+        ->group(io);
+
+    const char* controls = "Effect controls (defaults and ranges from the effect; see --describe)";
+    double temperature = 0, magenta = 0, opacity = 0;
+    app.add_option("-t,--temperature", temperature, "Warmer (+) or cooler (-)")
+        ->type_name("VALUE")
+        ->group(controls);
+    app.add_option("-m,--magenta", magenta, "Towards magenta (+) or green (-)")
+        ->type_name("VALUE")
+        ->group(controls);
+    app.add_option("--opacity", opacity, "Mix with the untouched pixel, percent")
+        ->type_name("PERCENT")
+        ->group(controls);
+    bool clamp = false, no_clamp = false;
+    app.add_flag("--clamp", clamp, "Clamp red, green and blue to 0..1")->group(controls);
+    app.add_flag("--no-clamp", no_clamp, "Do not clamp")->group(controls);
+
+    const char* hosting = "Host";
+    std::string host, depth;
+    app.add_option("--host", host, "Host to play (default: by the file's type)")
+        ->type_name("ae|prmr")
+        ->group(hosting);
+    app.add_option("--depth", depth, "World depth: 8 or 16 in ae, 8 or float in prmr")
+        ->type_name("8|16|float")
+        ->group(hosting);
+    app.add_option("--plugin", options.plugin,
+                   "Effect library to load (default: the one built beside this tool)")
+        ->type_name("PATH")
+        ->group(hosting);
+    app.add_option("--threads", options.threads,
+                   "Host iteration threads (default: the machine's cores)")
+        ->check(CLI::Range(1, 1024).description(""))
+        ->type_name("N")
+        ->group(hosting);
+    app.add_flag("--describe", options.describe,
+                 "Print the effect's about text and declared controls, then exit")
+        ->group(hosting);
+
+    const char* sequence = "Sequences and video";
+    app.add_option("--frames", options.frames, "Frames of a pattern: 1-240, or 1,5,9-12")
+        ->type_name("LIST")
+        ->group(sequence);
+    std::string raw;
+    app.add_option("--raw", raw, "Raw video of WxH pixels from standard input to standard output")
+        ->type_name("WxH")
+        ->group(sequence);
+    app.add_option("--pix-fmt", options.pix_fmt, "Raw pixel format (default bgra)")
+        ->type_name("FMT")
+        ->group(sequence);
+
+    const char* other = "Other";
+    app.add_option(
+           "--max-pixels", options.max_pixels,
+           fmt::format("Refuse images above this many pixels (default {})", kDefaultMaxPixels))
+        ->check(CLI::PositiveNumber.description(""))
+        ->type_name("N")
+        ->group(other);
+    app.add_flag("-q,--quiet", options.quiet, "No progress line and no notes")->group(other);
+
+    try {
+        app.parse(argc, argv);
+    } catch (const CLI::CallForHelp&) {
+        fmt::print("{}", app.help());
+        return std::nullopt;
+    } catch (const CLI::CallForAllHelp&) {
+        fmt::print("{}", app.help());
+        return std::nullopt;
+    } catch (const CLI::CallForVersion&) {
+        fmt::print("vemra-render {}\n", VEMRA_RENDER_VERSION);
+        return std::nullopt;
+    } catch (const CLI::ParseError& e) {
+        throw UsageError(e.what());
+    }
+
+    if (app.count("--temperature") != 0) options.temperature = temperature;
+    if (app.count("--magenta") != 0) options.magenta = magenta;
+    if (app.count("--opacity") != 0) options.opacity = opacity;
+    if (clamp && no_clamp) throw UsageError("--clamp and --no-clamp together");
+    if (clamp) options.clamp = true;
+    if (no_clamp) options.clamp = false;
+    options.compare = compare || !options.compare_output.empty();
+    if (!host.empty()) {
+        options.host = ParseHost(host);
+        if (!options.host) throw UsageError(fmt::format("--host {}: use ae or prmr", host));
+    }
+    if (!depth.empty()) {
+        options.depth = ParseDepth(depth);
+        if (!options.depth) throw UsageError(fmt::format("--depth {}: use 8, 16 or float", depth));
+    }
+    if (!chart_size.empty()) options.chart_size = SizeOption(chart_size, "--chart-size");
+    if (!raw.empty()) {
+        options.raw_size = SizeOption(raw, "--raw");
+        if (!options.inputs.empty() || !options.output.empty() || options.compare) {
+            throw UsageError(
+                "--raw reads standard input and writes standard output: give no files, -o or "
+                "--compare");
+        }
+        try {
+            FindRawFormat(options.pix_fmt);
+        } catch (const RawError& e) {
+            throw UsageError(fmt::format("--pix-fmt: {}", e.what()));
+        }
+    } else if (app.count("--pix-fmt") != 0) {
+        throw UsageError("--pix-fmt goes with --raw");
+    }
+    if (!options.frames.empty() && options.inputs.size() != 1) {
+        throw UsageError("--frames goes with one input frame pattern");
+    }
+    return options;
+}
+
+}  // namespace render

@@ -1,0 +1,48 @@
+// Conversions between the tool's images (file samples, RGBA) and the host's
+// worlds (ARGB or BGRA, in the host's own scale).
+//
+// Scales: an 8-bit file and an 8-bit world both run to 255 and pass through
+// unchanged. A 16-bit file runs to 65535 and the "ae" host's 16-bit world to
+// 32768; a value is carried across by v * 32768 / 65535 rounded to nearest,
+// and back by w * 65535 / 32768 rounded to nearest (halves round up), so
+// 0 and full scale meet exactly, every world value survives the trip out and
+// back, and a file value comes back within one code. Between an integer and
+// a float, 1.0 is the integer's full scale: v / full going to float, and
+// float * full rounded to nearest and clipped coming back (NaN gives 0).
+// Float to float is a bit-for-bit copy: values above 1, below 0, infinities
+// and NaN are kept.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+
+#include "sim/render/image.h"
+#include "sim/world.h"
+
+namespace render {
+
+/// A 16-bit file value (full scale 65535) in the "ae" host's 16-bit scale
+/// (full scale 32768), rounded to nearest, halves up.
+std::uint16_t FileToHost16(std::uint16_t file_value);
+/// A host 16-bit value back in the file's scale, rounded to nearest, halves
+/// up; host values above 32768 count as 32768.
+std::uint16_t Host16ToFile(std::uint16_t host_value);
+
+/// What a conversion into a world had to give up.
+struct ConversionReport {
+    /// Samples outside what the world's layout holds (below 0 or above full
+    /// scale, or NaN going to an integer layout), clipped to its range.
+    std::size_t clipped = 0;
+};
+
+/// A new world of `layout` and the image's size holding the image's pixels,
+/// each channel converted from the image's scale to the layout's. When
+/// `report` is given, clipped samples are counted into it.
+sim::World ImageToWorld(const Image& image, sim::Layout layout, ConversionReport* report = nullptr);
+
+/// The world's pixels as an image of sample type `type`, each channel
+/// converted from the layout's scale to the type's. `has_alpha` is copied
+/// into the result (the alpha samples are converted either way).
+Image WorldToImage(const sim::World& world, SampleType type, bool has_alpha);
+
+}  // namespace render
