@@ -7,6 +7,7 @@ source scripts/stages.sh
 
 jobs=$(nproc)
 stage "install packages" scripts/install-deps.sh base
+stage "install render packages" scripts/install-deps.sh render
 for preset in debug native; do
   stage "configure $preset" cmake --preset "$preset" -Wno-dev
   stage "build $preset" cmake --build --preset "$preset" -j "$jobs"
