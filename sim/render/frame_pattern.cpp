@@ -55,8 +55,13 @@ std::optional<FramePattern> FramePattern::Parse(std::string_view text) {
             std::size_t j = i + 1;
             std::string digits;
             while (j < text.size() && IsDigit(text[j])) digits += text[j++];
-            if (j >= text.size() || text[j] != 'd' ||
-                (!digits.empty() && (digits[0] != '0' || digits.size() < 2 || digits.size() > 2))) {
+            if (j >= text.size() || text[j] != 'd') {
+                // Not a frame token: a percent sign in the name, e.g. "100%.png".
+                literal += c;
+                ++i;
+                continue;
+            }
+            if (!digits.empty() && (digits[0] != '0' || digits.size() != 2)) {
                 throw PatternError(fmt::format(
                     "\"{}\": bad frame token at \"{}\"; use %d, %0Nd (N a digit) or ####", text,
                     text.substr(i, std::min<std::size_t>(j + 1, text.size()) - i)));

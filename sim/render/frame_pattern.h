@@ -22,8 +22,9 @@ class FramePattern {
   public:
     /// Parses `text`. Returns nullopt when it holds no frame token (a plain
     /// file name). Throws PatternError for a pattern with more than one
-    /// token, a token in the directory part, or a malformed %-token (only
-    /// %d and %0Nd are accepted, N up to 9; "%%" is a literal percent sign).
+    /// token, a token in the folder part, or a %-token other than %d and
+    /// %0Nd (N a digit), e.g. "%4d". A percent sign that starts no token
+    /// ("100%.png") and "%%" stand for a percent sign.
     static std::optional<FramePattern> Parse(std::string_view text);
 
     /// The file name of `frame`: the number zero-padded to the token's width

@@ -224,6 +224,14 @@ LoadedImage ReadImage(const std::string& path, std::uint64_t max_pixels) {
     return loaded;
 }
 
+void CheckOutputFormat(const fs::path& target) {
+    if (!OIIO::ImageOutput::create(target.string())) {
+        OIIO::geterror();  // takes the library's pending message, which says the same
+        throw OutputError(fmt::format("{}: no image format writes files ending in \"{}\"",
+                                      target.string(), target.extension().string()));
+    }
+}
+
 std::vector<std::string> WriteImage(const fs::path& target, const Image& image,
                                     const WriteSettings& settings) {
     std::vector<std::string> notes;

@@ -58,6 +58,10 @@ struct WriteSettings {
     const LoadedImage* source = nullptr;
 };
 
+/// Throws OutputError unless OpenImageIO has a writer for the extension of
+/// `target`, so a job can be refused before any work is done.
+void CheckOutputFormat(const std::filesystem::path& target);
+
 /// Encodes `image` in the format the extension of `target` names and writes
 /// it atomically (see atomic_output.h): red, green, blue, and alpha when the
 /// image has one and the format can hold it. Returns notes about what the

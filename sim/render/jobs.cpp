@@ -111,6 +111,7 @@ void CheckPlan(const std::vector<Frame>& frames, bool overwrite_input) {
         for (const std::string* path : {&frame.output, &frame.compare}) {
             if (path->empty()) continue;
             CheckOutputPath(*path);
+            CheckOutputFormat(*path);
             const std::string key = FileKey(*path);
             if (const auto in = inputs.find(key); in != inputs.end()) {
                 const bool allowed =

@@ -256,6 +256,7 @@ TEST(ToolErrors, UnwritableOutputFailsAndCreatesNothing) {
     const std::vector<std::string> before = dir.Files();
     const RunResult result = RunTool({dir / "in.png", "-o", dir / "blocker/out.png"});
     ExpectCleanFailure(result, "blocker/out.png");
+    ExpectCleanFailure(RunTool({dir / "in.png", "-o", dir / "out.xyz"}), "ending in \".xyz\"");
     EXPECT_EQ(dir.Files(), before);
 }
 
