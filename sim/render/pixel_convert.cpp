@@ -56,45 +56,39 @@ typename To::Type ConvertSample(typename From::Type value, std::size_t& clipped)
     }
 }
 
-/// Positions of red, green, blue and alpha in an image pixel.
-constexpr ChannelOrder kImageOrder{3, 0, 1, 2};
+/// Positions of red, green, blue and alpha in an image pixel, as a tag
+/// type like Channels<Pixel>, whose kOrder the conversions read.
+struct ImageChannels {
+    static constexpr ChannelOrder kOrder{3, 0, 1, 2};
+};
 
 /// Converts a width x height block pixel by pixel between two interleaved
-/// four-channel layouts, reordering channels as the orders say.
-template <typename From, typename To>
-void ConvertBlock(int width, int height, const std::byte* (*src_row)(const void*, int),
-                  const void* src, ChannelOrder src_order, std::byte* (*dst_row)(void*, int),
-                  void* dst, ChannelOrder dst_order, std::size_t& clipped) {
+/// four-channel layouts, reordering channels as the orders say. `src_row`
+/// and `dst_row` give the first byte of row y. The orders are compile-time
+/// constants, so the loop compiles to straight moves for equal scales.
+template <typename From, typename To, typename SrcOrder, typename DstOrder, typename SrcRow,
+          typename DstRow>
+std::size_t ConvertBlock(int width, int height, SrcRow src_row, DstRow dst_row) {
     using In = typename From::Type;
     using Out = typename To::Type;
-    const int src_pos[4] = {src_order.red, src_order.green, src_order.blue, src_order.alpha};
-    const int dst_pos[4] = {dst_order.red, dst_order.green, dst_order.blue, dst_order.alpha};
+    constexpr ChannelOrder s = SrcOrder::kOrder;
+    constexpr ChannelOrder d = DstOrder::kOrder;
+    std::size_t clipped = 0;
     for (int y = 0; y < height; ++y) {
-        const std::byte* in = src_row(src, y);
-        std::byte* out = dst_row(dst, y);
+        const std::byte* in = src_row(y);
+        std::byte* out = dst_row(y);
         for (int x = 0; x < width; ++x) {
             In in_pixel[4];
             std::memcpy(in_pixel, in + std::size_t(x) * sizeof in_pixel, sizeof in_pixel);
             Out out_pixel[4];
-            for (int c = 0; c < 4; ++c) {
-                out_pixel[dst_pos[c]] = ConvertSample<From, To>(in_pixel[src_pos[c]], clipped);
-            }
+            out_pixel[d.red] = ConvertSample<From, To>(in_pixel[s.red], clipped);
+            out_pixel[d.green] = ConvertSample<From, To>(in_pixel[s.green], clipped);
+            out_pixel[d.blue] = ConvertSample<From, To>(in_pixel[s.blue], clipped);
+            out_pixel[d.alpha] = ConvertSample<From, To>(in_pixel[s.alpha], clipped);
             std::memcpy(out + std::size_t(x) * sizeof out_pixel, out_pixel, sizeof out_pixel);
         }
     }
-}
-
-const std::byte* ImageRow(const void* image, int y) {
-    return static_cast<const Image*>(image)->PixelAddress(0, y);
-}
-std::byte* MutableImageRow(void* image, int y) {
-    return static_cast<Image*>(image)->PixelAddress(0, y);
-}
-const std::byte* WorldRow(const void* world, int y) {
-    return static_cast<const std::byte*>(static_cast<const sim::World*>(world)->PixelAddress(0, y));
-}
-std::byte* MutableWorldRow(void* world, int y) {
-    return static_cast<std::byte*>(static_cast<sim::World*>(world)->PixelAddress(0, y));
+    return clipped;
 }
 
 /// Calls `f` with a value of the domain an image of `type` uses.
@@ -110,18 +104,18 @@ void WithImageDomain(SampleType type, F&& f) {
     }
 }
 
-/// Calls `f` with the domain of `layout` and its channel order.
+/// Calls `f` with the domain of `layout` and its channel descriptor.
 template <typename F>
 void WithWorldDomain(sim::Layout layout, F&& f) {
     switch (layout) {
         case sim::Layout::kArgb8:
-            return f(Uint8Domain{}, Channels<PixelArgb8>::kOrder);
+            return f(Uint8Domain{}, Channels<PixelArgb8>{});
         case sim::Layout::kArgb16:
-            return f(HostUint16Domain{}, Channels<PixelArgb16>::kOrder);
+            return f(HostUint16Domain{}, Channels<PixelArgb16>{});
         case sim::Layout::kBgra8:
-            return f(Uint8Domain{}, Channels<PixelBgra8>::kOrder);
+            return f(Uint8Domain{}, Channels<PixelBgra8>{});
         case sim::Layout::kBgraFloat:
-            return f(FloatDomain{}, Channels<PixelBgraFloat>::kOrder);
+            return f(FloatDomain{}, Channels<PixelBgraFloat>{});
     }
 }
 
@@ -140,11 +134,14 @@ std::uint16_t Host16ToFile(std::uint16_t host_value) {
 sim::World ImageToWorld(const Image& image, sim::Layout layout, ConversionReport* report) {
     sim::World world(layout, image.width, image.height);
     std::size_t clipped = 0;
+    const auto image_row = [&image](int y) { return image.PixelAddress(0, y); };
+    const auto world_row = [&world](int y) {
+        return static_cast<std::byte*>(world.PixelAddress(0, y));
+    };
     WithImageDomain(image.type, [&](auto from) {
-        WithWorldDomain(layout, [&](auto to, ChannelOrder order) {
-            ConvertBlock<decltype(from), decltype(to)>(image.width, image.height, ImageRow, &image,
-                                                       kImageOrder, MutableWorldRow, &world, order,
-                                                       clipped);
+        WithWorldDomain(layout, [&](auto to, auto channels) {
+            clipped = ConvertBlock<decltype(from), decltype(to), ImageChannels, decltype(channels)>(
+                image.width, image.height, image_row, world_row);
         });
     });
     if (report != nullptr) report->clipped += clipped;
@@ -153,12 +150,14 @@ sim::World ImageToWorld(const Image& image, sim::Layout layout, ConversionReport
 
 Image WorldToImage(const sim::World& world, SampleType type, bool has_alpha) {
     Image image = Image::Blank(world.width(), world.height(), type, has_alpha);
-    std::size_t clipped = 0;
-    WithWorldDomain(world.layout(), [&](auto from, ChannelOrder order) {
+    const auto world_row = [&world](int y) {
+        return static_cast<const std::byte*>(world.PixelAddress(0, y));
+    };
+    const auto image_row = [&image](int y) { return image.PixelAddress(0, y); };
+    WithWorldDomain(world.layout(), [&](auto from, auto channels) {
         WithImageDomain(type, [&](auto to) {
-            ConvertBlock<decltype(from), decltype(to)>(world.width(), world.height(), WorldRow,
-                                                       &world, order, MutableImageRow, &image,
-                                                       kImageOrder, clipped);
+            ConvertBlock<decltype(from), decltype(to), decltype(channels), ImageChannels>(
+                world.width(), world.height(), world_row, image_row);
         });
     });
     return image;

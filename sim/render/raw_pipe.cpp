@@ -7,6 +7,8 @@
 #include <cerrno>
 #include <charconv>
 #include <cstring>
+#include <limits>
+#include <type_traits>
 
 namespace render {
 
@@ -32,12 +34,58 @@ bool HasAlpha(const RawFormat& format) {
     return format.channels.find('A') != std::string_view::npos;
 }
 
-/// Byte offset of sample `channel` (index in format.channels) of pixel `i`.
-std::size_t SampleOffset(const RawFormat& format, std::size_t pixels, std::size_t i,
-                         std::size_t channel) {
-    const std::size_t sample = SampleBytes(format.type);
-    if (format.planar) return (channel * pixels + i) * sample;
-    return (i * format.channels.size() + channel) * sample;
+/// Index of sample `channel` (its place in format.channels) of pixel `i`,
+/// counted in samples from the frame's start.
+std::size_t SampleIndex(const RawFormat& format, std::size_t pixels, std::size_t i,
+                        std::size_t channel) {
+    return format.planar ? channel * pixels + i : i * format.channels.size() + channel;
+}
+
+/// Full scale of the sample type T as stored: an opaque alpha.
+template <typename T>
+constexpr T Opaque() {
+    if constexpr (std::is_same_v<T, float>) {
+        return 1.0f;
+    } else {
+        return std::numeric_limits<T>::max();
+    }
+}
+
+/// Frame samples of type T into image pixels (RGBA), alpha opaque when the
+/// format has none.
+template <typename T>
+void Unpack(const RawFormat& format, std::span<const std::byte> frame, Image& image) {
+    const std::size_t pixels = std::size_t(image.width) * std::size_t(image.height);
+    const std::size_t channels = format.channels.size();
+    int to[4] = {3, 3, 3, 3};
+    for (std::size_t c = 0; c < channels; ++c) to[c] = ImageChannel(format.channels[c]);
+    std::byte* out = image.pixels.data();
+    for (std::size_t i = 0; i < pixels; ++i) {
+        T pixel[4] = {0, 0, 0, Opaque<T>()};
+        for (std::size_t c = 0; c < channels; ++c) {
+            std::memcpy(&pixel[to[c]], frame.data() + SampleIndex(format, pixels, i, c) * sizeof(T),
+                        sizeof(T));
+        }
+        std::memcpy(out + i * sizeof pixel, pixel, sizeof pixel);
+    }
+}
+
+/// Image pixels into frame samples of type T, in the format's order.
+template <typename T>
+void Pack(const RawFormat& format, const Image& image, std::span<std::byte> frame) {
+    const std::size_t pixels = std::size_t(image.width) * std::size_t(image.height);
+    const std::size_t channels = format.channels.size();
+    int from[4] = {3, 3, 3, 3};
+    for (std::size_t c = 0; c < channels; ++c) from[c] = ImageChannel(format.channels[c]);
+    const std::byte* in = image.pixels.data();
+    for (std::size_t i = 0; i < pixels; ++i) {
+        T pixel[4];
+        std::memcpy(pixel, in + i * sizeof pixel, sizeof pixel);
+        for (std::size_t c = 0; c < channels; ++c) {
+            std::memcpy(frame.data() + SampleIndex(format, pixels, i, c) * sizeof(T),
+                        &pixel[from[c]], sizeof(T));
+        }
+    }
 }
 
 }  // namespace
@@ -103,35 +151,31 @@ std::size_t FrameBytes(const RawFormat& format, int width, int height) {
 
 Image RawToImage(const RawFormat& format, int width, int height, std::span<const std::byte> frame) {
     Image image = Image::Blank(width, height, format.type, HasAlpha(format));
-    const std::size_t sample = SampleBytes(format.type);
-    const std::size_t pixels = std::size_t(width) * std::size_t(height);
-    if (!image.has_alpha) {
-        const float opaque = format.type == SampleType::kUint8    ? 255.0f
-                             : format.type == SampleType::kUint16 ? 65535.0f
-                                                                  : 1.0f;
-        for (int y = 0; y < height; ++y) {
-            for (int x = 0; x < width; ++x) image.SetSample(x, y, 3, opaque);
-        }
-    }
-    for (std::size_t c = 0; c < format.channels.size(); ++c) {
-        const std::size_t to = std::size_t(ImageChannel(format.channels[c])) * sample;
-        for (std::size_t i = 0; i < pixels; ++i) {
-            std::memcpy(image.pixels.data() + i * image.PixelBytes() + to,
-                        frame.data() + SampleOffset(format, pixels, i, c), sample);
-        }
+    switch (format.type) {
+        case SampleType::kUint8:
+            Unpack<std::uint8_t>(format, frame, image);
+            break;
+        case SampleType::kUint16:
+            Unpack<std::uint16_t>(format, frame, image);
+            break;
+        case SampleType::kFloat:
+            Unpack<float>(format, frame, image);
+            break;
     }
     return image;
 }
 
 void ImageToRaw(const RawFormat& format, const Image& image, std::span<std::byte> frame) {
-    const std::size_t sample = SampleBytes(format.type);
-    const std::size_t pixels = std::size_t(image.width) * std::size_t(image.height);
-    for (std::size_t c = 0; c < format.channels.size(); ++c) {
-        const std::size_t from = std::size_t(ImageChannel(format.channels[c])) * sample;
-        for (std::size_t i = 0; i < pixels; ++i) {
-            std::memcpy(frame.data() + SampleOffset(format, pixels, i, c),
-                        image.pixels.data() + i * image.PixelBytes() + from, sample);
-        }
+    switch (format.type) {
+        case SampleType::kUint8:
+            Pack<std::uint8_t>(format, image, frame);
+            break;
+        case SampleType::kUint16:
+            Pack<std::uint16_t>(format, image, frame);
+            break;
+        case SampleType::kFloat:
+            Pack<float>(format, image, frame);
+            break;
     }
 }
 
