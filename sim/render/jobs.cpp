@@ -35,7 +35,6 @@ class Notes {
         if (progress_ != nullptr) progress_->Clear();
         fmt::print(stderr, "vemra-render: note: {}\n", text);
     }
-    void SetProgress(Progress* progress) { progress_ = progress; }
 
   private:
     bool quiet_;
