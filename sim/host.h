@@ -21,6 +21,18 @@ namespace sim {
 /// Application identifier of a host that is not "PrMr" ("FXTC").
 inline constexpr std::int32_t kApplIdOther = std::int32_t(FourCharCode("FXTC"));
 
+/// Codes the host's own services return when they refuse a call. They differ
+/// from every code the effect returns, so a test can tell who failed.
+/// AcquireSuite: the suite is not offered (unknown name or version, or withheld).
+inline constexpr PF_Err kErrSuiteNotOffered = 0x7301;
+/// ReleaseSuite: the suite was not acquired (or every acquire was released).
+inline constexpr PF_Err kErrSuiteNotAcquired = 0x7302;
+/// A callback made while no command of this host is running.
+inline constexpr PF_Err kErrOutsideCommand = 0x7303;
+/// A bad argument: null pointer, foreign effect_ref, a world the host did not
+/// hand out, a pixel size the service does not carry, an unknown parameter type.
+inline constexpr PF_Err kErrBadCallbackParam = 0x7304;
+
 /// Thrown for a request the host refuses before calling the effect, such as a
 /// parameter value outside its control's valid range.
 class HostError : public std::runtime_error {
@@ -54,7 +66,8 @@ struct SuiteEvent {
 
 class Host {
   public:
-    /// A host that drives `effect`; `effect` must outlive the host.
+    /// A host that drives `effect`; `effect` must outlive the host. Quality
+    /// starts at PF_Quality_HI.
     explicit Host(const EffectLibrary& effect, std::int32_t appl_id = kApplIdOther);
     ~Host();
     Host(const Host&) = delete;
@@ -64,22 +77,31 @@ class Host {
 
     void SetApplId(std::int32_t appl_id);
     void SetQuality(std::int32_t quality);
-    /// Threads the iteration suites use; default the machine's cores.
+    /// Threads the iteration suites use; default the machine's cores. With 1
+    /// the pixel function runs on the calling thread. Throws
+    /// std::invalid_argument below 1.
     void SetThreads(int threads);
 
     /// No basic suite at all: pica_basicP is null.
     void WithholdBasicSuite(bool withhold = true);
-    /// AcquireSuite for `name` returns an error code and a null pointer.
+    /// AcquireSuite for `name` (any version) returns kErrSuiteNotOffered and
+    /// a null pointer.
     void WithholdSuite(const std::string& name);
-    /// AcquireSuite for `name` returns `code` but still fills the pointer.
+    /// AcquireSuite for `name` returns `code` but still fills the pointer. The
+    /// suite counts as acquired: the effect owes a release for it.
     void FailAcquireButFill(const std::string& name, PF_Err code);
     /// The host drops the basic suite (pica_basicP becomes null) right after
     /// the named host call returns, e.g. "GetPixelFormat" or "AddSupportedPixelFormat".
+    /// Any name of calls() is accepted, and "AcquireSuite" and "ReleaseSuite";
+    /// std::invalid_argument for any other. The next command gets it back.
     void DropBasicSuiteAfter(const std::string& call);
-    /// add_param fails with `code` on its `call`-th call (1-based).
+    /// add_param fails with `code` on its `call`-th call (1-based), counted
+    /// afresh in every command. The failing call is still listed in calls().
     void FailAddParamOnCall(int call, PF_Err code);
     /// The named service returns `code` without doing its work: "utils.copy",
-    /// "copy", "copy_hq", "iterate8", "iterate16".
+    /// "copy", "copy_hq", "iterate8", "iterate16", and also
+    /// "ClearSupportedPixelFormats" and "AddSupportedPixelFormat";
+    /// std::invalid_argument for any other name. Code 0 ends the failure.
     void FailService(const std::string& service, PF_Err code);
     /// GetPixelFormat returns `result` and, when `format` is given, writes it
     /// instead of the world's own format; with no format and result 0 it
@@ -89,17 +111,27 @@ class Host {
     // --- Commands ------------------------------------------------------------
 
     /// Sends any command with this host's records, no parameters and no output.
+    /// Every command gets in_data rebuilt (the basic suite restored unless
+    /// withheld); out_data is the host's one record and is never cleared, so a
+    /// test may preset it and see what a command left unwritten.
     PF_Err Send(PF_Cmd cmd);
     PF_Err About();
     PF_Err GlobalSetup();
     /// Command 4; on success the declared parameters are kept for rendering.
+    /// The declarations received before are dropped first. A success whose
+    /// num_params is not 1 + the controls declared is recorded as a violation.
     PF_Err ParamsSetup();
 
     /// Command 11 with `input` as the layer and `output` as the output world.
     /// Values are checked against the declared ranges (HostError if outside);
-    /// runs ParamsSetup first if it has not succeeded yet.
+    /// runs ParamsSetup first if it has not succeeded yet (HostError if that
+    /// fails). The controls are found by declaration order and type: the first
+    /// and second float sliders, the first fixed slider, the first checkbox;
+    /// entries 1.. of the array are the declarations in their order.
     PF_Err Render(World& input, World& output, const ParamValues& values);
     /// Command 11 with raw parameter words, unchecked, for tests and fuzzing.
+    /// Also runs ParamsSetup first when needed, but never throws for it: a
+    /// control that was not declared gets a plain definition of its type.
     PF_Err RenderUnchecked(World& input, World& output, const RawParamValues& values);
 
     // --- What the host saw ------------------------------------------------------
@@ -108,8 +140,10 @@ class Host {
     const PF_InData& in_data() const { return in_data_; }
 
     /// Every acquire and release, in order, since construction or ClearLog().
+    /// Calls made outside a command are listed with granted false.
     const std::vector<SuiteEvent>& suite_events() const { return suite_events_; }
-    /// Names of suites acquired and not yet released (one entry per excess acquire).
+    /// Names of suites acquired and not yet released (one entry per excess
+    /// acquire), over the host's whole life: ClearLog() does not forget them.
     std::vector<std::string> StillAcquired() const;
     bool NothingAcquired() const { return StillAcquired().empty(); }
 
@@ -121,17 +155,21 @@ class Host {
     const std::vector<PrPixelFormat>& supported_pixel_formats() const { return pixel_formats_; }
     /// Parameter definitions as add_param received them, in order.
     const std::vector<PF_ParamDef>& declared_params() const { return declared_; }
-    /// Defaults of the declared controls (ParamsSetup must have succeeded).
+    /// Defaults of the declared controls (ParamsSetup must have succeeded;
+    /// HostError otherwise, or when a control was not declared).
     ParamValues Defaults() const;
     /// Things the effect did that a host would not accept: a callback outside
     /// a command, a string that did not fit its buffer, releasing a suite not
     /// acquired. Empty when all was well.
     const std::vector<std::string>& violations() const { return violations_; }
 
+    /// Forgets suite_events(), calls() and violations(); the suite ledger,
+    /// the registered pixel formats and the declarations stay.
     void ClearLog();
 
   private:
-    // The implementation keeps its state here.
+    // The implementation keeps its state here; the C callbacks are its static
+    // members, so they reach the host's records.
     struct State;
     std::unique_ptr<State> state_;
 

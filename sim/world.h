@@ -32,7 +32,10 @@ class World {
     /// `rowbytes` 0 means tight rows; a larger value pads each row; a negative
     /// value stores the rows bottom-up, `data` pointing at the top row at the
     /// end of the buffer. |rowbytes| must hold a row. The deep flag is set for
-    /// 16-bit ARGB; the extent hint covers the whole world.
+    /// 16-bit ARGB; the extent hint covers the whole world. The buffer is
+    /// exactly |rowbytes| * height bytes, so a sanitizer sees any access
+    /// outside it. Throws std::invalid_argument for a negative size or a
+    /// stride too short for a row.
     World(Layout layout, std::int32_t width, std::int32_t height, std::int32_t rowbytes = 0);
     World(World&&) noexcept;
     World& operator=(World&&) noexcept;
@@ -41,12 +44,14 @@ class World {
     ~World();
 
     Layout layout() const { return layout_; }
-    std::int32_t width() const { return def_.width; }
-    std::int32_t height() const { return def_.height; }
-    std::int32_t rowbytes() const { return def_.rowbytes; }
+    std::int32_t width() const { return width_; }
+    std::int32_t height() const { return height_; }
+    std::int32_t rowbytes() const { return rowbytes_; }
 
     /// The record the effect receives; tests may change its extent hint and
-    /// flags through it.
+    /// flags through it. The host's own services take the geometry (data,
+    /// size, stride) from the World itself, never from this record, so an
+    /// effect that scribbles on it cannot make the host step outside the buffer.
     PF_LayerDef& def() { return def_; }
     const PF_LayerDef& def() const { return def_; }
 
@@ -58,21 +63,24 @@ class World {
     PrPixelFormat pixel_format() const { return pixel_format_; }
     void SetPixelFormat(PrPixelFormat format) { pixel_format_ = format; }
 
-    /// Address of pixel (x, y); no bounds check beyond an assertion.
+    /// Address of pixel (x, y); no bounds check beyond an assertion (and
+    /// nullptr for a world without pixels).
     void* PixelAddress(std::int32_t x, std::int32_t y);
     const void* PixelAddress(std::int32_t x, std::int32_t y) const;
 
-    /// Pixel (x, y) read or written as `Pixel`, whose size must match the layout.
+    /// Pixel (x, y) read or written as `Pixel`, whose size must match the
+    /// layout; std::logic_error for a wrong size, std::out_of_range for a
+    /// pixel outside the world.
     template <typename Pixel>
     Pixel Get(std::int32_t x, std::int32_t y) const {
-        CheckPixelSize(sizeof(Pixel));
+        CheckPixel(sizeof(Pixel), x, y);
         Pixel pixel;
         std::memcpy(&pixel, PixelAddress(x, y), sizeof pixel);
         return pixel;
     }
     template <typename Pixel>
     void Set(std::int32_t x, std::int32_t y, const Pixel& pixel) {
-        CheckPixelSize(sizeof(Pixel));
+        CheckPixel(sizeof(Pixel), x, y);
         std::memcpy(PixelAddress(x, y), &pixel, sizeof pixel);
     }
 
@@ -90,9 +98,14 @@ class World {
     bool SamePixels(const World& other) const;
 
   private:
-    void CheckPixelSize(std::size_t size) const;
+    void CheckPixel(std::size_t size, std::int32_t x, std::int32_t y) const;
+    std::ptrdiff_t Offset(std::int32_t x, std::int32_t y) const;
 
     Layout layout_;
+    std::int32_t width_ = 0;
+    std::int32_t height_ = 0;
+    std::int32_t rowbytes_ = 0;
+    std::ptrdiff_t top_row_ = 0;  ///< byte offset of row 0 in the buffer
     std::vector<std::byte> buffer_;
     PF_LayerDef def_{};
     PrPixelFormat pixel_format_;
