@@ -8,6 +8,7 @@
 #include <cstdarg>
 #include <cstdio>
 #include <map>
+#include <ostream>
 #include <string>
 #include <vector>
 
@@ -118,6 +119,10 @@ struct RefusalCase {
     FakeHost::Answer answer;
 };
 
+void PrintTo(const RefusalCase& c, std::ostream* os) {
+    *os << c.what;
+}
+
 class SuiteRefused : public ::testing::TestWithParam<RefusalCase> {};
 
 // Whatever way the host refuses, the table raises 516, and every suite
@@ -159,6 +164,10 @@ struct ReportCase {
     bool release;  // false: acquire
     const char* message;
 };
+
+void PrintTo(const ReportCase& c, std::ostream* os) {
+    *os << c.what;
+}
 
 class SuiteFailureReport : public ::testing::TestWithParam<ReportCase> {};
 
