@@ -8,6 +8,7 @@
 
 #include <cmath>
 #include <limits>
+#include <ostream>
 
 #include "tool_runner.h"
 
@@ -89,6 +90,10 @@ struct PixelCase {
     std::array<float, 4> in;         // red, green, blue, alpha in the file's scale
     std::array<double, 4> expected;  // the same, after the effect
 };
+
+void PrintTo(const PixelCase& c, std::ostream* os) {
+    *os << c.name;
+}
 
 class ToolPixels : public testing::TestWithParam<PixelCase> {};
 
