@@ -30,8 +30,8 @@ struct StepFactors {
           magenta(s.magenta != 0.0f),
           mix(s.mix < 1.0f),
           clamp(s.clamp != 0) {
-        const double t = s.temperature;
-        const double m = s.magenta;
+        const double t = static_cast<double>(s.temperature);
+        const double m = static_cast<double>(s.magenta);
         const float d = 2.0f * s.magenta;
         temperature_rb = _mm_set_pd(1.0 - t, t + 1.0);
         magenta_rb = _mm_set1_pd(m + 1.0);

@@ -10,8 +10,8 @@ namespace vemra {
 namespace {
 
 void FillFloatSlider(PF_FloatSliderDef& slider) {
-    slider.value = kShiftDefault;
-    slider.dephault = kShiftDefault;
+    slider.value = static_cast<double>(kShiftDefault);
+    slider.dephault = static_cast<double>(kShiftDefault);
     slider.valid_min = kShiftValidMin;
     slider.valid_max = kShiftValidMax;
     slider.slider_min = kShiftSliderMin;
