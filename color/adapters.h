@@ -4,9 +4,15 @@
 // TemperatureSettings; x and y are ignored. Every adapter reads its whole source
 // pixel before writing, so source and destination may be the same pixel.
 // All return 0.
+//
+// The four functions declared here are the baseline set, built for any x86-64
+// processor. Faster sets built for wider instruction sets give the same bits;
+// AdapterSets() lists them all and FastestAdapterSet() picks the one to render
+// with on the processor at hand.
 #pragma once
 
 #include <cstdint>
+#include <span>
 
 #include "color/pixel_function.h"
 #include "color/pixel_layouts.h"
@@ -30,3 +36,22 @@ std::int32_t ProcessPixelBgra8(void* refcon, std::int32_t x, std::int32_t y, con
 /// with no scaling and no saturation; alpha is copied bit for bit.
 std::int32_t ProcessPixelBgraFloat(void* refcon, std::int32_t x, std::int32_t y, const void* in,
                                    void* out);
+
+/// The four adapters built for one instruction set. Every set gives the same
+/// results bit for bit; they differ only in speed.
+struct AdapterSet {
+    const char* name;     ///< "sse2" (baseline x86-64) or "avx2"
+    bool (*supported)();  ///< whether this processor (and its OS) runs the set
+    PixelFunction argb8;
+    PixelFunction argb16;
+    PixelFunction bgra8;
+    PixelFunction bgra_float;
+};
+
+/// Every set built into the library, the baseline (always supported) first.
+/// A set's functions must not be called where its `supported` returns false.
+std::span<const AdapterSet> AdapterSets();
+
+/// The last set in AdapterSets() that this processor supports: the one a
+/// render uses. Asks the processor on every call; it keeps nothing.
+const AdapterSet& FastestAdapterSet();

@@ -1,7 +1,8 @@
 // Command 11: one output frame from the input layer. Opacity 0 copies the
 // input; otherwise every pixel goes through the adapter that matches the
 // output world's layout, by the host's iteration suites or, for 32-bit float
-// BGRA, by the effect's own row walker.
+// BGRA, by the effect's own row walker. The adapters come from the fastest set
+// the processor runs (FastestAdapterSet): every set gives the same bits.
 #include <algorithm>
 #include <cstdint>
 #include <limits>
@@ -70,8 +71,8 @@ class PixelFormatSuiteHold {
 
 /// The "PrMr" host: the output world's pixel format chooses the adapter.
 PF_Err RenderByPixelFormat(PF_InData* in_data, PF_OutData* out_data, HostSuiteTable& suites,
-                           TemperatureSettings& settings, A_long lines, PF_LayerDef* source,
-                           PF_LayerDef* output) {
+                           const AdapterSet& adapters, TemperatureSettings& settings, A_long lines,
+                           PF_LayerDef* source, PF_LayerDef* output) {
     PixelFormatSuiteHold formats(in_data, out_data);
     if (formats.acquire_result() != PF_Err_NONE) return formats.acquire_result();
 
@@ -87,12 +88,12 @@ PF_Err RenderByPixelFormat(PF_InData* in_data, PF_OutData* out_data, HostSuiteTa
     PF_Err pass_result = PF_Err_NONE;
     switch (format) {
         case PrPixelFormat_BGRA_4444_32f:
-            IterateRowsBgraFloat(0, lines, source, &settings, ProcessPixelBgraFloat, output);
+            IterateRowsBgraFloat(0, lines, source, &settings, adapters.bgra_float, output);
             break;
         case PrPixelFormat_BGRA_4444_8u:
             // A failed pass is the command's result: never reported as success.
             pass_result = suites.Get<PF_Iterate8Suite1>()->iterate(
-                in_data, 0, lines, source, nullptr, &settings, ProcessPixelBgra8, output);
+                in_data, 0, lines, source, nullptr, &settings, adapters.bgra8, output);
             break;
         default:
             formats.Release();
@@ -114,15 +115,18 @@ PF_Err Render(PF_InData* in_data, PF_OutData* out_data, PF_ParamDef* params[],
     // Only an exact zero copies: 0.5 % still processes every pixel.
     if (settings.mix == 0.0f) return CopyInput(in_data, suites, source, output);
 
+    // Chosen per render from what the processor reports; nothing is kept.
+    const AdapterSet& adapters = FastestAdapterSet();
     if (in_data->appl_id == kApplIdPrMr) {
-        return RenderByPixelFormat(in_data, out_data, suites, settings, lines, source, output);
+        return RenderByPixelFormat(in_data, out_data, suites, adapters, settings, lines, source,
+                                   output);
     }
     if ((output->world_flags & PF_WorldFlag_DEEP) != 0) {
         return suites.Get<PF_iterate16Suite1>()->iterate(in_data, 0, lines, source, nullptr,
-                                                         &settings, ProcessPixelArgb16, output);
+                                                         &settings, adapters.argb16, output);
     }
     return suites.Get<PF_Iterate8Suite1>()->iterate(in_data, 0, lines, source, nullptr, &settings,
-                                                    ProcessPixelArgb8, output);
+                                                    adapters.argb8, output);
 }
 
 }  // namespace vemra
