@@ -588,23 +588,45 @@ struct Host::State {
         std::vector<PF_Err> results(std::size_t(bands), PF_Err_NONE);
         // Lowest row that failed so far: a band past it cannot win and stops.
         std::atomic<std::int64_t> first_failed_row{std::numeric_limits<std::int64_t>::max()};
+        // Each row's first pixel is located once in both worlds (each with its
+        // own stride); the rest of the row follows one pixel size apart, the
+        // clipping above keeping every pixel inside both rows. The row loop
+        // takes everything it needs as arguments, with the pixel size as a
+        // constant, so that it all stays in registers across the calls.
+        const auto iterate_row = []<std::ptrdiff_t kStep>(PixelFunction function, void* constant,
+                                                          std::int32_t x, std::int32_t end_x,
+                                                          std::int32_t y, const std::byte* in,
+                                                          std::byte* out) -> PF_Err {
+            for (; x < end_x; ++x, in += kStep, out += kStep) {
+                const PF_Err code = function(constant, x, y, in, out);
+                if (code != PF_Err_NONE) [[unlikely]] {
+                    return code;
+                }
+            }
+            return PF_Err_NONE;
+        };
+        const auto first = std::int32_t(left), last = std::int32_t(right);
         auto run_band = [&](int band) {
             const std::int64_t begin = top + rows * band / bands;
             const std::int64_t end = top + rows * (band + 1) / bands;
             for (std::int64_t y = begin; y < end; ++y) {
                 if (first_failed_row.load(std::memory_order_relaxed) < y) return;
-                for (std::int64_t x = left; x < right; ++x) {
-                    const auto xi = std::int32_t(x), yi = std::int32_t(y);
-                    const PF_Err code = pix_fn(refcon, xi, yi, from->PixelAddress(xi, yi),
-                                               to->PixelAddress(xi, yi));
-                    if (code != PF_Err_NONE) {
-                        results[std::size_t(band)] = code;
-                        std::int64_t seen = first_failed_row.load(std::memory_order_relaxed);
-                        while (y < seen && !first_failed_row.compare_exchange_weak(
-                                               seen, y, std::memory_order_relaxed)) {
-                        }
-                        return;
+                const auto yi = std::int32_t(y);
+                const auto* in = static_cast<const std::byte*>(from->PixelAddress(first, yi));
+                auto* out = static_cast<std::byte*>(to->PixelAddress(first, yi));
+                // pixel_bytes is one of the two sizes the suites carry.
+                const PF_Err code = pixel_bytes == sizeof(PixelArgb16)
+                                        ? iterate_row.operator()<sizeof(PixelArgb16)>(
+                                              pix_fn, refcon, first, last, yi, in, out)
+                                        : iterate_row.operator()<sizeof(PixelArgb8)>(
+                                              pix_fn, refcon, first, last, yi, in, out);
+                if (code != PF_Err_NONE) {
+                    results[std::size_t(band)] = code;
+                    std::int64_t seen = first_failed_row.load(std::memory_order_relaxed);
+                    while (y < seen && !first_failed_row.compare_exchange_weak(
+                                           seen, y, std::memory_order_relaxed)) {
                     }
+                    return;
                 }
             }
         };
