@@ -1,0 +1,97 @@
+#!/usr/bin/env bash
+# The benchmarks in one go: installs what is missing, builds the release
+# configuration (-O2, baseline x86-64, what users get), runs the adapter
+# benchmark and the whole-render benchmark, then times FFmpeg's filters on the
+# same frame size for comparison, and prints a summary. Each benchmark is
+# repeated and its best run reported, to keep other load on the machine out
+# of the figures. Raw results (Google Benchmark JSON) go to out/bench/.
+#
+# Usage: scripts/bench.sh [REPETITIONS]    default 3
+set -euo pipefail
+cd "$(dirname "$0")/.."
+
+repetitions=${1:-3}
+scripts/install-deps.sh base render  # render: the release build's tool, and ffmpeg
+cmake --preset release -Wno-dev >/dev/null
+cmake --build --preset release --target adapters_bench render_bench VemraTemperature \
+  -j "$(nproc)"
+
+out=out/bench
+mkdir -p "$out"
+run() {  # run NAME: one benchmark program, its JSON kept in $out/NAME.json
+  local name=$1
+  echo "==> $name"
+  "build/release/bench/$name" --benchmark_repetitions="$repetitions" \
+    --benchmark_enable_random_interleaving=true --benchmark_display_aggregates_only=true \
+    --benchmark_out="$out/$name.json" --benchmark_out_format=json
+}
+run adapters_bench
+run render_bench
+
+# Best run of every benchmark: "NAME COUNTER=VALUE ..." per line, from the
+# JSON (one field per line there), aggregates left out.
+best() {
+  awk '
+    /^ *"name": /      { name = $2; gsub(/[",]/, "", name) }
+    /^ *"run_type": /  { type = $2; gsub(/[",]/, "", type) }
+    /^ *"(ns_per_pixel|fps|plain_ns_per_pixel|host_ns_per_pixel)": / {
+      key = $1; gsub(/[":]/, "", key); value = $2 + 0
+      if (type == "iteration") {
+        k = name SUBSEP key
+        if (!(k in v) || (key == "fps" ? value > v[k] : value < v[k])) v[k] = value
+        if (!(name in seen)) { seen[name] = 1; order[++n] = name }
+      }
+    }
+    END {
+      for (i = 1; i <= n; i++) {
+        line = order[i]
+        for (k in v) { split(k, p, SUBSEP); if (p[1] == order[i]) line = line " " p[2] "=" v[k] }
+        print line
+      }
+    }' "$1"
+}
+value() {  # value FILE NAME COUNTER
+  best "$1" | awk -v name="$2" -v key="$3" '$1 == name {
+    for (i = 2; i <= NF; i++) { split($i, p, "="); if (p[1] == key) print p[2] } }'
+}
+
+context() {  # context KEY: a context entry of the adapter benchmark
+  awk -F'"' -v key="$1" '$2 == key { print $4 }' "$out/adapters_bench.json"
+}
+set_for_renders=$(context adapter_set_for_renders)
+echo
+echo "Adapters, 3840x2160, one call per pixel, one thread (best of $repetitions); renders use the $set_for_renders set:"
+printf '  %-24s %-6s %14s %8s %16s %8s\n' adapter set "neutral ns/px" fps "all steps ns/px" fps
+for set in $(context adapter_sets_measured); do
+  for adapter in ProcessPixelArgb8 ProcessPixelArgb16 ProcessPixelBgra8 ProcessPixelBgraFloat; do
+    n=$(value "$out/adapters_bench.json" "$adapter/$set/neutral" ns_per_pixel)
+    a=$(value "$out/adapters_bench.json" "$adapter/$set/all_steps" ns_per_pixel)
+    awk -v ad="$adapter" -v s="$set" -v n="$n" -v a="$a" 'BEGIN {
+      px = 3840 * 2160
+      printf "  %-24s %-6s %14.2f %8.1f %16.2f %8.1f\n", ad, s, n, 1e9 / (n * px), a, 1e9 / (a * px) }'
+  done
+done
+
+echo
+echo "Whole renders through the stand-in host, all steps (best of $repetitions):"
+printf '  %-46s %10s %8s\n' benchmark ns/px fps
+best "$out/render_bench.json" | grep -v '^iteration_overhead' | sort -V | while read -r name _; do
+  ns=$(value "$out/render_bench.json" "$name" ns_per_pixel)
+  fps=$(value "$out/render_bench.json" "$name" fps)
+  printf '  %-46s %10.3f %8.1f\n' "${name%/real_time}" "$ns" "$fps"
+done
+
+echo
+echo "The host's per-pixel iteration against a plain loop calling the same adapter (best of $repetitions):"
+for size in 1920x1080 3840x2160; do
+  name="iteration_overhead/ae_argb8/$size/real_time"
+  plain=$(value "$out/render_bench.json" "$name" plain_ns_per_pixel)
+  host=$(value "$out/render_bench.json" "$name" host_ns_per_pixel)
+  awk -v s="$size" -v p="$plain" -v h="$host" \
+    'BEGIN { printf "  %-10s plain loop %.3f ns/px, host iteration %.3f ns/px: %+.1f %%\n", s, p, h, (h / p - 1) * 100 }'
+done
+
+ours=$(value "$out/adapters_bench.json" "ProcessPixelArgb8/$set_for_renders/all_steps" ns_per_pixel)
+echo
+echo "==> FFmpeg, single-threaded, on a 3840x2160 RGBA frame, against ProcessPixelArgb8 ($set_for_renders, all steps):"
+bench/peer_ffmpeg.sh "$ours"
