@@ -153,16 +153,23 @@ LoadedImage ReadImage(const std::string& path, std::uint64_t max_pixels) {
     const QuietStderr quiet;
     std::unique_ptr<OIIO::ImageInput> in = OIIO::ImageInput::open(path, &config);
     if (!in) throw fail(OneLine(OIIO::geterror()));
+    return ReadOpenedImage(*in, path, max_pixels);
+}
 
+LoadedImage ReadOpenedImage(OIIO::ImageInput& in, const std::string& name,
+                            std::uint64_t max_pixels) {
+    auto fail = [&](const std::string& cause) { return InputError(name + ": " + cause); };
     LoadedImage loaded;
-    loaded.header = in->spec();
-    loaded.format_name = in->format_name();
+    loaded.header = in.spec();
+    loaded.format_name = in.format_name();
     const OIIO::ImageSpec& header = loaded.header;
     if (header.width <= 0 || header.height <= 0 || header.nchannels <= 0) {
         throw fail(fmt::format("corrupt: {} x {} pixels, {} channels", header.width, header.height,
                                header.nchannels));
     }
     if (header.depth > 1) throw fail("volume images are not supported");
+    // No plane at all would be read as nothing and the image left black.
+    if (header.depth < 1) throw fail(fmt::format("corrupt: depth {}", header.depth));
     const std::uint64_t pixels = std::uint64_t(header.width) * std::uint64_t(header.height);
     if (pixels > max_pixels) {
         throw fail(fmt::format("{} x {} = {} pixels is above the limit of {} (--max-pixels)",
@@ -188,9 +195,9 @@ LoadedImage ReadImage(const std::string& path, std::uint64_t max_pixels) {
         if (channel < 0) continue;
         if (c > 0 && c < 3 && channel == wanted[c - 1]) {
             // Grey: the same plane again.
-        } else if (!in->read_image(0, 0, channel, channel + 1, FileTypeOf(type), plane.data()) ||
-                   in->has_error()) {
-            throw fail(OneLine(in->geterror()));
+        } else if (!in.read_image(0, 0, channel, channel + 1, FileTypeOf(type), plane.data()) ||
+                   in.has_error()) {
+            throw fail(OneLine(in.geterror()));
         }
         for (std::size_t i = 0; i < count; ++i) {
             std::memcpy(image.pixels.data() + i * image.PixelBytes() + std::size_t(c) * sample,
@@ -207,7 +214,7 @@ LoadedImage ReadImage(const std::string& path, std::uint64_t max_pixels) {
             }
         }
     }
-    in->close();
+    in.close();
 
     std::vector<std::string> dropped;
     for (int c = 0; c < header.nchannels; ++c) {
@@ -217,7 +224,7 @@ LoadedImage ReadImage(const std::string& path, std::uint64_t max_pixels) {
         }
     }
     if (!dropped.empty()) {
-        loaded.notes.push_back(fmt::format("{}: channel(s) {} not carried to the output", path,
+        loaded.notes.push_back(fmt::format("{}: channel(s) {} not carried to the output", name,
                                            fmt::join(dropped, ", ")));
     }
     loaded.image = std::move(image);

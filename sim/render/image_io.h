@@ -48,6 +48,12 @@ SampleType HoldingType(OIIO::TypeDesc file_type);
 /// above the limit, or a layout the tool cannot hold.
 LoadedImage ReadImage(const std::string& path, std::uint64_t max_pixels = kDefaultMaxPixels);
 
+/// What ReadImage does once the file is open: checks the header the reader
+/// gives, then reads and maps the channels. `name` names the image in
+/// messages. Tests and the fuzzer hand it readers of their own.
+LoadedImage ReadOpenedImage(OIIO::ImageInput& in, const std::string& name,
+                            std::uint64_t max_pixels = kDefaultMaxPixels);
+
 /// How to write an image.
 struct WriteSettings {
     /// Sample type in the file; the file format may store a nearer one it

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 #include <unistd.h>
 
+#include <cstring>
 #include <filesystem>
 #include <fstream>
 
@@ -101,6 +102,36 @@ TEST_F(ImageIo, UnusableInputsThrowNamingTheFile) {
             EXPECT_EQ(message.find('\n'), std::string::npos) << message;
         }
     }
+}
+
+/// A reader whose header says what a test wants and whose rows are all 7.
+class HeaderOnlyReader final : public OIIO::ImageInput {
+  public:
+    explicit HeaderOnlyReader(const OIIO::ImageSpec& header) { m_spec = header; }
+    const char* format_name() const override { return "test"; }
+    bool open(const std::string&, OIIO::ImageSpec& header) override {
+        header = m_spec;
+        return true;
+    }
+    bool close() override { return true; }
+    bool read_native_scanline(int, int, int, int, void* data) override {
+        std::memset(data, 7, m_spec.scanline_bytes(true));
+        return true;
+    }
+};
+
+TEST(ReadOpenedImage, RefusesHeadersWithoutExactlyOnePlane) {
+    // Depth 0 would read no plane and pass on a black image as the file's.
+    for (const int depth : {0, -1, 2}) {
+        OIIO::ImageSpec header(3, 2, 3, OIIO::TypeDesc::UINT8);
+        header.depth = depth;
+        HeaderOnlyReader reader(header);
+        EXPECT_THROW(ReadOpenedImage(reader, "flat.img"), InputError) << "depth " << depth;
+    }
+    HeaderOnlyReader reader(OIIO::ImageSpec(3, 2, 3, OIIO::TypeDesc::UINT8));
+    const LoadedImage loaded = ReadOpenedImage(reader, "flat.img");
+    EXPECT_EQ(loaded.image.Sample(2, 1, 0), 7.0f);
+    EXPECT_EQ(loaded.image.Sample(2, 1, 3), 255.0f);
 }
 
 TEST_F(ImageIo, FormatsWithoutAlphaGetANoteAndUnknownOnesAnError) {
