@@ -23,3 +23,10 @@ if(VEMRA_SANITIZE)
                       -fno-sanitize-recover=all)
   add_link_options(-fsanitize=${_vemra_sanitizers})
 endif()
+
+# The fuzz build (clang): every target gets coverage instrumentation for
+# libFuzzer; the fuzz executables link libFuzzer itself.
+if(VEMRA_FUZZ)
+  add_compile_options(-fsanitize=fuzzer-no-link)
+  add_link_options(-fsanitize=fuzzer-no-link)
+endif()

@@ -1,0 +1,358 @@
+// Fuzzes what vemra-render does with an image once a decoder has described
+// and delivered it: the header checks and channel mapping of ReadOpenedImage,
+// the choice of host and layout, the conversions into a world and back, and
+// the compare sheet. A reader of our own stands in for the decoder, with
+// arbitrary dimensions, depth, channel counts and names, alpha channel,
+// sample types (per channel too), data windows and sample bits, and may fail
+// on any row. The decoders themselves are not fuzzed here.
+//
+// Invariants: no sanitizer report; ReadOpenedImage either refuses with an
+// InputError or returns an image of the header's size, in the type that holds
+// the file's samples, with an opaque alpha when the file has none (and grey
+// files, or files with R, G, B and A named, carry the file's own samples);
+// every conversion into a layout the host renders keeps the size and comes
+// back as the documented rules say (8-bit files and float-to-float bit for
+// bit, 16-bit files within one code, samples outside 0..1 counted as
+// clipped); the compare sheet keeps both halves' pixels exactly.
+#include <OpenImageIO/imageio.h>
+
+#include <algorithm>
+#include <cctype>
+#include <cmath>
+#include <cstdlib>
+#include <cstring>
+#include <limits>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "sim/render/compare_sheet.h"
+#include "sim/render/image_io.h"
+#include "sim/render/layout_choice.h"
+#include "sim/render/pixel_convert.h"
+#include "tests/fuzz/fuzz_input.h"
+
+namespace {
+
+using vemra::fuzz::FuzzInput;
+using vemra::fuzz::Require;
+
+/// SplitMix64, for the sample bits of each row.
+std::uint64_t Mix(std::uint64_t x) {
+    x += 0x9E3779B97F4A7C15ull;
+    x = (x ^ (x >> 30)) * 0xBF58476D1CE4E5B9ull;
+    x = (x ^ (x >> 27)) * 0x94D049BB133111EBull;
+    return x ^ (x >> 31);
+}
+
+/// A decoder stand-in: the header it was given, and rows of bits drawn from
+/// a seed, each row the same whenever it is read. Fails on `fail_row`.
+class FuzzReader final : public OIIO::ImageInput {
+  public:
+    FuzzReader(const OIIO::ImageSpec& header, std::uint64_t seed, int fail_row)
+        : seed_(seed), fail_row_(fail_row) {
+        m_spec = header;
+    }
+    const char* format_name() const override { return "fuzz"; }
+    bool open(const std::string&, OIIO::ImageSpec& header) override {
+        header = m_spec;
+        return true;
+    }
+    bool close() override { return true; }
+
+    bool read_native_scanline(int subimage, int miplevel, int y, int z, void* data) override {
+        if (subimage != 0 || miplevel != 0 || y < m_spec.y || y - m_spec.y >= m_spec.height ||
+            z != m_spec.z) {
+            errorfmt("row {} of a {}-row image starting at {} asked for", y, m_spec.height,
+                     m_spec.y);
+            return false;
+        }
+        if (y - m_spec.y == fail_row_) {
+            errorfmt("row {} is corrupt", y);
+            return false;
+        }
+        RowBits(y - m_spec.y, static_cast<unsigned char*>(data));
+        return true;
+    }
+
+    /// Converts row by row as it reads, as many decoders do. (OpenImageIO's
+    /// generic conversion reads into a 64 MB buffer, whose allocation costs
+    /// more under AddressSanitizer than all the rest of a run.)
+    bool read_scanlines(int subimage, int miplevel, int ybegin, int yend, int z, int chbegin,
+                        int chend, OIIO::TypeDesc format, void* data, OIIO::stride_t xstride,
+                        OIIO::stride_t ystride) override {
+        chend = std::min(chend, m_spec.nchannels);
+        if (chbegin < 0 || chbegin >= chend) return false;
+        if (format == OIIO::TypeDesc::UNKNOWN) format = m_spec.format;
+        OIIO::stride_t zstride = OIIO::AutoStride;
+        OIIO::ImageSpec::auto_stride(xstride, ystride, zstride, format, chend - chbegin,
+                                     m_spec.width, m_spec.height);
+        std::vector<std::size_t> offsets;  // of each channel in a native pixel
+        std::size_t offset = 0;
+        for (int c = 0; c < m_spec.nchannels; ++c) {
+            offsets.push_back(offset);
+            offset += m_spec.channelformat(c).size();
+        }
+        std::vector<unsigned char> row(m_spec.scanline_bytes(true));
+        for (int y = ybegin; y < yend; ++y) {
+            if (!read_native_scanline(subimage, miplevel, y, z, row.data())) return false;
+            auto* out = static_cast<unsigned char*>(data) + (y - ybegin) * ystride;
+            for (int x = 0; x < m_spec.width; ++x) {
+                for (int c = chbegin; c < chend; ++c) {
+                    OIIO::convert_pixel_values(
+                        m_spec.channelformat(c), row.data() + std::size_t(x) * offset + offsets[c],
+                        format, out + x * xstride + (c - chbegin) * std::int64_t(format.size()));
+                }
+            }
+        }
+        return true;
+    }
+
+    /// The native bits of row `row` (0 the first), all channels interleaved.
+    void RowBits(int row, unsigned char* data) const {
+        const std::size_t bytes = m_spec.scanline_bytes(true);
+        std::uint64_t state = Mix(seed_ ^ (std::uint64_t(row) << 32));
+        for (std::size_t i = 0; i < bytes; ++i) {
+            if (i % 8 == 0) state = Mix(state);
+            data[i] = static_cast<unsigned char>(state >> (8 * (i % 8)));
+        }
+    }
+
+  private:
+    std::uint64_t seed_;
+    int fail_row_;
+};
+
+const OIIO::TypeDesc kTypes[] = {
+    OIIO::TypeDesc::UINT8, OIIO::TypeDesc::INT8,   OIIO::TypeDesc::UINT16,
+    OIIO::TypeDesc::INT16, OIIO::TypeDesc::UINT32, OIIO::TypeDesc::INT32,
+    OIIO::TypeDesc::HALF,  OIIO::TypeDesc::FLOAT,  OIIO::TypeDesc::DOUBLE};
+const char* const kNames[] = {"R", "G", "B", "A", "r", "a", "Y", "Z", "", "AR", "B"};
+
+OIIO::TypeDesc AnyType(FuzzInput& in) {
+    return kTypes[in.Range(0, std::int32_t(std::size(kTypes)) - 1)];
+}
+
+/// A size: usually small, sometimes zero, negative or too large.
+int Size(FuzzInput& in) {
+    switch (in.Range(0, 15)) {
+        case 0:
+            return in.Range(-3, 0);
+        case 1:
+            return std::numeric_limits<int>::max();
+        case 2:
+            return in.Range(1 << 20, 1 << 28);
+        default:
+            return in.Range(1, 12);
+    }
+}
+
+OIIO::ImageSpec MakeHeader(FuzzInput& in) {
+    OIIO::ImageSpec header;
+    header.width = Size(in);
+    header.height = Size(in);
+    header.depth = in.OneOf({1, 1, 1, 1, 0, 2});
+    header.x = in.Range(-1000, 1000);
+    header.y = in.Range(-1000, 1000);
+    header.z = in.Range(-2, 2);
+    header.full_x = in.Next<int>();
+    header.full_y = in.Next<int>();
+    header.full_width = in.Next<int>();
+    header.full_height = in.Next<int>();
+    header.nchannels = in.Range(0, 15) == 0 ? in.OneOf({-1, 0, 70}) : in.Range(1, 6);
+    header.format = AnyType(in);
+    const int channels = std::max(header.nchannels, 0);
+    if (in.Flag()) {
+        for (int c = 0; c < channels; ++c) header.channelformats.push_back(AnyType(in));
+    }
+    const bool named = in.Flag();
+    for (int c = 0; c < channels; ++c) {
+        header.channelnames.emplace_back(
+            named   ? kNames[in.Range(0, std::int32_t(std::size(kNames)) - 1)]
+            : c < 4 ? std::string(1, "RGBA"[c])
+                    : "extra" + std::to_string(c));
+    }
+    header.alpha_channel = in.Range(-2, channels + 1);
+    return header;
+}
+
+/// Full scale of an integer sample type, as the image holds it.
+float FullScale(render::SampleType type) {
+    return type == render::SampleType::kUint8    ? 255.0f
+           : type == render::SampleType::kUint16 ? 65535.0f
+                                                 : 1.0f;
+}
+
+/// Index of the one channel called `letter` in either case, or -1 when there
+/// is none or more than one.
+int OnlyChannel(const OIIO::ImageSpec& header, char letter) {
+    int found = -1;
+    for (int c = 0; c < header.nchannels; ++c) {
+        const std::string& name = header.channelnames[std::size_t(c)];
+        if (name.size() == 1 && std::toupper(static_cast<unsigned char>(name[0])) == letter) {
+            if (found >= 0) return -1;
+            found = c;
+        }
+    }
+    return found;
+}
+
+/// Checks the image ReadOpenedImage returned against the header and the bits.
+void CheckLoaded(const render::LoadedImage& loaded, const OIIO::ImageSpec& header,
+                 const FuzzReader& reader) {
+    const render::Image& image = loaded.image;
+    Require(image.width == header.width && image.height == header.height,
+            "the image has the header's size");
+    Require(image.type == render::HoldingType(header.format),
+            "the image holds the file's sample type");
+    Require(image.pixels.size() ==
+                std::size_t(image.width) * std::size_t(image.height) * image.PixelBytes(),
+            "the image's buffer holds every pixel");
+    if (!image.has_alpha) {
+        for (int y = 0; y < image.height; ++y)
+            for (int x = 0; x < image.width; ++x)
+                Require(image.Sample(x, y, 3) == FullScale(image.type),
+                        "an image without alpha carries an opaque one");
+    }
+    Require(header.nchannels <= 4 || !loaded.notes.empty(), "dropped channels are noted");
+
+    // The file's own samples, where the mapping is plain: 8-bit grey, or
+    // channels named R, G, B and A, all stored as bytes.
+    if (header.format != OIIO::TypeDesc::UINT8 || !header.channelformats.empty()) return;
+    int source[4] = {-1, -1, -1, -1};
+    if (header.nchannels == 1) {
+        source[0] = source[1] = source[2] = 0;
+    } else {
+        const int alpha = OnlyChannel(header, 'A');
+        const bool alpha_given =
+            header.alpha_channel >= 0 && header.alpha_channel < header.nchannels;
+        if (alpha_given && header.alpha_channel != alpha) return;
+        const int named[4] = {OnlyChannel(header, 'R'), OnlyChannel(header, 'G'),
+                              OnlyChannel(header, 'B'), alpha};
+        if (std::count(named, named + 4, -1) != 0) return;
+        std::copy(named, named + 4, source);
+    }
+    std::vector<unsigned char> row(header.scanline_bytes(true));
+    for (int y = 0; y < image.height; ++y) {
+        reader.RowBits(y, row.data());
+        for (int x = 0; x < image.width; ++x) {
+            for (int c = 0; c < 4; ++c) {
+                if (source[c] < 0) continue;
+                const unsigned char stored = row[std::size_t(x * header.nchannels + source[c])];
+                Require(image.Sample(x, y, c) == float(stored),
+                        "grey and named channels carry the file's samples");
+            }
+        }
+    }
+}
+
+/// Samples of `image` outside 0..1 (NaN included), which an integer layout clips.
+std::size_t OutsideUnit(const render::Image& image) {
+    std::size_t count = 0;
+    for (int y = 0; y < image.height; ++y)
+        for (int x = 0; x < image.width; ++x)
+            for (int c = 0; c < 4; ++c) {
+                const float v = image.Sample(x, y, c);
+                if (!(v >= 0.0f && v <= 1.0f)) ++count;
+            }
+    return count;
+}
+
+/// Into every layout a host renders and back, as the conversion rules say.
+void CheckConversions(const render::Image& image) {
+    const render::HostCapabilities caps{true,
+                                        {PrPixelFormat_BGRA_4444_32f, PrPixelFormat_BGRA_4444_8u}};
+    const std::optional<render::HostKind> hosts[] = {std::nullopt, render::HostKind::kAe,
+                                                     render::HostKind::kPrmr};
+    const std::optional<render::Depth> depths[] = {std::nullopt, render::Depth::k8,
+                                                   render::Depth::k16, render::Depth::kFloat};
+    for (const auto& host : hosts) {
+        for (const auto& depth : depths) {
+            render::LayoutChoice choice{};
+            try {
+                choice = render::ChooseLayout(image.type, host, depth, caps);
+            } catch (const render::LayoutError&) {
+                continue;
+            }
+            render::ConversionReport report;
+            const sim::World world = render::ImageToWorld(image, choice.layout, &report);
+            Require(world.width() == image.width && world.height() == image.height,
+                    "a world has the image's size");
+            const render::Image back = render::WorldToImage(world, image.type, image.has_alpha);
+            Require(back.width == image.width && back.height == image.height &&
+                        back.type == image.type && back.has_alpha == image.has_alpha,
+                    "an image back from a world has the same size and type");
+
+            const bool float_world = choice.layout == sim::Layout::kBgraFloat;
+            const bool sixteen = choice.layout == sim::Layout::kArgb16;
+            using render::SampleType;
+            if (image.type == SampleType::kFloat) {
+                Require(report.clipped == (float_world ? 0 : OutsideUnit(image)),
+                        "samples outside 0..1 are counted as clipped");
+                if (float_world) Require(back.pixels == image.pixels, "float to float is exact");
+                continue;
+            }
+            Require(report.clipped == 0, "nothing clipped from an integer file");
+            if (image.type == SampleType::kUint8 || float_world) {
+                Require(back.pixels == image.pixels, "8-bit files come back bit for bit");
+            } else if (sixteen) {
+                for (int y = 0; y < image.height; ++y)
+                    for (int x = 0; x < image.width; ++x)
+                        for (int c = 0; c < 4; ++c)
+                            Require(std::abs(back.Sample(x, y, c) - image.Sample(x, y, c)) <= 1.0f,
+                                    "16-bit files come back within one code");
+            }
+        }
+    }
+}
+
+void CheckCompareSheet(const render::Image& before) {
+    render::Image after = before;
+    for (std::byte& b : after.pixels) b = ~b;
+    const render::Image sheet = render::MakeCompareSheet(before, after);
+    const int strip = sheet.height - before.height;
+    const int gap = sheet.width - 2 * before.width;
+    Require(strip >= 0 && gap >= 0, "the sheet holds both images");
+    for (int y = 0; y < before.height; ++y) {
+        Require(std::memcmp(sheet.PixelAddress(0, strip + y), before.PixelAddress(0, y),
+                            before.RowBytes()) == 0 &&
+                    std::memcmp(sheet.PixelAddress(before.width + gap, strip + y),
+                                after.PixelAddress(0, y), after.RowBytes()) == 0,
+                "the compare sheet keeps both halves' pixels");
+    }
+}
+
+}  // namespace
+
+extern "C" int LLVMFuzzerInitialize(int*, char***) {
+    OIIO::attribute("threads", 1);
+    return 0;
+}
+
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
+    FuzzInput in(data, size);
+    const OIIO::ImageSpec header = MakeHeader(in);
+    const auto seed = in.Next<std::uint64_t>();
+    const int fail_row = in.Range(0, 7) == 0 ? in.Range(0, 12) : -1;
+    const std::uint64_t pixels = header.width > 0 && header.height > 0
+                                     ? std::uint64_t(header.width) * std::uint64_t(header.height)
+                                     : 0;
+    const std::uint64_t fits = std::min<std::uint64_t>(pixels, 4096);
+    const std::uint64_t max_pixels =
+        in.OneOf<std::uint64_t>({4096, 0, fits, fits == 0 ? 0 : fits - 1});
+
+    FuzzReader reader(header, seed, fail_row);
+    render::LoadedImage loaded;
+    try {
+        loaded = render::ReadOpenedImage(reader, "fuzz.img", max_pixels);
+    } catch (const render::InputError& error) {
+        Require(std::strncmp(error.what(), "fuzz.img: ", 10) == 0, "a refusal names the image");
+        return 0;
+    }
+    Require(pixels <= max_pixels && pixels != 0, "only images within the limit are read");
+    Require(fail_row < 0 || fail_row >= header.height, "a failing read is never a success");
+    CheckLoaded(loaded, header, reader);
+    CheckConversions(loaded.image);
+    CheckCompareSheet(loaded.image);
+    return 0;
+}
