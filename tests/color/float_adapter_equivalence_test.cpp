@@ -81,32 +81,6 @@ std::vector<TemperatureSettings> InterestingSettings() {
     return settings;
 }
 
-TEST(FloatAdapter, EqualsTheKernelOnTheReorderedPixel) {
-    const std::vector<float> values = InterestingFloats();
-    std::mt19937 random(4242);
-    std::uniform_int_distribution<std::size_t> pick(0, values.size() - 1);
-    int compared = 0;
-    for (TemperatureSettings settings : InterestingSettings()) {
-        for (int n = 0; n < 2000; ++n) {
-            const PixelBgraFloat in{values[pick(random)], values[pick(random)],
-                                    values[pick(random)], values[pick(random)]};
-            PixelBgraFloat out{};
-            ASSERT_EQ(0, ProcessPixelBgraFloat(&settings, 3, 4, &in, &out));
-
-            const PixelArgbFloat working{in.alpha, in.red, in.green, in.blue};
-            PixelArgbFloat expected{};
-            ApplyTemperature(settings, working, expected);
-
-            ASSERT_TRUE(IdenticalBits(in.alpha, out.alpha));
-            ASSERT_TRUE(SameFloat(expected.red, out.red));
-            ASSERT_TRUE(SameFloat(expected.green, out.green));
-            ASSERT_TRUE(SameFloat(expected.blue, out.blue));
-            ++compared;
-        }
-    }
-    EXPECT_GT(compared, 50000);
-}
-
 template <typename Pixel>
 void ExpectMatchesReference(PixelFunction adapter, std::uint32_t seed) {
     using C = Channels<Pixel>;
@@ -146,12 +120,6 @@ void ExpectMatchesReference(PixelFunction adapter, std::uint32_t seed) {
     }
 }
 
-TEST(IntegerAdapters, MatchThePlainReference) {
-    ExpectMatchesReference<PixelArgb8>(ProcessPixelArgb8, 1);
-    ExpectMatchesReference<PixelBgra8>(ProcessPixelBgra8, 2);
-    ExpectMatchesReference<PixelArgb16>(ProcessPixelArgb16, 3);
-}
-
 // Source and destination being one pixel must not change any adapter's result.
 template <typename Pixel>
 void ExpectInPlaceMatchesSeparate(PixelFunction adapter,
@@ -166,30 +134,6 @@ void ExpectInPlaceMatchesSeparate(PixelFunction adapter,
             ASSERT_EQ(0, std::memcmp(&separate, &in_place, sizeof(Pixel)));
         }
     }
-}
-
-TEST(Adapters, InPlaceCallsMatchSeparateBuffers) {
-    std::mt19937 random(99);
-    std::vector<PixelArgb8> argb8;
-    std::vector<PixelBgra8> bgra8;
-    std::vector<PixelArgb16> argb16;
-    std::vector<PixelBgraFloat> bgra_float;
-    const std::vector<float> values = InterestingFloats();
-    for (int i = 0; i < 500; ++i) {
-        const auto r = static_cast<std::uint32_t>(random());
-        const auto b = [&](int shift) { return static_cast<std::uint8_t>(r >> shift); };
-        argb8.push_back({b(0), b(8), b(16), b(24)});
-        bgra8.push_back({b(0), b(8), b(16), b(24)});
-        const auto w = [&]() { return static_cast<std::uint16_t>(random()); };
-        argb16.push_back({w(), w(), w(), w()});
-        const auto f = [&]() { return values[random() % values.size()]; };
-        bgra_float.push_back({f(), f(), f(), f()});
-    }
-    const auto settings = InterestingSettings();
-    ExpectInPlaceMatchesSeparate<PixelArgb8>(ProcessPixelArgb8, settings, argb8);
-    ExpectInPlaceMatchesSeparate<PixelBgra8>(ProcessPixelBgra8, settings, bgra8);
-    ExpectInPlaceMatchesSeparate<PixelArgb16>(ProcessPixelArgb16, settings, argb16);
-    ExpectInPlaceMatchesSeparate<PixelBgraFloat>(ProcessPixelBgraFloat, settings, bgra_float);
 }
 
 // --- Every adapter set --------------------------------------------------------
