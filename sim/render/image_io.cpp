@@ -151,16 +151,18 @@ LoadedImage ReadImage(const std::string& path, std::uint64_t max_pixels) {
     OIIO::ImageSpec config;
     config.attribute("oiio:UnassociatedAlpha", 1);
     const QuietStderr quiet;
-    std::unique_ptr<OIIO::ImageInput> in = OIIO::ImageInput::open(path, &config);
+    std::unique_ptr<OIIO::ImageInput> in = OIIO::ImageInput::create(path);
     if (!in) throw fail(OneLine(OIIO::geterror()));
-    return ReadOpenedImage(*in, path, max_pixels);
+    OIIO::ImageSpec header;
+    if (!in->open(path, header, config)) throw fail(OneLine(in->geterror()));
+    return ReadOpenedImage(*in, header, path, max_pixels);
 }
 
-LoadedImage ReadOpenedImage(OIIO::ImageInput& in, const std::string& name,
-                            std::uint64_t max_pixels) {
+LoadedImage ReadOpenedImage(OIIO::ImageInput& in, const OIIO::ImageSpec& file_header,
+                            const std::string& name, std::uint64_t max_pixels) {
     auto fail = [&](const std::string& cause) { return InputError(name + ": " + cause); };
     LoadedImage loaded;
-    loaded.header = in.spec();
+    loaded.header = file_header;
     loaded.format_name = in.format_name();
     const OIIO::ImageSpec& header = loaded.header;
     if (header.width <= 0 || header.height <= 0 || header.nchannels <= 0) {

@@ -48,11 +48,11 @@ SampleType HoldingType(OIIO::TypeDesc file_type);
 /// above the limit, or a layout the tool cannot hold.
 LoadedImage ReadImage(const std::string& path, std::uint64_t max_pixels = kDefaultMaxPixels);
 
-/// What ReadImage does once the file is open: checks the header the reader
-/// gives, then reads and maps the channels. `name` names the image in
-/// messages. Tests and the fuzzer hand it readers of their own.
-LoadedImage ReadOpenedImage(OIIO::ImageInput& in, const std::string& name,
-                            std::uint64_t max_pixels = kDefaultMaxPixels);
+/// What ReadImage does once the file is open: checks `header`, the one the
+/// reader's open gave, then reads and maps the channels from `in`. `name`
+/// names the image in messages. Tests and the fuzzer hand it readers of their own.
+LoadedImage ReadOpenedImage(OIIO::ImageInput& in, const OIIO::ImageSpec& header,
+                            const std::string& name, std::uint64_t max_pixels = kDefaultMaxPixels);
 
 /// How to write an image.
 struct WriteSettings {

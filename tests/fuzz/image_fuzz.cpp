@@ -344,7 +344,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     FuzzReader reader(header, seed, fail_row);
     render::LoadedImage loaded;
     try {
-        loaded = render::ReadOpenedImage(reader, "fuzz.img", max_pixels);
+        loaded = render::ReadOpenedImage(reader, header, "fuzz.img", max_pixels);
     } catch (const render::InputError& error) {
         Require(std::strncmp(error.what(), "fuzz.img: ", 10) == 0, "a refusal names the image");
         return 0;

@@ -126,10 +126,11 @@ TEST(ReadOpenedImage, RefusesHeadersWithoutExactlyOnePlane) {
         OIIO::ImageSpec header(3, 2, 3, OIIO::TypeDesc::UINT8);
         header.depth = depth;
         HeaderOnlyReader reader(header);
-        EXPECT_THROW(ReadOpenedImage(reader, "flat.img"), InputError) << "depth " << depth;
+        EXPECT_THROW(ReadOpenedImage(reader, header, "flat.img"), InputError) << "depth " << depth;
     }
-    HeaderOnlyReader reader(OIIO::ImageSpec(3, 2, 3, OIIO::TypeDesc::UINT8));
-    const LoadedImage loaded = ReadOpenedImage(reader, "flat.img");
+    const OIIO::ImageSpec header(3, 2, 3, OIIO::TypeDesc::UINT8);
+    HeaderOnlyReader reader(header);
+    const LoadedImage loaded = ReadOpenedImage(reader, header, "flat.img");
     EXPECT_EQ(loaded.image.Sample(2, 1, 0), 7.0f);
     EXPECT_EQ(loaded.image.Sample(2, 1, 3), 255.0f);
 }

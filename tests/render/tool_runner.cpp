@@ -164,9 +164,12 @@ void WriteTestImage(const std::string& path, const render::Image& image,
 FilePixels ReadFilePixels(const std::string& path) {
     OIIO::ImageSpec config;
     config.attribute("oiio:UnassociatedAlpha", 1);
-    std::unique_ptr<OIIO::ImageInput> in = OIIO::ImageInput::open(path, &config);
+    std::unique_ptr<OIIO::ImageInput> in = OIIO::ImageInput::create(path);
     if (!in) throw std::runtime_error("cannot read " + path + ": " + OIIO::geterror());
-    const OIIO::ImageSpec& header = in->spec();
+    OIIO::ImageSpec header;
+    if (!in->open(path, header, config)) {
+        throw std::runtime_error("cannot read " + path + ": " + in->geterror());
+    }
     FilePixels pixels;
     pixels.width = header.width;
     pixels.height = header.height;
