@@ -56,7 +56,9 @@ AtomicFile::AtomicFile(fs::path target) : target_(std::move(target)) {
         const fs::path temp = folder / fmt::format(".{}.vemra-{}-{}", target_.filename().string(),
                                                    ::getpid(), temp_counter++);
         temp_path_ = temp.string();
-        // Registered before it exists, so an interrupt can never leave it behind.
+        // Registered before it exists, so an interrupt can never leave it
+        // behind; the lock keeps the interrupt's sweep out until both are done.
+        const std::unique_lock files = LockOutputFiles();
         try {
             slot_ = RegisterTemporary(temp_path_);
         } catch (const std::length_error& e) {
@@ -107,7 +109,8 @@ void AtomicFile::Write(std::span<const std::byte> bytes) {
     }
 }
 
-void AtomicFile::Commit() {
+void AtomicFile::Flush() {
+    if (flushed_) return;
     if (committed_ || fd_ < 0) throw OutputError(target_.string() + ": already written");
     if (::fsync(fd_) != 0) {
         throw OutputError(fmt::format("{}: write failed: {}", target_.string(), Cause(errno)));
@@ -122,12 +125,22 @@ void AtomicFile::Commit() {
         throw OutputError(fmt::format("{}: write failed: {}", target_.string(), Cause(errno)));
     }
     fd_ = -1;
-    if (::rename(temp_path_.c_str(), target_.c_str()) != 0) {
-        throw OutputError(fmt::format("{}: cannot replace it: {}", target_.string(), Cause(errno)));
+    flushed_ = true;
+}
+
+void AtomicFile::Commit() {
+    if (committed_) throw OutputError(target_.string() + ": already written");
+    Flush();
+    {
+        const std::unique_lock files = LockOutputFiles();
+        if (::rename(temp_path_.c_str(), target_.c_str()) != 0) {
+            throw OutputError(
+                fmt::format("{}: cannot replace it: {}", target_.string(), Cause(errno)));
+        }
+        committed_ = true;
+        UnregisterTemporary(slot_);
+        slot_ = -1;
     }
-    committed_ = true;
-    UnregisterTemporary(slot_);
-    slot_ = -1;
     // The rename itself reaches the disk with the folder.
     const int folder = ::open(FolderOf(target_).c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
     if (folder >= 0) {

@@ -36,8 +36,12 @@ class AtomicFile {
     /// failure (a full disk, a file size limit, an I/O error).
     void Write(std::span<const std::byte> bytes);
     /// Flushes the file to disk, gives it the permissions of the file it
-    /// replaces (new files keep the umask's), renames it over the target and
-    /// flushes the folder. Throws OutputError; the target is then untouched.
+    /// replaces (new files keep the umask's) and closes it; no more writes.
+    /// Throws OutputError. Lets the slow part of a commit run early, on a
+    /// frame's own thread, while renames keep frame order.
+    void Flush();
+    /// Flushes (unless done), renames the file over the target and flushes
+    /// the folder. Throws OutputError; the target is then untouched.
     void Commit();
 
     /// The temporary's path, for a writer that must open the file by name.
@@ -51,6 +55,7 @@ class AtomicFile {
     std::string temp_path_;
     int fd_ = -1;
     int slot_ = -1;
+    bool flushed_ = false;
     bool committed_ = false;
 };
 

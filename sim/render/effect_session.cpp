@@ -65,27 +65,12 @@ EffectSession::EffectSession(const std::string& path, int threads)
               throw EffectError(fmt::format("cannot load the effect: {}", e.what()));
           }
       }()) {
-    ae_ = std::make_unique<sim::Host>(library_, ApplIdOf(HostKind::kAe));
-    prmr_ = std::make_unique<sim::Host>(library_, ApplIdOf(HostKind::kPrmr));
-    for (sim::Host* host : {ae_.get(), prmr_.get()}) {
-        host->SetThreads(threads);
-        const bool prmr = host == prmr_.get();
-        if (const PF_Err code = host->GlobalSetup(); code != PF_Err_NONE) {
-            throw EffectError(fmt::format("{}: global set-up in the {} host failed with code {}",
-                                          path, prmr ? "prmr" : "ae", code));
-        }
-        if (prmr) {
-            capabilities_.prmr_formats = host->supported_pixel_formats();
-        } else {
-            capabilities_.ae_deep = (host->out_data().out_flags & PF_OutFlag_DEEP_COLOR_AWARE) != 0;
-        }
-        if (const PF_Err code = host->ParamsSetup(); code != PF_Err_NONE) {
-            throw EffectError(fmt::format("{}: parameter set-up failed with code {}", path, code));
-        }
-    }
+    slots_.push_back(NewHosts(threads));
+    capabilities_.prmr_formats = slots_[0].prmr->supported_pixel_formats();
+    capabilities_.ae_deep = (slots_[0].ae->out_data().out_flags & PF_OutFlag_DEEP_COLOR_AWARE) != 0;
 
     // The controls, found as the host finds them.
-    const std::vector<PF_ParamDef>& declared = ae_->declared_params();
+    const std::vector<PF_ParamDef>& declared = slots_[0].ae->declared_params();
     const PF_ParamDef* found[4] = {nullptr, nullptr, nullptr, nullptr};
     for (const PF_ParamDef& def : declared) {
         if (def.param_type == PF_Param_FLOAT_SLIDER) {
@@ -113,10 +98,38 @@ EffectSession::EffectSession(const std::string& path, int threads)
 
 EffectSession::~EffectSession() = default;
 
+EffectSession::HostPair EffectSession::NewHosts(int threads) {
+    HostPair pair{std::make_unique<sim::Host>(library_, ApplIdOf(HostKind::kAe)),
+                  std::make_unique<sim::Host>(library_, ApplIdOf(HostKind::kPrmr))};
+    for (HostKind kind : {HostKind::kAe, HostKind::kPrmr}) {
+        sim::Host& host = pair.For(kind);
+        host.SetThreads(threads);
+        if (const PF_Err code = host.GlobalSetup(); code != PF_Err_NONE) {
+            throw EffectError(fmt::format("{}: global set-up in the {} host failed with code {}",
+                                          path(), HostName(kind), code));
+        }
+        if (const PF_Err code = host.ParamsSetup(); code != PF_Err_NONE) {
+            throw EffectError(
+                fmt::format("{}: parameter set-up failed with code {}", path(), code));
+        }
+        host.ClearLog();
+    }
+    return pair;
+}
+
+void EffectSession::PrepareSlots(int count, int threads) {
+    for (HostPair& pair : slots_) {
+        pair.ae->SetThreads(threads);
+        pair.prmr->SetThreads(threads);
+    }
+    while (int(slots_.size()) < count) slots_.push_back(NewHosts(threads));
+}
+
 std::string EffectSession::AboutText() {
-    PF_OutData& out = ae_->out_data();
+    sim::Host& ae = *slots_[0].ae;
+    PF_OutData& out = ae.out_data();
     out.return_msg[0] = '\0';
-    if (const PF_Err code = ae_->About(); code != PF_Err_NONE) {
+    if (const PF_Err code = ae.About(); code != PF_Err_NONE) {
         throw EffectError(fmt::format("{}: the about command failed with code {}", path(), code));
     }
     std::string text = Quoted(out.return_msg, sizeof out.return_msg);
@@ -137,9 +150,9 @@ void EffectSession::CheckValues(const sim::ParamValues& values) const {
     }
 }
 
-sim::World EffectSession::Render(HostKind kind, sim::World& input, const sim::ParamValues& values) {
-    sim::Host& host = HostFor(kind);
-    sim::World output(input.layout(), input.width(), input.height());
+void EffectSession::Render(int slot, HostKind kind, sim::World& input, sim::World& output,
+                           const sim::ParamValues& values) {
+    sim::Host& host = slots_.at(std::size_t(slot)).For(kind);
     PF_OutData& out = host.out_data();
     out.out_flags &= ~PF_OutFlag_DISPLAY_ERROR_MESSAGE;
     out.return_msg[0] = '\0';
@@ -149,6 +162,8 @@ sim::World EffectSession::Render(HostKind kind, sim::World& input, const sim::Pa
     } catch (const sim::HostError& e) {
         throw EffectError(e.what());
     }
+    // The host logs every call; a long sequence keeps none of it.
+    host.ClearLog();
     if (code != PF_Err_NONE) {
         std::string message = fmt::format("the effect failed to render ({} host, {}) with code {}",
                                           HostName(kind), DescribeLayout(input.layout()), code);
@@ -157,6 +172,11 @@ sim::World EffectSession::Render(HostKind kind, sim::World& input, const sim::Pa
         }
         throw EffectError(message);
     }
+}
+
+sim::World EffectSession::Render(HostKind kind, sim::World& input, const sim::ParamValues& values) {
+    sim::World output(input.layout(), input.width(), input.height());
+    Render(0, kind, input, output, values);
     return output;
 }
 

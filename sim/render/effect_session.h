@@ -52,9 +52,11 @@ class EffectSession {
     /// (the first two float sliders, the first fixed slider, the first checkbox).
     const std::vector<ControlInfo>& controls() const { return controls_; }
     /// Every declaration, as received.
-    const std::vector<PF_ParamDef>& declared_params() const { return ae_->declared_params(); }
+    const std::vector<PF_ParamDef>& declared_params() const {
+        return slots_[0].ae->declared_params();
+    }
     /// The declared defaults.
-    sim::ParamValues Defaults() const { return ae_->Defaults(); }
+    sim::ParamValues Defaults() const { return slots_[0].ae->Defaults(); }
     /// What each host may hand the effect, from its global set-up.
     const HostCapabilities& capabilities() const { return capabilities_; }
 
@@ -62,16 +64,31 @@ class EffectSession {
     /// for the first value outside it.
     void CheckValues(const sim::ParamValues& values) const;
 
-    /// Renders `input` in `host` into a new world of the same layout and size.
+    /// Sets up `count` pairs of hosts (slot 0 is the session's own), so that
+    /// `count` frames can render at once, each pair iterating on `threads`
+    /// threads. Throws EffectError as the constructor does.
+    void PrepareSlots(int count, int threads);
+    int slots() const { return int(slots_.size()); }
+
+    /// Renders `input` in `host` into `output` (the same layout and size) with
+    /// the hosts of `slot`; different slots may render at the same time.
     /// Throws EffectError with the effect's code and message when it fails.
+    void Render(int slot, HostKind host, sim::World& input, sim::World& output,
+                const sim::ParamValues& values);
+    /// Renders with slot 0 into a new world of the same layout and size.
     sim::World Render(HostKind host, sim::World& input, const sim::ParamValues& values);
 
   private:
-    sim::Host& HostFor(HostKind host) { return host == HostKind::kAe ? *ae_ : *prmr_; }
+    /// One "ae" and one "prmr" host, introduced to the effect.
+    struct HostPair {
+        std::unique_ptr<sim::Host> ae;
+        std::unique_ptr<sim::Host> prmr;
+        sim::Host& For(HostKind host) { return host == HostKind::kAe ? *ae : *prmr; }
+    };
+    HostPair NewHosts(int threads);
 
     sim::EffectLibrary library_;
-    std::unique_ptr<sim::Host> ae_;
-    std::unique_ptr<sim::Host> prmr_;
+    std::vector<HostPair> slots_;
     std::vector<ControlInfo> controls_;
     HostCapabilities capabilities_;
 };

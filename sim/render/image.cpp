@@ -40,6 +40,14 @@ Image Image::Blank(int width, int height, SampleType type, bool has_alpha) {
     return image;
 }
 
+void Image::Reshape(int new_width, int new_height, SampleType new_type, bool new_has_alpha) {
+    width = new_width;
+    height = new_height;
+    type = new_type;
+    has_alpha = new_has_alpha;
+    pixels.resize(std::size_t(width) * std::size_t(height) * PixelBytes());
+}
+
 float Image::Sample(int x, int y, int channel) const {
     const std::byte* at = PixelAddress(x, y) + std::size_t(channel) * SampleBytes(type);
     switch (type) {

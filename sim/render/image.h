@@ -31,6 +31,10 @@ struct Image {
 
     /// A zero-filled image of the given size and type.
     static Image Blank(int width, int height, SampleType type, bool has_alpha = true);
+    /// Makes this image `width` x `height` of `type`, keeping its buffer when
+    /// it is large enough (the samples are then left as they were), so one
+    /// image can serve frame after frame without a new allocation.
+    void Reshape(int new_width, int new_height, SampleType new_type, bool new_has_alpha);
 
     std::size_t PixelBytes() const { return 4 * SampleBytes(type); }
     std::size_t RowBytes() const { return std::size_t(width) * PixelBytes(); }

@@ -6,6 +6,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <array>
 #include <cctype>
 #include <cstdio>
 #include <cstring>
@@ -15,7 +16,9 @@
 #include <system_error>
 
 #include "sim/render/atomic_output.h"
+#include "sim/render/compression.h"
 #include "sim/render/interrupt.h"
+#include "sim/render/quiet_stderr.h"
 
 namespace render {
 
@@ -33,35 +36,6 @@ std::string OneLine(const std::string& message) {
     return line;
 }
 
-/// Points standard error at /dev/null while it lives: some format
-/// libraries (libpng) print their errors themselves, and the tool reports
-/// every error once, in its own line.
-class QuietStderr {
-  public:
-    QuietStderr() {
-        std::fflush(stderr);
-        saved_ = ::dup(STDERR_FILENO);
-        const int null = ::open("/dev/null", O_WRONLY | O_CLOEXEC);
-        if (saved_ >= 0 && null >= 0) {
-            SetInterruptMessageFd(saved_);
-            ::dup2(null, STDERR_FILENO);
-        }
-        if (null >= 0) ::close(null);
-    }
-    ~QuietStderr() {
-        if (saved_ < 0) return;
-        std::fflush(stderr);
-        ::dup2(saved_, STDERR_FILENO);
-        SetInterruptMessageFd(STDERR_FILENO);
-        ::close(saved_);
-    }
-    QuietStderr(const QuietStderr&) = delete;
-    QuietStderr& operator=(const QuietStderr&) = delete;
-
-  private:
-    int saved_ = -1;
-};
-
 }  // namespace
 
 OIIO::TypeDesc FileTypeOf(SampleType type) {
@@ -77,6 +51,9 @@ OIIO::TypeDesc FileTypeOf(SampleType type) {
 }
 
 namespace {
+
+/// Channels read in one decode when the needed ones lie this close together.
+constexpr int kMostChannelsReadTogether = 8;
 
 /// Index of the channel named `name` (case-insensitive), or -1.
 int FindChannel(const OIIO::ImageSpec& header, std::string_view name) {
@@ -140,7 +117,7 @@ SampleType HoldingType(OIIO::TypeDesc file_type) {
     }
 }
 
-LoadedImage ReadImage(const std::string& path, std::uint64_t max_pixels) {
+void ReadImage(const std::string& path, std::uint64_t max_pixels, LoadedImage& into) {
     auto fail = [&](const std::string& cause) { return InputError(path + ": " + cause); };
     std::error_code error;
     const fs::file_status status = fs::status(path, error);
@@ -155,15 +132,28 @@ LoadedImage ReadImage(const std::string& path, std::uint64_t max_pixels) {
     if (!in) throw fail(OneLine(OIIO::geterror()));
     OIIO::ImageSpec header;
     if (!in->open(path, header, config)) throw fail(OneLine(in->geterror()));
-    return ReadOpenedImage(*in, header, path, max_pixels);
+    ReadOpenedImage(*in, header, path, max_pixels, into);
 }
 
-LoadedImage ReadOpenedImage(OIIO::ImageInput& in, const OIIO::ImageSpec& file_header,
-                            const std::string& name, std::uint64_t max_pixels) {
-    auto fail = [&](const std::string& cause) { return InputError(name + ": " + cause); };
+LoadedImage ReadImage(const std::string& path, std::uint64_t max_pixels) {
     LoadedImage loaded;
+    ReadImage(path, max_pixels, loaded);
+    return loaded;
+}
+
+LoadedImage ReadOpenedImage(OIIO::ImageInput& in, const OIIO::ImageSpec& header,
+                            const std::string& name, std::uint64_t max_pixels) {
+    LoadedImage loaded;
+    ReadOpenedImage(in, header, name, max_pixels, loaded);
+    return loaded;
+}
+
+void ReadOpenedImage(OIIO::ImageInput& in, const OIIO::ImageSpec& file_header,
+                     const std::string& name, std::uint64_t max_pixels, LoadedImage& loaded) {
+    auto fail = [&](const std::string& cause) { return InputError(name + ": " + cause); };
     loaded.header = file_header;
     loaded.format_name = in.format_name();
+    loaded.notes.clear();
     const OIIO::ImageSpec& header = loaded.header;
     if (header.width <= 0 || header.height <= 0 || header.nchannels <= 0) {
         throw fail(fmt::format("corrupt: {} x {} pixels, {} channels", header.width, header.height,
@@ -184,35 +174,42 @@ LoadedImage ReadOpenedImage(OIIO::ImageInput& in, const OIIO::ImageSpec& file_he
 
     const ChannelMap map = MapChannels(header);
     const SampleType type = HoldingType(header.format);
-    Image image = Image::Blank(header.width, header.height, type, map.alpha >= 0);
     const std::size_t sample = SampleBytes(type);
-    const std::size_t count = std::size_t(pixels);
-
-    // Each needed channel read into a plane of its own, then interleaved, so
-    // a file with many extra channels costs no more memory than four.
     const int wanted[4] = {map.red, map.green, map.blue, map.alpha};
-    std::vector<std::byte> plane(count * sample);
-    for (int c = 0; c < 4; ++c) {
-        const int channel = wanted[c];
+    int first = header.nchannels, last = -1;
+    for (int channel : wanted) {
         if (channel < 0) continue;
-        if (c > 0 && c < 3 && channel == wanted[c - 1]) {
-            // Grey: the same plane again.
-        } else if (!in.read_image(0, 0, channel, channel + 1, FileTypeOf(type), plane.data()) ||
-                   in.has_error()) {
+        first = std::min(first, channel);
+        last = std::max(last, channel);
+    }
+    loaded.width = header.width;
+    loaded.height = header.height;
+
+    if (last - first < kMostChannelsReadTogether) {
+        // One decode: the channels from the first needed to the last, as the
+        // file interleaves them.
+        const int span = last - first + 1;
+        std::array<int, 4> at{};
+        for (std::size_t c = 0; c < 4; ++c) at[c] = wanted[c] < 0 ? -1 : wanted[c] - first;
+        loaded.layout = SampleLayout::Interleaved(type, header.width, span, at);
+        loaded.buffer.resize(std::size_t(pixels) * std::size_t(span) * sample);
+        if (!in.read_image(0, 0, first, last + 1, FileTypeOf(type), loaded.buffer.data()) ||
+            in.has_error()) {
             throw fail(OneLine(in.geterror()));
         }
-        for (std::size_t i = 0; i < count; ++i) {
-            std::memcpy(image.pixels.data() + i * image.PixelBytes() + std::size_t(c) * sample,
-                        plane.data() + i * sample, sample);
-        }
-    }
-    if (map.alpha < 0) {
-        for (int y = 0; y < image.height; ++y) {
-            for (int x = 0; x < image.width; ++x) {
-                image.SetSample(x, y, 3,
-                                type == SampleType::kUint8    ? 255.0f
-                                : type == SampleType::kUint16 ? 65535.0f
-                                                              : 1.0f);
+    } else {
+        // The needed channels lie far apart among many others: each is read
+        // on its own, straight into its place among four, so the memory held
+        // stays that of four channels whatever the file carries.
+        std::array<int, 4> at{0, 1, 2, map.alpha >= 0 ? 3 : -1};
+        loaded.layout = SampleLayout::Interleaved(type, header.width, 4, at);
+        loaded.buffer.resize(std::size_t(pixels) * 4 * sample);
+        for (std::size_t c = 0; c < 4; ++c) {
+            if (wanted[c] < 0) continue;
+            if (!in.read_image(0, 0, wanted[c], wanted[c] + 1, FileTypeOf(type),
+                               loaded.buffer.data() + c * sample, OIIO::stride_t(4 * sample)) ||
+                in.has_error()) {
+                throw fail(OneLine(in.geterror()));
             }
         }
     }
@@ -229,21 +226,21 @@ LoadedImage ReadOpenedImage(OIIO::ImageInput& in, const OIIO::ImageSpec& file_he
         loaded.notes.push_back(fmt::format("{}: channel(s) {} not carried to the output", name,
                                            fmt::join(dropped, ", ")));
     }
-    loaded.image = std::move(image);
-    return loaded;
 }
 
-void CheckOutputFormat(const fs::path& target) {
-    if (!OIIO::ImageOutput::create(target.string())) {
+std::string CheckOutputFormat(const fs::path& target) {
+    const std::unique_ptr<OIIO::ImageOutput> out = OIIO::ImageOutput::create(target.string());
+    if (!out) {
         OIIO::geterror();  // takes the library's pending message, which says the same
         throw OutputError(fmt::format("{}: no image format writes files ending in \"{}\"",
                                       target.string(), target.extension().string()));
     }
+    return out->format_name();
 }
 
-std::vector<std::string> WriteImage(const fs::path& target, const Image& image,
-                                    const WriteSettings& settings) {
-    std::vector<std::string> notes;
+std::unique_ptr<AtomicFile> EncodeImage(const fs::path& target, const Image& image,
+                                        const WriteSettings& settings,
+                                        std::vector<std::string>& notes) {
     const std::string name = target.string();
     CheckOutputPath(target);
     std::unique_ptr<OIIO::ImageOutput> out = OIIO::ImageOutput::create(name);
@@ -258,11 +255,11 @@ std::vector<std::string> WriteImage(const fs::path& target, const Image& image,
             fmt::format("{}: alpha not written ({} files hold none)", name, out->format_name()));
     }
     OIIO::ImageSpec header(image.width, image.height, channels, settings.file_type);
+    bool same_format = false;
     if (settings.source != nullptr) {
         const OIIO::ImageSpec& source = settings.source->header;
-        if (settings.source->format_name == out->format_name()) {
-            header.extra_attribs = source.extra_attribs;
-        }
+        same_format = settings.source->format_name == out->format_name();
+        if (same_format) header.extra_attribs = source.extra_attribs;
         header.x = source.x;
         header.y = source.y;
         header.full_x = source.full_x;
@@ -274,33 +271,52 @@ std::vector<std::string> WriteImage(const fs::path& target, const Image& image,
     header.alpha_channel = channels == 4 ? 3 : -1;
     // Alpha exactly as held: no un-premultiplying on the way out.
     header.attribute("oiio:UnassociatedAlpha", 1);
+    SetCompression(header, out->format_name(), settings.compression, same_format);
 
     // Success is what the calls return: the TIFF writer leaves a message
     // about its (empty) Exif directory behind even when all went well.
-    auto encode = [&](const std::string& open_name) {
+    auto encode = [&](const std::string& open_name, bool by_name) {
         const QuietStderr quiet;
-        if (!out->open(open_name, header) ||
+        bool opened = false;
+        if (by_name) {
+            // The writer creates the file itself: the interrupt's sweep must
+            // not run between its creation and the writer's open.
+            const std::unique_lock files = LockOutputFiles();
+            opened = out->open(open_name, header);
+        } else {
+            opened = out->open(open_name, header);
+        }
+        if (!opened ||
             !out->write_image(FileTypeOf(image.type), image.pixels.data(),
                               OIIO::stride_t(image.PixelBytes())) ||
             !out->close()) {
             throw OutputError(fmt::format("{}: cannot write: {}", name, OneLine(out->geterror())));
         }
     };
+    auto file = std::make_unique<AtomicFile>(target);
     if (out->supports("ioproxy")) {
         // Encoded in memory, then written by us, so that every write error
         // is seen and the file appears only when complete.
-        std::vector<unsigned char> bytes;
+        std::vector<unsigned char> own;
+        std::vector<unsigned char>& bytes = settings.encoded != nullptr ? *settings.encoded : own;
+        bytes.clear();
         OIIO::Filesystem::IOVecOutput proxy(bytes);
         out->set_ioproxy(&proxy);
-        encode(name);
+        encode(name, false);
         out.reset();
-        WriteFileAtomically(target, std::as_bytes(std::span(bytes)));
+        file->Write(std::as_bytes(std::span(bytes)));
     } else {
-        AtomicFile file(target);
-        encode(file.temp_path());
+        encode(file->temp_path(), true);
         out.reset();
-        file.Commit();
     }
+    file->Flush();
+    return file;
+}
+
+std::vector<std::string> WriteImage(const fs::path& target, const Image& image,
+                                    const WriteSettings& settings) {
+    std::vector<std::string> notes;
+    EncodeImage(target, image, settings, notes)->Commit();
     return notes;
 }
 

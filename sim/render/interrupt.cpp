@@ -1,5 +1,6 @@
 #include "sim/render/interrupt.h"
 
+#include <pthread.h>
 #include <signal.h>
 #include <unistd.h>
 
@@ -7,101 +8,88 @@
 #include <atomic>
 #include <cstring>
 #include <stdexcept>
+#include <string_view>
+#include <thread>
+
+#include "sim/render/quiet_stderr.h"
 
 namespace render {
 
 namespace {
 
-// The handler may run on any thread at any moment, so the registry is fixed
-// storage and lock-free atomics: a slot's path is written before its state
-// turns to kInUse, and the handler reads only slots in that state.
-constexpr int kSlots = 16;
 constexpr std::size_t kPathBytes = 4096;
-enum SlotState : int { kFree = 0, kClaimed = 1, kInUse = 2 };
+enum SlotState : int { kFree = 0, kInUse = 1 };
 
-std::array<std::atomic<int>, kSlots> slot_state{};
-std::array<std::array<char, kPathBytes>, kSlots> slot_path{};
+std::mutex output_files_mutex;
+std::array<std::atomic<int>, kMaxTemporaries> slot_state{};
+std::array<std::array<char, kPathBytes>, kMaxTemporaries> slot_path{};
 std::atomic<long> frames_finished{0};
-std::atomic<int> message_fd{STDERR_FILENO};
-static_assert(std::atomic<int>::is_always_lock_free && std::atomic<long>::is_always_lock_free);
 
-void WriteAll(const char* text, std::size_t length) {
-    while (length > 0) {
-        const ssize_t written = ::write(message_fd.load(), text, length);
-        if (written <= 0) return;
-        text += written;
-        length -= std::size_t(written);
+sigset_t InterruptSignals() {
+    sigset_t set;
+    sigemptyset(&set);
+    for (int signal_number : {SIGINT, SIGTERM, SIGHUP}) sigaddset(&set, signal_number);
+    return set;
+}
+
+std::string Number(long value) {
+    return std::to_string(value);
+}
+
+/// The signal thread: waits for the first signal, stops the writers, sweeps.
+void WaitForInterrupt() {
+    const sigset_t set = InterruptSignals();
+    int signal_number = 0;
+    while (sigwait(&set, &signal_number) != 0) {
     }
-}
-
-void WriteText(const char* text) {
-    WriteAll(text, std::strlen(text));
-}
-
-void WriteNumber(long value) {
-    char digits[24];
-    int at = int(sizeof digits);
-    unsigned long magnitude =
-        value < 0 ? 0UL - static_cast<unsigned long>(value) : static_cast<unsigned long>(value);
-    do {
-        digits[--at] = char('0' + magnitude % 10);
-        magnitude /= 10;
-    } while (magnitude != 0 && at > 1);
-    if (value < 0) digits[--at] = '-';
-    WriteAll(digits + at, sizeof digits - std::size_t(at));
-}
-
-extern "C" void OnInterrupt(int signal_number) {
-    for (int i = 0; i < kSlots; ++i) {
-        if (slot_state[std::size_t(i)].load(std::memory_order_acquire) == kInUse) {
-            ::unlink(slot_path[std::size_t(i)].data());
+    // Taken for good: no temporary is created, opened or renamed from now on.
+    output_files_mutex.lock();
+    for (std::size_t i = 0; i < slot_state.size(); ++i) {
+        if (slot_state[i].load(std::memory_order_acquire) == kInUse) {
+            ::unlink(slot_path[i].data());
         }
     }
-    WriteText("\nvemra-render: interrupted by signal ");
-    WriteNumber(signal_number);
-    WriteText("; ");
-    WriteNumber(frames_finished.load());
-    WriteText(" finished frame(s) kept, the unfinished output removed\n");
+    WriteMessage("\nvemra-render: interrupted by signal " + Number(signal_number) + "; " +
+                 Number(frames_finished.load()) +
+                 " finished frame(s) kept, the unfinished output removed\n");
     ::_exit(128 + signal_number);
 }
 
 }  // namespace
 
 void InstallInterruptHandlers() {
-    struct sigaction action {};
-    action.sa_handler = OnInterrupt;
-    sigfillset(&action.sa_mask);  // one handler at a time
-    for (int signal_number : {SIGINT, SIGTERM, SIGHUP}) sigaction(signal_number, &action, nullptr);
+    const sigset_t set = InterruptSignals();
+    pthread_sigmask(SIG_BLOCK, &set, nullptr);
     struct sigaction ignore {};
     ignore.sa_handler = SIG_IGN;
     sigaction(SIGPIPE, &ignore, nullptr);
+    std::thread(WaitForInterrupt).detach();
+}
+
+std::unique_lock<std::mutex> LockOutputFiles() {
+    return std::unique_lock(output_files_mutex);
 }
 
 int RegisterTemporary(const std::string& path) {
     if (path.size() >= kPathBytes) {
         throw std::length_error("temporary file name too long: " + path);
     }
-    for (int i = 0; i < kSlots; ++i) {
-        int expected = kFree;
-        if (slot_state[std::size_t(i)].compare_exchange_strong(expected, kClaimed)) {
-            std::memcpy(slot_path[std::size_t(i)].data(), path.c_str(), path.size() + 1);
-            slot_state[std::size_t(i)].store(kInUse, std::memory_order_release);
-            return i;
+    for (std::size_t i = 0; i < slot_state.size(); ++i) {
+        if (slot_state[i].load() == kFree) {
+            std::memcpy(slot_path[i].data(), path.c_str(), path.size() + 1);
+            slot_state[i].store(kInUse, std::memory_order_release);
+            return int(i);
         }
     }
     throw std::length_error("too many temporary files open at once");
 }
 
 void UnregisterTemporary(int slot) {
-    if (slot >= 0 && slot < kSlots) slot_state[std::size_t(slot)].store(kFree);
+    if (slot >= 0 && slot < kMaxTemporaries) slot_state[std::size_t(slot)].store(kFree);
 }
 
 void SetFramesFinished(long frames) {
     frames_finished.store(frames);
-}
-
-int SetInterruptMessageFd(int fd) {
-    return message_fd.exchange(fd);
 }
 
 }  // namespace render

@@ -4,36 +4,49 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
+#include <exception>
 #include <filesystem>
 #include <map>
+#include <memory>
+#include <optional>
 #include <set>
 #include <system_error>
 
 #include "sim/render/atomic_output.h"
 #include "sim/render/compare_sheet.h"
+#include "sim/render/compression.h"
 #include "sim/render/frame_pattern.h"
+#include "sim/render/frame_pipeline.h"
 #include "sim/render/image_io.h"
 #include "sim/render/interrupt.h"
 #include "sim/render/layout_choice.h"
 #include "sim/render/pixel_convert.h"
 #include "sim/render/progress.h"
+#include "sim/render/quiet_stderr.h"
 #include "sim/render/raw_pipe.h"
+#include "sim/render/samples.h"
 #include "sim/render/test_chart.h"
+#include "sim/render/work_plan.h"
 
 namespace render {
 
 namespace fs = std::filesystem;
 
+static_assert(2 * kMaxInFlight <= kMaxTemporaries,
+              "every frame in flight must find room for its two temporaries in the sweep");
+
 namespace {
 
-/// Notes on standard error, each kind once per run, kept off the progress line.
+/// Notes on standard error, each kind once per run, kept off the progress
+/// line. Printed by one thread at a time (frames print theirs in order).
 class Notes {
   public:
     Notes(bool quiet, Progress* progress) : quiet_(quiet), progress_(progress) {}
     void Once(const std::string& kind, const std::string& text) {
         if (quiet_ || !printed_.insert(kind).second) return;
         if (progress_ != nullptr) progress_->Clear();
-        fmt::print(stderr, "vemra-render: note: {}\n", text);
+        WriteMessage(fmt::format("vemra-render: note: {}\n", text));
     }
 
   private:
@@ -50,31 +63,51 @@ struct Frame {
     std::string compare;  ///< empty: no sheet
 };
 
-/// `before` through the effect, in the host and layout chosen for its type.
-Image RenderImage(EffectSession& session, const Options& options, const sim::ParamValues& values,
-                  const Image& before, const std::string& name, Notes& notes) {
-    const LayoutChoice choice =
-        ChooseLayout(before.type, options.host, options.depth, session.capabilities());
-    ConversionReport report;
-    sim::World input = ImageToWorld(before, choice.layout, &report);
-    if (report.clipped != 0) {
-        notes.Once("clip",
-                   fmt::format("{}: {} sample(s) outside 0..1 clipped for the {} host's {}{}", name,
-                               report.clipped, HostName(choice.host), DescribeLayout(choice.layout),
-                               choice.host == HostKind::kAe ? " (--host prmr keeps them)" : ""));
-    }
-    sim::World output = session.Render(choice.host, input, values);
-    return WorldToImage(output, before.type, before.has_alpha);
+/// A note a frame leaves for the notes, printed when the frame finishes.
+struct PendingNote {
+    std::string kind;
+    std::string text;
+};
+
+/// The note for samples clipped on their way into an integer world.
+PendingNote ClipNote(const std::string& name, std::size_t clipped, const LayoutChoice& choice) {
+    return {"clip", fmt::format("{}: {} sample(s) outside 0..1 clipped for the {} host's {}{}",
+                                name, clipped, HostName(choice.host), DescribeLayout(choice.layout),
+                                choice.host == HostKind::kAe ? " (--host prmr keeps them)" : "")};
 }
 
-/// Writes the result and, when asked, the sheet; notes what the format dropped.
-void WriteResults(const Frame& frame, const Image& before, const Image& after,
-                  const WriteSettings& settings, Notes& notes) {
-    for (const std::string& note : WriteImage(frame.output, after, settings))
-        notes.Once("alpha", note);
-    if (!frame.compare.empty()) {
-        WriteImage(frame.compare, MakeCompareSheet(before, after), settings);
+/// A world of `layout` and size in `world`, kept when it already is one.
+sim::World& EnsureWorld(std::optional<sim::World>& world, sim::Layout layout, int width,
+                        int height) {
+    if (!world || world->layout() != layout || world->width() != width ||
+        world->height() != height) {
+        world.reset();  // the old buffer goes before the new one is made
+        world.emplace(layout, width, height);
     }
+    return *world;
+}
+
+/// What one frame in flight keeps from frame to frame: its worlds and
+/// buffers, so that a running sequence allocates no frame-sized memory.
+struct FrameSlot {
+    std::optional<sim::World> input;
+    std::optional<sim::World> output;
+    std::vector<PendingNote> notes;
+};
+
+/// Renders `samples` into `slot.output` in the host and layout chosen for
+/// their type, with the slot's hosts.
+sim::World& RenderSamples(EffectSession& session, int slot_index, FrameSlot& slot,
+                          const Options& options, const sim::ParamValues& values,
+                          const ConstSamples& samples, const std::string& name) {
+    const LayoutChoice choice =
+        ChooseLayout(samples.layout.type, options.host, options.depth, session.capabilities());
+    sim::World& input = EnsureWorld(slot.input, choice.layout, samples.width, samples.height);
+    sim::World& output = EnsureWorld(slot.output, choice.layout, samples.width, samples.height);
+    const ConversionReport report = SamplesToWorld(samples, input);
+    if (report.clipped != 0) slot.notes.push_back(ClipNote(name, report.clipped, choice));
+    session.Render(slot_index, choice.host, input, output, values);
+    return output;
 }
 
 /// True when `a` and `b` name one file: the same inode if both exist, else
@@ -97,10 +130,12 @@ std::string FileKey(const std::string& path) {
     return "path " + fs::weakly_canonical(path, error).string();
 }
 
-/// Refuses, before anything is rendered, outputs whose folder is missing,
-/// two results going to one file, and a result replacing an input (unless
-/// --overwrite-input; a sheet never replaces an input).
-void CheckPlan(const std::vector<Frame>& frames, bool overwrite_input) {
+/// Refuses, before anything is rendered, outputs whose folder is missing or
+/// whose format the tool cannot write or compress as asked, two results going
+/// to one file, and a result replacing an input (unless --overwrite-input; a
+/// sheet never replaces an input).
+void CheckPlan(const std::vector<Frame>& frames, const Options& options) {
+    const bool overwrite_input = options.overwrite_input;
     std::map<std::string, std::string> inputs;  // key -> name
     for (const Frame& frame : frames) {
         if (!frame.input.empty()) inputs.emplace(FileKey(frame.input), frame.input);
@@ -110,7 +145,11 @@ void CheckPlan(const std::vector<Frame>& frames, bool overwrite_input) {
         for (const std::string* path : {&frame.output, &frame.compare}) {
             if (path->empty()) continue;
             CheckOutputPath(*path);
-            CheckOutputFormat(*path);
+            try {
+                CheckCompression(CheckOutputFormat(*path), options.compression);
+            } catch (const std::invalid_argument& e) {
+                throw UsageError(e.what());
+            }
             const std::string key = FileKey(*path);
             if (const auto in = inputs.find(key); in != inputs.end()) {
                 const bool allowed =
@@ -246,7 +285,7 @@ void RunChart(const Options& options, EffectSession& session) {
     }
     frame.compare = options.compare_output.empty() ? InsertBeforeExtension(frame.output, "-compare")
                                                    : options.compare_output;
-    CheckPlan({frame}, false);
+    CheckPlan({frame}, options);
 
     // The chart's type: as --depth asks, else float for formats that hold
     // floats (so values beyond 0..1 show), else 8-bit.
@@ -277,41 +316,165 @@ void RunChart(const Options& options, EffectSession& session) {
                    "try --temperature 1 or --magenta -0.5");
     }
     const Image chart = MakeTestChart(width, height, type);
-    const Image after = RenderImage(session, options, values, chart, "test chart", notes);
-    WriteResults(frame, chart, after, WriteSettings{FileTypeOf(type), nullptr}, notes);
+    FrameSlot slot;
+    const sim::World& output =
+        RenderSamples(session, 0, slot, options, values, SamplesOf(chart), "test chart");
+    for (const PendingNote& note : slot.notes) notes.Once(note.kind, note.text);
+    Image after = Image::Blank(width, height, type, chart.has_alpha);
+    WorldToSamples(output, SamplesOf(after));
+    WriteSettings settings{FileTypeOf(type), nullptr, options.compression, nullptr};
+    for (const std::string& note : WriteImage(frame.output, after, settings))
+        notes.Once("alpha", note);
+    WriteImage(frame.compare, MakeCompareSheet(chart, after), settings);
     fmt::print("wrote {} (the test chart after the effect: {})\n", frame.output,
                ControlSummary(session, values));
     fmt::print("wrote {} (before | after)\n", frame.compare);
 }
 
+namespace {
+
+/// Bytes one frame in flight holds at most, for `pixels` pixels of samples
+/// `sample` bytes deep: the decoded channels (up to kMostChannels), the input
+/// and output worlds, the output samples and the encoded file.
+std::uint64_t FrameFootprint(std::uint64_t pixels, std::size_t sample, sim::Layout layout,
+                             std::size_t decoded_channels) {
+    return pixels * (decoded_channels * sample + 2 * sim::BytesPerPixel(layout) + 2 * 4 * sample);
+}
+
+/// The frames in flight and threads for `frames` frames of about
+/// `bytes_per_frame` each, with the session's hosts set up for them.
+WorkPlan PrepareWork(const Options& options, EffectSession& session, long frames,
+                     std::uint64_t bytes_per_frame) {
+    const WorkPlan plan = PlanWork(
+        options.threads, options.in_flight, frames, bytes_per_frame,
+        options.memory_budget != 0 ? options.memory_budget : DefaultMemoryBudget(), kMaxInFlight);
+    session.PrepareSlots(plan.in_flight, plan.iteration_threads);
+    // The image library's own threads (OpenEXR's decoding and encoding) take
+    // the same share as the host's iteration.
+    OIIO::attribute("threads", plan.iteration_threads);
+    OIIO::attribute("exr_threads", plan.iteration_threads);
+    return plan;
+}
+
+/// Estimates a frame's footprint from the first input's header, opened but
+/// not decoded; 0 when it cannot be read (its frame will fail on its own).
+std::uint64_t FileFrameFootprint(const Options& options, const EffectSession& session,
+                                 const std::string& path) {
+    const std::unique_ptr<OIIO::ImageInput> in = OIIO::ImageInput::open(path);
+    OIIO::geterror();
+    if (!in) return 0;
+    const OIIO::ImageSpec& header = in->spec();
+    const SampleType type = HoldingType(header.format);
+    std::optional<LayoutChoice> choice;
+    try {
+        choice = ChooseLayout(type, options.host, options.depth, session.capabilities());
+    } catch (const LayoutError&) {
+        return 0;
+    }
+    return FrameFootprint(
+        std::uint64_t(std::max(0, header.width)) * std::uint64_t(std::max(0, header.height)),
+        SampleBytes(type), choice->layout, std::size_t(std::clamp(header.nchannels, 1, 8)));
+}
+
+/// A file frame in flight: the slot's buffers, and its outputs waiting to be
+/// renamed into place.
+struct FileSlot : FrameSlot {
+    LoadedImage loaded;
+    Image after;
+    std::vector<unsigned char> encoded;
+    std::unique_ptr<AtomicFile> pending_output;
+    std::unique_ptr<AtomicFile> pending_compare;
+};
+
+}  // namespace
+
 void RunFiles(const Options& options, EffectSession& session) {
     const sim::ParamValues values = ControlValues(options, session);
     const std::vector<Frame> frames = PlanFrames(options);
-    CheckPlan(frames, options.overwrite_input);
+    CheckPlan(frames, options);
 
     const bool sequence = frames.size() > 1;
+    const WorkPlan plan = PrepareWork(options, session, long(frames.size()),
+                                      FileFrameFootprint(options, session, frames[0].input));
+    std::vector<FileSlot> slots(std::size_t(plan.in_flight));
     Progress progress(long(frames.size()), !options.quiet && sequence);
     Notes notes(options.quiet, &progress);
-    for (std::size_t i = 0; i < frames.size(); ++i) {
-        const Frame& frame = frames[i];
-        try {
-            const LoadedImage loaded = ReadImage(frame.input, options.max_pixels);
-            for (const std::string& note : loaded.notes) notes.Once("channels", note);
-            const Image after =
-                RenderImage(session, options, values, loaded.image, frame.input, notes);
-            WriteResults(frame, loaded.image, after, WriteSettings{loaded.header.format, &loaded},
-                         notes);
-        } catch (const std::exception& e) {
-            progress.Clear();
-            if (!sequence) throw;
-            throw std::runtime_error(
-                fmt::format("{} ({} of {}) failed: {}; {} finished frame(s) kept", frame.label,
-                            i + 1, frames.size(), e.what(), i));
+
+    FrameStages stages;
+    stages.work = [&](long index, int slot_index) {
+        const Frame& frame = frames[std::size_t(index)];
+        FileSlot& slot = slots[std::size_t(slot_index)];
+        ReadImage(frame.input, options.max_pixels, slot.loaded);
+        for (const std::string& note : slot.loaded.notes) slot.notes.push_back({"channels", note});
+        const ConstSamples before = slot.loaded.samples();
+        const sim::World& output =
+            RenderSamples(session, slot_index, slot, options, values, before, frame.input);
+        slot.after.Reshape(before.width, before.height, before.layout.type,
+                           slot.loaded.has_alpha());
+        WorldToSamples(output, SamplesOf(slot.after));
+        const WriteSettings settings{slot.loaded.header.format, &slot.loaded, options.compression,
+                                     &slot.encoded};
+        std::vector<std::string> written_notes;
+        slot.pending_output = EncodeImage(frame.output, slot.after, settings, written_notes);
+        if (!frame.compare.empty()) {
+            slot.pending_compare =
+                EncodeImage(frame.compare, MakeCompareSheet(ToImage(before), slot.after), settings,
+                            written_notes);
         }
-        SetFramesFinished(long(i) + 1);
+        for (std::string& note : written_notes) slot.notes.push_back({"alpha", std::move(note)});
+    };
+    stages.finish = [&](long index, int slot_index) {
+        FileSlot& slot = slots[std::size_t(slot_index)];
+        slot.pending_output->Commit();
+        if (slot.pending_compare) slot.pending_compare->Commit();
+        slot.pending_output.reset();
+        slot.pending_compare.reset();
+        for (const PendingNote& note : slot.notes) notes.Once(note.kind, note.text);
+        slot.notes.clear();
+        SetFramesFinished(index + 1);
         progress.FrameDone();
+    };
+    stages.discard = [&](long, int slot_index) {
+        FileSlot& slot = slots[std::size_t(slot_index)];
+        slot.pending_output.reset();  // removes its temporary
+        slot.pending_compare.reset();
+        slot.notes.clear();
+    };
+
+    const FramesResult result = RunFrames(stages, plan.in_flight, long(frames.size()));
+    if (!result.error) return;
+    progress.Clear();
+    if (!sequence) std::rethrow_exception(result.error);
+    const Frame& failed = frames[std::size_t(result.failed_frame)];
+    try {
+        std::rethrow_exception(result.error);
+    } catch (const std::exception& e) {
+        throw std::runtime_error(fmt::format("{} ({} of {}) failed: {}; {} finished frame(s) kept",
+                                             failed.label, result.failed_frame + 1, frames.size(),
+                                             e.what(), result.finished));
     }
 }
+
+namespace {
+
+/// A raw frame that ended early, reported once the frames before it are out.
+class TruncatedFrame : public std::runtime_error {
+  public:
+    using std::runtime_error::runtime_error;
+};
+
+/// Writing to standard output failed.
+class PipeWriteError : public std::runtime_error {
+  public:
+    using std::runtime_error::runtime_error;
+};
+
+/// A raw frame in flight: its bytes, which the rendered frame replaces.
+struct RawSlot : FrameSlot {
+    std::vector<std::byte> frame;
+};
+
+}  // namespace
 
 void RunRaw(const Options& options, EffectSession& session) {
     const sim::ParamValues values = ControlValues(options, session);
@@ -325,30 +488,64 @@ void RunRaw(const Options& options, EffectSession& session) {
         throw RawError("standard output is a terminal; pipe the raw video into ffmpeg or a file");
     }
     // Refused before the first frame is read, not after.
-    ChooseLayout(format.type, options.host, options.depth, session.capabilities());
+    const LayoutChoice choice =
+        ChooseLayout(format.type, options.host, options.depth, session.capabilities());
 
-    std::vector<std::byte> frame(FrameBytes(format, width, height));
+    const std::size_t frame_bytes = FrameBytes(format, width, height);
+    const SampleLayout layout = FrameLayout(format, width, height);
+    const WorkPlan plan =
+        PrepareWork(options, session, -1,
+                    frame_bytes + 2 * std::uint64_t(width) * std::uint64_t(height) *
+                                      sim::BytesPerPixel(choice.layout));
+    std::vector<RawSlot> slots(std::size_t(plan.in_flight));
     Progress progress(0, !options.quiet);
     Notes notes(options.quiet, &progress);
-    for (long done = 0;; ++done) {
-        const std::size_t got = ReadFull(STDIN_FILENO, frame);
-        if (got == 0) break;
-        if (got < frame.size()) {
-            throw RawError(fmt::format(
+
+    FrameStages stages;
+    stages.take = [&](long index, int slot_index) {
+        RawSlot& slot = slots[std::size_t(slot_index)];
+        slot.frame.resize(frame_bytes);
+        const std::size_t got = ReadFull(STDIN_FILENO, slot.frame);
+        if (got == 0) return false;
+        if (got < frame_bytes) {
+            throw TruncatedFrame(fmt::format(
                 "standard input: frame {} is truncated, {} of {} bytes (are --raw {}x{} and "
-                "--pix-fmt {} right?); {} frame(s) written",
-                done + 1, got, frame.size(), width, height, format.name, done));
+                "--pix-fmt {} right?)",
+                index + 1, got, frame_bytes, width, height, format.name));
         }
-        const Image before = RawToImage(format, width, height, frame);
-        const Image after = RenderImage(session, options, values, before, "standard input", notes);
-        ImageToRaw(format, after, frame);
+        return true;
+    };
+    stages.work = [&](long, int slot_index) {
+        RawSlot& slot = slots[std::size_t(slot_index)];
+        const sim::World& output =
+            RenderSamples(session, slot_index, slot, options, values,
+                          ConstSamples{slot.frame.data(), width, height, layout}, "standard input");
+        WorldToSamples(output, Samples{slot.frame.data(), width, height, layout});
+    };
+    stages.finish = [&](long index, int slot_index) {
+        RawSlot& slot = slots[std::size_t(slot_index)];
         try {
-            WriteFull(STDOUT_FILENO, frame);
+            WriteFull(STDOUT_FILENO, slot.frame);
         } catch (const RawError& e) {
-            throw RawError(fmt::format("standard output: {} after {} frame(s)", e.what(), done));
+            throw PipeWriteError(e.what());
         }
-        SetFramesFinished(done + 1);
+        for (const PendingNote& note : slot.notes) notes.Once(note.kind, note.text);
+        slot.notes.clear();
+        SetFramesFinished(index + 1);
         progress.FrameDone();
+    };
+    stages.discard = [&](long, int slot_index) { slots[std::size_t(slot_index)].notes.clear(); };
+
+    const FramesResult result = RunFrames(stages, plan.in_flight);
+    if (!result.error) return;
+    progress.Clear();
+    try {
+        std::rethrow_exception(result.error);
+    } catch (const TruncatedFrame& e) {
+        throw RawError(fmt::format("{}; {} frame(s) written", e.what(), result.finished));
+    } catch (const PipeWriteError& e) {
+        throw RawError(
+            fmt::format("standard output: {} after {} frame(s)", e.what(), result.finished));
     }
 }
 

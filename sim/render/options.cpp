@@ -3,11 +3,12 @@
 #include <fmt/format.h>
 
 #include <CLI/CLI.hpp>
-#include <thread>
 
+#include "sim/render/compression.h"
 #include "sim/render/image_io.h"
 #include "sim/render/raw_pipe.h"
 #include "sim/render/test_chart.h"
+#include "sim/render/work_plan.h"
 
 namespace render {
 
@@ -38,6 +39,15 @@ Frame patterns: shot.####.exr (one # a digit) or shot.%04d.exr, with --frames
 1-240 (or 1,5,9-12); without --frames, every frame found on disk. The output
 (and a compare sheet) must be a pattern too.
 
+Frames in flight: a sequence or a pipe is read, rendered and written several
+frames at a time, --in-flight of them (default one per thread, fewer when
+--memory would not hold them). --threads counts every thread the tool uses:
+each frame in flight gets an equal share for the host's iteration, so a
+single image iterates on all of them. Outputs still appear in frame order.
+
+Compression (--compression): the option, else the input's own setting when
+input and output are of the same format, else the tool's default:
+{}
 Raw video: --raw WxH reads frames of --pix-fmt from standard input and writes
 them in the same format to standard output. Pixel formats:
   {}
@@ -50,7 +60,7 @@ Examples:
     vemra-render --raw 1920x1080 --temperature 0.4 |
     ffmpeg -f rawvideo -pix_fmt bgra -s 1920x1080 -r 25 -i - out.mov
 )",
-        RawFormatNames());
+        CompressionHelp(), RawFormatNames());
 }
 
 std::pair<int, int> SizeOption(const std::string& text, const char* option) {
@@ -66,7 +76,7 @@ std::pair<int, int> SizeOption(const std::string& text, const char* option) {
 std::optional<Options> ParseCommandLine(int argc, char** argv,
                                         const std::function<std::string()>& help_extra) {
     Options options;
-    options.threads = int(std::max(1u, std::thread::hardware_concurrency()));
+    options.threads = AvailableCores();
     options.max_pixels = kDefaultMaxPixels;
 
     CLI::App app{kDescription, "vemra-render"};
@@ -133,7 +143,8 @@ std::optional<Options> ParseCommandLine(int argc, char** argv,
         ->type_name("PATH")
         ->group(hosting);
     app.add_option("--threads", options.threads,
-                   "Host iteration threads (default: the machine's cores)")
+                   "Threads in all, shared out between the frames in flight and each frame's "
+                   "host iteration (default: the CPUs this process may run on)")
         ->check(CLI::Range(1, 1024).description(""))
         ->type_name("N")
         ->group(hosting);
@@ -152,6 +163,24 @@ std::optional<Options> ParseCommandLine(int argc, char** argv,
     app.add_option("--pix-fmt", options.pix_fmt, "Raw pixel format (default bgra)")
         ->type_name("FMT")
         ->group(sequence);
+    int in_flight = 0;
+    app.add_option("--in-flight", in_flight,
+                   "Frames read, rendered and written at once (default: one per thread, "
+                   "within --memory); 1 works on one frame at a time")
+        ->check(CLI::Range(1, kMaxInFlight).description(""))
+        ->type_name("N")
+        ->group(sequence);
+    std::string memory;
+    app.add_option("--memory", memory,
+                   "Memory the frames in flight may take, e.g. 4G (default: half the memory "
+                   "available)")
+        ->type_name("SIZE")
+        ->group(sequence);
+    app.add_option("--compression", options.compression,
+                   "Compression of written files, e.g. zip:6, piz, lzw (default: the input's "
+                   "own when the format is the same, else the tool's; see below)")
+        ->type_name("METHOD[:LEVEL]")
+        ->group(io);
 
     const char* other = "Other";
     app.add_option(
@@ -177,6 +206,13 @@ std::optional<Options> ParseCommandLine(int argc, char** argv,
         throw UsageError(e.what());
     }
 
+    if (in_flight != 0) options.in_flight = in_flight;
+    if (!memory.empty()) {
+        const std::optional<std::uint64_t> bytes = ParseByteSize(memory);
+        if (!bytes)
+            throw UsageError(fmt::format("--memory {}: give a size such as 4G or 512M", memory));
+        options.memory_budget = *bytes;
+    }
     if (app.count("--temperature") != 0) options.temperature = temperature;
     if (app.count("--magenta") != 0) options.magenta = magenta;
     if (app.count("--opacity") != 0) options.opacity = opacity;

@@ -34,8 +34,11 @@ struct Options {
 
     std::optional<HostKind> host;
     std::optional<Depth> depth;
-    std::string plugin;  ///< empty: the effect library built beside the tool
-    int threads = 1;
+    std::string plugin;               ///< empty: the effect library built beside the tool
+    int threads = 1;                  ///< threads in all: frames in flight share them out
+    std::optional<int> in_flight;     ///< --in-flight; unset: planned (work_plan.h)
+    std::uint64_t memory_budget = 0;  ///< --memory, bytes; 0: DefaultMemoryBudget()
+    std::string compression;          ///< --compression; empty: see compression.h
 
     std::string frames;  ///< --frames, e.g. "1-240"
     std::optional<std::pair<int, int>> chart_size;

@@ -1,8 +1,9 @@
-// Conversions between the tool's images (file samples, RGBA) and the host's
-// worlds (ARGB or BGRA, in the host's own scale).
+// Conversions between a frame's samples (a file's or a raw frame's, in any
+// layout SampleLayout describes) and the host's worlds (ARGB or BGRA, in the
+// host's own scale), each in one pass over the pixels.
 //
-// Scales: an 8-bit file and an 8-bit world both run to 255 and pass through
-// unchanged. A 16-bit file runs to 65535 and the "ae" host's 16-bit world to
+// Scales: an 8-bit sample and an 8-bit world both run to 255 and pass through
+// unchanged. A 16-bit sample runs to 65535 and the "ae" host's 16-bit world to
 // 32768; a value is carried across by v * 32768 / 65535 rounded to nearest,
 // and back by w * 65535 / 32768 rounded to nearest (halves round up), so
 // 0 and full scale meet exactly, every world value survives the trip out and
@@ -10,13 +11,14 @@
 // a float, 1.0 is the integer's full scale: v / full going to float, and
 // float * full rounded to nearest and clipped coming back (NaN gives 0).
 // Float to float is a bit-for-bit copy: values above 1, below 0, infinities
-// and NaN are kept.
+// and NaN are kept. Every one of these steps is ours: an image library's own
+// integer-to-float conversion may round differently.
 #pragma once
 
 #include <cstddef>
 #include <cstdint>
 
-#include "sim/render/image.h"
+#include "sim/render/samples.h"
 #include "sim/world.h"
 
 namespace render {
@@ -35,14 +37,15 @@ struct ConversionReport {
     std::size_t clipped = 0;
 };
 
-/// A new world of `layout` and the image's size holding the image's pixels,
-/// each channel converted from the image's scale to the layout's. When
-/// `report` is given, clipped samples are counted into it.
-sim::World ImageToWorld(const Image& image, sim::Layout layout, ConversionReport* report = nullptr);
+/// Converts `samples` into `world` (the same width and height), every
+/// channel from the samples' scale to the world's layout's; an absent alpha
+/// enters as opaque. Returns what was clipped. Throws std::invalid_argument
+/// when the sizes differ or the samples lack red, green or blue.
+ConversionReport SamplesToWorld(const ConstSamples& samples, sim::World& world);
 
-/// The world's pixels as an image of sample type `type`, each channel
-/// converted from the layout's scale to the type's. `has_alpha` is copied
-/// into the result (the alpha samples are converted either way).
-Image WorldToImage(const sim::World& world, SampleType type, bool has_alpha);
+/// Converts `world` into `samples` (the same width and height), every channel
+/// from the layout's scale to the samples' type's; an alpha the samples do
+/// not hold is left out. Throws std::invalid_argument as SamplesToWorld does.
+void WorldToSamples(const sim::World& world, const Samples& samples);
 
 }  // namespace render

@@ -6,6 +6,8 @@
 #include <algorithm>
 #include <cmath>
 
+#include "sim/render/quiet_stderr.h"
+
 namespace render {
 
 std::string ProgressLine(long done, long total, double seconds) {
@@ -43,19 +45,26 @@ void Progress::FrameDone() {
     }
 }
 
+void Progress::Put(const std::string& text) {
+    if (stream_ == stderr) {
+        WriteMessage(text);  // reaches the terminal while a decoder quiets standard error
+        return;
+    }
+    std::fputs(text.c_str(), stream_);
+    std::fflush(stream_);
+}
+
 void Progress::Draw() {
     if (!shown_) return;
     const double seconds =
         std::chrono::duration<double>(std::chrono::steady_clock::now() - start_).count();
-    fmt::print(stream_, "\r\033[K{}", ProgressLine(done_, total_, seconds));
-    std::fflush(stream_);
+    Put(fmt::format("\r\033[K{}", ProgressLine(done_, total_, seconds)));
     drawn_ = true;
 }
 
 void Progress::Clear() {
     if (shown_ && drawn_) {
-        fmt::print(stream_, "\r\033[K");
-        std::fflush(stream_);
+        Put("\r\033[K");
         drawn_ = false;
     }
 }
@@ -64,8 +73,7 @@ void Progress::Finish() {
     if (!shown_) return;
     if (done_ > 0) {
         Draw();
-        fmt::print(stream_, "\n");
-        std::fflush(stream_);
+        Put("\n");
     }
     shown_ = false;
 }

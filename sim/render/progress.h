@@ -31,6 +31,7 @@ class Progress {
 
   private:
     void Draw();
+    void Put(const std::string& text);
 
     long total_;
     long done_ = 0;

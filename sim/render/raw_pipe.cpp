@@ -3,12 +3,11 @@
 #include <fmt/format.h>
 #include <unistd.h>
 
+#include <array>
 #include <bit>
 #include <cerrno>
 #include <charconv>
 #include <cstring>
-#include <limits>
-#include <type_traits>
 
 namespace render {
 
@@ -17,75 +16,14 @@ static_assert(std::endian::native == std::endian::little,
 
 namespace {
 
-int ImageChannel(char letter) {
-    switch (letter) {
-        case 'R':
-            return 0;
-        case 'G':
-            return 1;
-        case 'B':
-            return 2;
-        default:
-            return 3;
+/// Where red, green, blue and alpha are among a format's channel letters.
+std::array<int, 4> ChannelPlaces(std::string_view channels) {
+    std::array<int, 4> at{-1, -1, -1, -1};
+    for (std::size_t i = 0; i < channels.size(); ++i) {
+        const std::size_t letter = std::string_view("RGBA").find(channels[i]);
+        if (letter != std::string_view::npos) at[letter] = int(i);
     }
-}
-
-bool HasAlpha(const RawFormat& format) {
-    return format.channels.find('A') != std::string_view::npos;
-}
-
-/// Index of sample `channel` (its place in format.channels) of pixel `i`,
-/// counted in samples from the frame's start.
-std::size_t SampleIndex(const RawFormat& format, std::size_t pixels, std::size_t i,
-                        std::size_t channel) {
-    return format.planar ? channel * pixels + i : i * format.channels.size() + channel;
-}
-
-/// Full scale of the sample type T as stored: an opaque alpha.
-template <typename T>
-constexpr T Opaque() {
-    if constexpr (std::is_same_v<T, float>) {
-        return 1.0f;
-    } else {
-        return std::numeric_limits<T>::max();
-    }
-}
-
-/// Frame samples of type T into image pixels (RGBA), alpha opaque when the
-/// format has none.
-template <typename T>
-void Unpack(const RawFormat& format, std::span<const std::byte> frame, Image& image) {
-    const std::size_t pixels = std::size_t(image.width) * std::size_t(image.height);
-    const std::size_t channels = format.channels.size();
-    int to[4] = {3, 3, 3, 3};
-    for (std::size_t c = 0; c < channels; ++c) to[c] = ImageChannel(format.channels[c]);
-    std::byte* out = image.pixels.data();
-    for (std::size_t i = 0; i < pixels; ++i) {
-        T pixel[4] = {0, 0, 0, Opaque<T>()};
-        for (std::size_t c = 0; c < channels; ++c) {
-            std::memcpy(&pixel[to[c]], frame.data() + SampleIndex(format, pixels, i, c) * sizeof(T),
-                        sizeof(T));
-        }
-        std::memcpy(out + i * sizeof pixel, pixel, sizeof pixel);
-    }
-}
-
-/// Image pixels into frame samples of type T, in the format's order.
-template <typename T>
-void Pack(const RawFormat& format, const Image& image, std::span<std::byte> frame) {
-    const std::size_t pixels = std::size_t(image.width) * std::size_t(image.height);
-    const std::size_t channels = format.channels.size();
-    int from[4] = {3, 3, 3, 3};
-    for (std::size_t c = 0; c < channels; ++c) from[c] = ImageChannel(format.channels[c]);
-    const std::byte* in = image.pixels.data();
-    for (std::size_t i = 0; i < pixels; ++i) {
-        T pixel[4];
-        std::memcpy(pixel, in + i * sizeof pixel, sizeof pixel);
-        for (std::size_t c = 0; c < channels; ++c) {
-            std::memcpy(frame.data() + SampleIndex(format, pixels, i, c) * sizeof(T),
-                        &pixel[from[c]], sizeof(T));
-        }
-    }
+    return at;
 }
 
 }  // namespace
@@ -149,34 +87,11 @@ std::size_t FrameBytes(const RawFormat& format, int width, int height) {
            SampleBytes(format.type);
 }
 
-Image RawToImage(const RawFormat& format, int width, int height, std::span<const std::byte> frame) {
-    Image image = Image::Blank(width, height, format.type, HasAlpha(format));
-    switch (format.type) {
-        case SampleType::kUint8:
-            Unpack<std::uint8_t>(format, frame, image);
-            break;
-        case SampleType::kUint16:
-            Unpack<std::uint16_t>(format, frame, image);
-            break;
-        case SampleType::kFloat:
-            Unpack<float>(format, frame, image);
-            break;
-    }
-    return image;
-}
-
-void ImageToRaw(const RawFormat& format, const Image& image, std::span<std::byte> frame) {
-    switch (format.type) {
-        case SampleType::kUint8:
-            Pack<std::uint8_t>(format, image, frame);
-            break;
-        case SampleType::kUint16:
-            Pack<std::uint16_t>(format, image, frame);
-            break;
-        case SampleType::kFloat:
-            Pack<float>(format, image, frame);
-            break;
-    }
+SampleLayout FrameLayout(const RawFormat& format, int width, int height) {
+    const std::array<int, 4> at = ChannelPlaces(format.channels);
+    return format.planar
+               ? SampleLayout::Planar(format.type, width, height, at)
+               : SampleLayout::Interleaved(format.type, width, int(format.channels.size()), at);
 }
 
 std::size_t ReadFull(int fd, std::span<std::byte> buffer) {

@@ -11,7 +11,7 @@
 #include <utility>
 #include <vector>
 
-#include "sim/render/image.h"
+#include "sim/render/samples.h"
 
 namespace render {
 
@@ -43,12 +43,9 @@ std::pair<int, int> ParseFrameSize(std::string_view text);
 /// Bytes one frame of `format` takes.
 std::size_t FrameBytes(const RawFormat& format, int width, int height);
 
-/// A frame's bytes (exactly FrameBytes) as an image; a format without alpha
-/// gives an opaque alpha and has_alpha false.
-Image RawToImage(const RawFormat& format, int width, int height, std::span<const std::byte> frame);
-/// The image (of the format's sample type and size) packed into `frame`
-/// (exactly FrameBytes); alpha is left out when the format has none.
-void ImageToRaw(const RawFormat& format, const Image& image, std::span<std::byte> frame);
+/// Where each channel of a frame of `format` sits, for the conversions to
+/// and from worlds; a format without alpha has none.
+SampleLayout FrameLayout(const RawFormat& format, int width, int height);
 
 /// Reads up to `buffer.size()` bytes from `fd`, waiting for more until the
 /// buffer is full or the input ends. Returns the bytes read: the full size,

@@ -200,18 +200,23 @@ int OnlyChannel(const OIIO::ImageSpec& header, char letter) {
 /// Checks the image ReadOpenedImage returned against the header and the bits.
 void CheckLoaded(const render::LoadedImage& loaded, const OIIO::ImageSpec& header,
                  const FuzzReader& reader) {
-    const render::Image& image = loaded.image;
+    const render::ConstSamples image = loaded.samples();
     Require(image.width == header.width && image.height == header.height,
             "the image has the header's size");
-    Require(image.type == render::HoldingType(header.format),
+    Require(image.layout.type == render::HoldingType(header.format),
             "the image holds the file's sample type");
-    Require(image.pixels.size() ==
-                std::size_t(image.width) * std::size_t(image.height) * image.PixelBytes(),
-            "the image's buffer holds every pixel");
-    if (!image.has_alpha) {
+    std::ptrdiff_t last_sample = 0;
+    for (std::ptrdiff_t offset : image.layout.offset) last_sample = std::max(last_sample, offset);
+    Require(
+        loaded.buffer.size() >=
+            std::size_t(std::ptrdiff_t(image.height - 1) * image.layout.row_step +
+                        std::ptrdiff_t(image.width - 1) * image.layout.pixel_step + last_sample) +
+                render::SampleBytes(image.layout.type),
+        "the buffer holds every pixel the layout describes");
+    if (!loaded.has_alpha()) {
         for (int y = 0; y < image.height; ++y)
             for (int x = 0; x < image.width; ++x)
-                Require(image.Sample(x, y, 3) == FullScale(image.type),
+                Require(image.Sample(x, y, render::kAlpha) == FullScale(image.layout.type),
                         "an image without alpha carries an opaque one");
     }
     Require(header.nchannels <= 4 || !loaded.notes.empty(), "dropped channels are noted");
@@ -239,7 +244,7 @@ void CheckLoaded(const render::LoadedImage& loaded, const OIIO::ImageSpec& heade
             for (int c = 0; c < 4; ++c) {
                 if (source[c] < 0) continue;
                 const unsigned char stored = row[std::size_t(x * header.nchannels + source[c])];
-                Require(image.Sample(x, y, c) == float(stored),
+                Require(image.Sample(x, y, render::Channel(c)) == float(stored),
                         "grey and named channels carry the file's samples");
             }
         }
@@ -259,7 +264,8 @@ std::size_t OutsideUnit(const render::Image& image) {
 }
 
 /// Into every layout a host renders and back, as the conversion rules say.
-void CheckConversions(const render::Image& image) {
+void CheckConversions(const render::LoadedImage& loaded) {
+    const render::Image image = render::ToImage(loaded.samples());
     const render::HostCapabilities caps{true,
                                         {PrPixelFormat_BGRA_4444_32f, PrPixelFormat_BGRA_4444_8u}};
     const std::optional<render::HostKind> hosts[] = {std::nullopt, render::HostKind::kAe,
@@ -274,11 +280,11 @@ void CheckConversions(const render::Image& image) {
             } catch (const render::LayoutError&) {
                 continue;
             }
-            render::ConversionReport report;
-            const sim::World world = render::ImageToWorld(image, choice.layout, &report);
-            Require(world.width() == image.width && world.height() == image.height,
-                    "a world has the image's size");
-            const render::Image back = render::WorldToImage(world, image.type, image.has_alpha);
+            sim::World world(choice.layout, image.width, image.height);
+            const render::ConversionReport report = render::SamplesToWorld(loaded.samples(), world);
+            render::Image back =
+                render::Image::Blank(image.width, image.height, image.type, image.has_alpha);
+            render::WorldToSamples(world, render::SamplesOf(back));
             Require(back.width == image.width && back.height == image.height &&
                         back.type == image.type && back.has_alpha == image.has_alpha,
                     "an image back from a world has the same size and type");
@@ -352,7 +358,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     Require(pixels <= max_pixels && pixels != 0, "only images within the limit are read");
     Require(fail_row < 0 || fail_row >= header.height, "a failing read is never a success");
     CheckLoaded(loaded, header, reader);
-    CheckConversions(loaded.image);
-    CheckCompareSheet(loaded.image);
+    CheckConversions(loaded);
+    CheckCompareSheet(render::ToImage(loaded.samples()));
     return 0;
 }

@@ -6,7 +6,7 @@
 #include <cstring>
 #include <limits>
 
-#include "color/pixel_layouts.h"
+#include "host/effect_api.h"
 
 namespace render {
 namespace {
@@ -30,6 +30,22 @@ TEST(Host16Mapping, EveryFileValueReturnsWithinOneCodeAndHostValuesExactly) {
     EXPECT_EQ(FileToHost16(13107), 6554);
 }
 
+/// The image converted into a new world of `layout`, as a file frame is.
+sim::World ImageToWorld(const Image& image, sim::Layout layout,
+                        ConversionReport* report = nullptr) {
+    sim::World world(layout, image.width, image.height);
+    const ConversionReport converted = SamplesToWorld(SamplesOf(image), world);
+    if (report != nullptr) report->clipped += converted.clipped;
+    return world;
+}
+
+/// The world converted back into an image of `type`, as a frame is written.
+Image WorldToImage(const sim::World& world, SampleType type, bool has_alpha) {
+    Image image = Image::Blank(world.width(), world.height(), type, has_alpha);
+    WorldToSamples(world, SamplesOf(image));
+    return image;
+}
+
 /// A one-pixel image holding red, green, blue, alpha.
 Image Pixel(SampleType type, float r, float g, float b, float a) {
     Image image = Image::Blank(1, 1, type);
@@ -41,17 +57,18 @@ Image Pixel(SampleType type, float r, float g, float b, float a) {
 TEST(ImageToWorld, PutsEachChannelWhereTheLayoutHoldsIt) {
     const Image bytes = Pixel(SampleType::kUint8, 10, 20, 51, 255);
     sim::World argb = ImageToWorld(bytes, sim::Layout::kArgb8);
-    const PixelArgb8 a = argb.Get<PixelArgb8>(0, 0);
+    const PF_Pixel8 a = argb.Get<PF_Pixel8>(0, 0);
     EXPECT_EQ((std::array<int, 4>{a.alpha, a.red, a.green, a.blue}),
               (std::array<int, 4>{255, 10, 20, 51}));
-    const PixelBgra8 b = ImageToWorld(bytes, sim::Layout::kBgra8).Get<PixelBgra8>(0, 0);
+    const PF_Pixel_BGRA_8u b = ImageToWorld(bytes, sim::Layout::kBgra8).Get<PF_Pixel_BGRA_8u>(0, 0);
     EXPECT_EQ((std::array<int, 4>{b.alpha, b.red, b.green, b.blue}),
               (std::array<int, 4>{255, 10, 20, 51}));
     // 8-bit into 16-bit ARGB: 51 * 32768 / 255 = 6553.6, 20 * 32768 / 255 = 2570.04.
-    const PixelArgb16 w = ImageToWorld(bytes, sim::Layout::kArgb16).Get<PixelArgb16>(0, 0);
+    const PF_Pixel16 w = ImageToWorld(bytes, sim::Layout::kArgb16).Get<PF_Pixel16>(0, 0);
     EXPECT_EQ((std::array<int, 4>{w.alpha, w.red, w.green, w.blue}),
               (std::array<int, 4>{32768, 1285, 2570, 6554}));
-    const PixelBgraFloat f = ImageToWorld(bytes, sim::Layout::kBgraFloat).Get<PixelBgraFloat>(0, 0);
+    const PF_Pixel_BGRA_32f f =
+        ImageToWorld(bytes, sim::Layout::kBgraFloat).Get<PF_Pixel_BGRA_32f>(0, 0);
     EXPECT_EQ(f.blue, 51.0f / 255.0f);
     EXPECT_EQ(f.alpha, 1.0f);
 }
@@ -71,12 +88,12 @@ TEST(ImageToWorld, FloatIntoIntegerLayoutsClipsAndCounts) {
     const Image image =
         Pixel(SampleType::kFloat, -0.5f, 1.5f, std::numeric_limits<float>::quiet_NaN(), 0.5f);
     ConversionReport report;
-    const PixelArgb8 a = ImageToWorld(image, sim::Layout::kArgb8, &report).Get<PixelArgb8>(0, 0);
+    const PF_Pixel8 a = ImageToWorld(image, sim::Layout::kArgb8, &report).Get<PF_Pixel8>(0, 0);
     // 0.5 * 255 = 127.5 rounds to the even 128.
     EXPECT_EQ((std::array<int, 4>{a.alpha, a.red, a.green, a.blue}),
               (std::array<int, 4>{128, 0, 255, 0}));
     EXPECT_EQ(report.clipped, 3u);
-    const PixelArgb16 w = ImageToWorld(image, sim::Layout::kArgb16, &report).Get<PixelArgb16>(0, 0);
+    const PF_Pixel16 w = ImageToWorld(image, sim::Layout::kArgb16, &report).Get<PF_Pixel16>(0, 0);
     EXPECT_EQ((std::array<int, 4>{w.alpha, w.red, w.green, w.blue}),
               (std::array<int, 4>{16384, 0, 32768, 0}));
     EXPECT_EQ(report.clipped, 6u);
@@ -116,6 +133,55 @@ TEST(WorldToImage, EveryIntegerValueSurvivesTheTripThroughEachLayout) {
         EXPECT_EQ(worst, c.tolerance)
             << SampleTypeName(c.type) << " via " << sim::LayoutName(c.layout);
     }
+}
+
+TEST(SamplesToWorld, ReadsAnyLayoutTheDescriptionGives) {
+    // A decoder's buffer of five interleaved 16-bit channels, Z, B, G, R, A
+    // (extra first), a planar frame with planes G, B, R and no alpha, and
+    // grey read three times: each is described, not copied into RGBA first.
+    const std::uint16_t five[] = {7, 300, 200, 100, 65535, 9, 3000, 2000, 1000, 0};
+    const ConstSamples interleaved{
+        reinterpret_cast<const std::byte*>(five), 2, 1,
+        SampleLayout::Interleaved(SampleType::kUint16, 2, 5, {3, 2, 1, 4})};
+    sim::World world(sim::Layout::kBgraFloat, 2, 1);
+    SamplesToWorld(interleaved, world);
+    const auto second = world.Get<PF_Pixel_BGRA_32f>(1, 0);
+    EXPECT_EQ(second.red, 1000.0f / 65535.0f);
+    EXPECT_EQ(second.green, 2000.0f / 65535.0f);
+    EXPECT_EQ(second.blue, 3000.0f / 65535.0f);
+    EXPECT_EQ(second.alpha, 0.0f);
+
+    const std::uint8_t planes[] = {20, 21, 30, 31, 10, 11};  // G G B B R R
+    const ConstSamples planar{reinterpret_cast<const std::byte*>(planes), 2, 1,
+                              SampleLayout::Planar(SampleType::kUint8, 2, 1, {2, 0, 1, -1})};
+    sim::World argb(sim::Layout::kArgb8, 2, 1);
+    SamplesToWorld(planar, argb);
+    const auto p = argb.Get<PF_Pixel8>(1, 0);
+    EXPECT_EQ((std::array<int, 4>{p.alpha, p.red, p.green, p.blue}),
+              (std::array<int, 4>{255, 11, 21, 31}));
+
+    // Back out into the planar frame, alpha left out as the frame has none.
+    std::uint8_t out[6] = {};
+    WorldToSamples(argb, Samples{reinterpret_cast<std::byte*>(out), 2, 1, planar.layout});
+    EXPECT_EQ(std::memcmp(out, planes, sizeof out), 0);
+
+    const std::uint8_t grey[] = {40, 41};
+    const ConstSamples grey3{reinterpret_cast<const std::byte*>(grey), 2, 1,
+                             SampleLayout::Interleaved(SampleType::kUint8, 2, 1, {0, 0, 0, -1})};
+    SamplesToWorld(grey3, argb);
+    const auto g = argb.Get<PF_Pixel8>(0, 0);
+    EXPECT_EQ((std::array<int, 4>{g.alpha, g.red, g.green, g.blue}),
+              (std::array<int, 4>{255, 40, 40, 40}));
+}
+
+TEST(SamplesToWorld, RefusesMismatchedSizesAndMissingColours) {
+    const Image image = Image::Blank(2, 2, SampleType::kUint8);
+    sim::World wrong(sim::Layout::kArgb8, 2, 3);
+    EXPECT_THROW(SamplesToWorld(SamplesOf(image), wrong), std::invalid_argument);
+    ConstSamples no_blue = SamplesOf(image);
+    no_blue.layout.offset[kBlue] = -1;
+    sim::World world(sim::Layout::kArgb8, 2, 2);
+    EXPECT_THROW(SamplesToWorld(no_blue, world), std::invalid_argument);
 }
 
 }  // namespace

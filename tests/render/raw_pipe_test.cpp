@@ -6,6 +6,8 @@
 
 #include <cstring>
 
+#include "sim/render/pixel_convert.h"
+
 namespace render {
 namespace {
 
@@ -56,21 +58,26 @@ TEST(RawFormats, EveryFormatPlacesChannelsAsItsNameSaysAndPacksBackTheSameBytes)
                 }
             }
         }
-        const Image image = RawToImage(format, kWidth, 1, frame);
+        const ConstSamples samples{frame.data(), kWidth, 1, FrameLayout(format, kWidth, 1)};
         const bool has_alpha = format.channels.find('A') != std::string_view::npos;
-        EXPECT_EQ(image.has_alpha, has_alpha) << format.name;
+        EXPECT_EQ(samples.layout.has(kAlpha), has_alpha) << format.name;
         for (int pixel = 0; pixel < kWidth; ++pixel) {
-            for (int c = 0; c < 3; ++c) {
-                EXPECT_EQ(image.Sample(pixel, 0, c), ValueOf("RGB"[c], pixel)) << format.name;
+            for (Channel c : {kRed, kGreen, kBlue}) {
+                EXPECT_EQ(samples.Sample(pixel, 0, c), ValueOf("RGB"[c], pixel)) << format.name;
             }
             const float opaque = format.type == SampleType::kUint8    ? 255.0f
                                  : format.type == SampleType::kUint16 ? 65535.0f
                                                                       : 1.0f;
-            EXPECT_EQ(image.Sample(pixel, 0, 3), has_alpha ? ValueOf('A', pixel) : opaque)
+            EXPECT_EQ(samples.Sample(pixel, 0, kAlpha), has_alpha ? ValueOf('A', pixel) : opaque)
                 << format.name;
         }
+        // Through a world that holds every value exactly, and back.
+        sim::World world(
+            format.type == SampleType::kUint8 ? sim::Layout::kArgb8 : sim::Layout::kBgraFloat,
+            kWidth, 1);
+        SamplesToWorld(samples, world);
         std::vector<std::byte> packed(frame.size());
-        ImageToRaw(format, image, packed);
+        WorldToSamples(world, Samples{packed.data(), kWidth, 1, samples.layout});
         EXPECT_EQ(packed, frame) << format.name;
     }
 }

@@ -1,0 +1,54 @@
+// Frames in flight: several frames taken, worked on and finished at once, on
+// as many worker threads as frames in flight, with the order of a sequence
+// kept where it shows. Taking a frame (reading a pipe) and finishing it
+// (renaming its output into place, writing it to a pipe) happen one frame at
+// a time in frame order; the work between them runs concurrently. Each worker
+// has a slot number, so its buffers and worlds serve frame after frame.
+//
+// After a failure the frames before the failing one are still completed and
+// finished, the frames after it are discarded, and no new frame is taken.
+// The pipeline knows nothing of images or files, so tests drive it with
+// readers and writers of their own.
+#pragma once
+
+#include <atomic>
+#include <exception>
+#include <functional>
+
+namespace render {
+
+/// What happens to each frame. Frames are numbered 0, 1, 2, ... in order;
+/// `slot` is the worker's, from 0 to frames in flight - 1.
+struct FrameStages {
+    /// In frame order, one at a time: claims frame `frame` for `slot`.
+    /// Returns false when there are no more frames. May be empty (every frame
+    /// up to the count given to RunFrames is taken).
+    std::function<bool(long frame, int slot)> take;
+    /// Concurrently with other frames' work: the frame's main work.
+    std::function<void(long frame, int slot)> work;
+    /// In frame order, one at a time, after the frame's work succeeded and
+    /// every earlier frame finished: makes the frame's result final.
+    std::function<void(long frame, int slot)> finish;
+    /// For a frame whose work was done or failed but that will not be
+    /// finished (a frame at or after the failing one): drops its result.
+    /// Must not throw.
+    std::function<void(long frame, int slot)> discard;
+};
+
+/// How a run ended.
+struct FramesResult {
+    long finished = 0;         ///< frames finished, all before `failed_frame`
+    long failed_frame = -1;    ///< the lowest-numbered frame that failed, or -1
+    std::exception_ptr error;  ///< what that frame threw
+    bool stopped = false;      ///< `stop` was seen before every frame was taken
+};
+
+/// Runs frames 0 .. `count` - 1 (or until `take` returns false; `count` < 0:
+/// no limit) through `stages` with `in_flight` workers (at least 1; 1 runs
+/// each frame from start to finish before the next, on the calling thread).
+/// Stops taking frames once `stop` (when given) is set. Never throws for a
+/// frame's failure: it is in the result.
+FramesResult RunFrames(const FrameStages& stages, int in_flight, long count = -1,
+                       const std::atomic<bool>* stop = nullptr);
+
+}  // namespace render
