@@ -43,6 +43,10 @@ Process::Process(const std::vector<std::string>& argv, const RunSettings& settin
         }
         // In sanitizer builds: leaks inside OpenImageIO are not the tool's.
         ::setenv("LSAN_OPTIONS", "print_suppressions=0:suppressions=" VEMRA_LSAN_SUPPRESSIONS, 0);
+        for (const std::string& variable : settings.environment) {
+            const std::size_t equals = variable.find('=');
+            ::setenv(variable.substr(0, equals).c_str(), variable.substr(equals + 1).c_str(), 1);
+        }
         std::vector<char*> args;
         for (const std::string& arg : argv) args.push_back(const_cast<char*>(arg.c_str()));
         args.push_back(nullptr);

@@ -26,6 +26,8 @@ struct RunSettings {
     std::string stdin_file = "/dev/null";
     /// RLIMIT_FSIZE for the program: writes beyond it fail with EFBIG.
     rlim_t file_size_limit = RLIM_INFINITY;
+    /// Environment variables set for the program, "NAME=VALUE".
+    std::vector<std::string> environment;
 };
 
 /// A started program; Wait() collects it.
