@@ -357,9 +357,13 @@ WorkPlan PrepareWork(const Options& options, EffectSession& session, long frames
 }
 
 /// Estimates a frame's footprint from the first input's header, opened but
-/// not decoded; 0 when it cannot be read (its frame will fail on its own).
+/// not decoded; 0 when it cannot be read (its frame will fail on its own),
+/// which leaves the frames in flight to the thread count alone.
 std::uint64_t FileFrameFootprint(const Options& options, const EffectSession& session,
                                  const std::string& path) {
+    // Only a regular file: opening a pipe here would take what its frame reads.
+    std::error_code error;
+    if (!fs::is_regular_file(path, error)) return 0;
     const std::unique_ptr<OIIO::ImageInput> in = OIIO::ImageInput::open(path);
     OIIO::geterror();
     if (!in) return 0;
