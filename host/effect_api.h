@@ -43,7 +43,10 @@ inline constexpr PF_Err PF_Err_SUITE_UNAVAILABLE = 516;
 inline constexpr std::int32_t PF_OutFlag_DISPLAY_ERROR_MESSAGE = 1 << 8;  ///< show return_msg
 inline constexpr std::int32_t PF_OutFlag_PIX_INDEPENDENT = 1 << 10;
 inline constexpr std::int32_t PF_OutFlag_DEEP_COLOR_AWARE = 1 << 25;  ///< renders 16-bit worlds
-inline constexpr std::int32_t PF_WorldFlag_DEEP = 1 << 0;             ///< 16 bits per channel
+/// Bit 6 of out_flags2, the one bit of that word the effect declares. These
+/// declarations know it by its position only, so it is named by it.
+inline constexpr std::int32_t kOutFlag2Bit6 = 1 << 6;
+inline constexpr std::int32_t PF_WorldFlag_DEEP = 1 << 0;  ///< 16 bits per channel
 inline constexpr std::int32_t PF_ParamFlag_CANNOT_TIME_VARY = 1 << 1;
 inline constexpr std::int16_t PF_ValueDisplayFlag_PERCENT = 1 << 0;
 inline constexpr std::int32_t PF_Quality_HI = 1;
