@@ -16,10 +16,7 @@ set(VEMRA_BUILD_MACHINE_DIR ${CMAKE_BINARY_DIR}/build-machine CACHE INTERNAL
 # Each program as NAME:DIRECTORY, the directory that defines it.
 set(_vemra_programs property_list_generator:resources)
 if(VEMRA_BUILD_TESTS)
-  list(APPEND _vemra_programs aex_checks:tests/windows)
-  if(EXISTS ${PROJECT_SOURCE_DIR}/sim/host.cpp)
-    list(APPEND _vemra_programs render_frames:tests/windows)
-  endif()
+  list(APPEND _vemra_programs aex_checks:tests/windows render_frames:tests/windows)
 endif()
 
 set(_vemra_targets "")

@@ -65,6 +65,15 @@ __m128i Load(const ByteShuffle& shuffle) {
     return control;
 }
 
+/// BLENDPS: the lanes set in kLanes from `b`, the others from `a`. The
+/// instruction takes its lane mask as an immediate, so the mask is a template
+/// argument: a constant in every build, not only where the optimiser folds it.
+template <int kLanes>
+__m128 BlendLanes(__m128 a, __m128 b) {
+    static_assert(kLanes >= 0 && kLanes < 16, "one bit per lane");
+    return _mm_blend_ps(a, b, kLanes);
+}
+
 /// The working lanes of the integer adapters: blue and red first, so that the
 /// pair both scaling steps change is the low half of the register.
 enum Lane { kBlue = 0, kRed = 1, kGreen = 2, kAlpha = 3 };
@@ -226,7 +235,7 @@ std::int32_t ProcessWordPixel(void* refcon, const void* in, void* out) {
     __m128 scaled = ShiftAndMix(f, blue_red, green, input);
     // Alpha is its stored value, limited to full scale below with the others:
     // v / 32768 * 32768 is v again.
-    scaled = _mm_blend_ps(_mm_mul_ps(scaled, _mm_set1_ps(32768.0f)), whole, 1 << kAlpha);
+    scaled = BlendLanes<1 << kAlpha>(_mm_mul_ps(scaled, _mm_set1_ps(32768.0f)), whole);
     scaled = f.clamp ? _mm_min_ps(scaled, _mm_set1_ps(32768.0f))
                      : _mm_min_ps(_mm_set1_ps(32768.0f), scaled);
     // Truncation, then PACKUSDW takes negatives and NaN (INT_MIN) to 0.
@@ -316,7 +325,7 @@ std::int32_t ProcessPixelBgraFloat(void* refcon, std::int32_t, std::int32_t, con
     if (s.temperature != 0.0f) {
         // Green goes through with a factor of 1 and is then taken back as it
         // was, so that the step leaves it alone bit for bit, as the kernel does.
-        v = _mm_blend_ps(ScaleInDouble(v, TemperatureFactors(s.temperature)), v, 1 << o.green);
+        v = BlendLanes<1 << o.green>(ScaleInDouble(v, TemperatureFactors(s.temperature)), v);
     }
     if (s.magenta != 0.0f) v = ScaleInDouble(v, MagentaFactors(s.magenta));
     const float mix = s.mix;
@@ -328,7 +337,7 @@ std::int32_t ProcessPixelBgraFloat(void* refcon, std::int32_t, std::int32_t, con
         // MAXPS(0, v) keeps v for NaN and for -0; MINPS(v, 1) gives 1 for NaN.
         v = _mm_min_ps(_mm_max_ps(_mm_setzero_ps(), v), _mm_set1_ps(1.0f));
     }
-    _mm_storeu_ps(static_cast<float*>(out), _mm_blend_ps(v, pixel, 1 << o.alpha));
+    _mm_storeu_ps(static_cast<float*>(out), BlendLanes<1 << o.alpha>(v, pixel));
     return 0;
 }
 

@@ -1,5 +1,6 @@
-// The per-pixel callback form shared by the host's iteration suites, the
-// effect's own row walker and the pixel adapters.
+// The form of the pixel adapters: a per-pixel function called through a
+// pointer, once for every pixel of a pass. It is the form a host's iteration
+// calls; the effect checks that where it hands the adapters over.
 #pragma once
 
 #include <cstdint>

@@ -17,7 +17,11 @@ struct Rgb {
     float red, green, blue;
 };
 
-/// single((a + b) * c) with the sum and the product in double precision.
+/// One scaling of a channel: single(factor * channel), the channel widened to
+/// double (exactly) and the product rounded to single once. The caller forms
+/// the factor in double precision (t + 1, 1 - t, m + 1, 1 - d), so each
+/// channel expression of the temperature and magenta steps is double
+/// throughout and rounded only here.
 inline float ScaleInDouble(double factor, float channel) {
     return static_cast<float>(factor * static_cast<double>(channel));
 }

@@ -4,12 +4,10 @@
 #include <cstdint>
 #include <cstdlib>
 
-#include "color/pixel_layouts.h"
-
 namespace vemra {
 namespace {
 
-constexpr std::int64_t kPixelBytes = sizeof(PixelBgraFloat);
+constexpr std::int64_t kPixelBytes = sizeof(PF_Pixel_BGRA_32f);
 
 /// Pixels one row of `world` holds: its width, and no more than its stride can
 /// hold without running into the next row.

@@ -2,7 +2,6 @@
 // iteration suites do not cover.
 #pragma once
 
-#include "color/pixel_function.h"
 #include "host/effect_api.h"
 
 namespace vemra {

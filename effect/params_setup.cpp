@@ -1,6 +1,7 @@
-// Command 4: declares the four controls to the host, in order, from the table
-// in parameters.h. One record serves all four and is cleared before each, so
-// every field a control does not set reaches the host as zero.
+// Command 4: declares the four controls to the host, in order, each copied
+// field by field from its row of the table in parameters.h. One record serves
+// all four and is cleared before each, so every field a control does not set
+// reaches the host as zero.
 #include <cstring>
 
 #include "effect/commands.h"
@@ -9,37 +10,36 @@
 namespace vemra {
 namespace {
 
-void FillFloatSlider(PF_FloatSliderDef& slider) {
-    slider.value = static_cast<double>(kShiftDefault);
-    slider.dephault = static_cast<double>(kShiftDefault);
-    slider.valid_min = kShiftValidMin;
-    slider.valid_max = kShiftValidMax;
-    slider.slider_min = kShiftSliderMin;
-    slider.slider_max = kShiftSliderMax;
-    slider.precision = kShiftPrecision;
-    slider.display_flags = 0;
-    slider.fs_flags = 0;
-    slider.curve_tolerance = kShiftCurveTolerance;
+void Fill(PF_FloatSliderDef& slider, const FloatSliderDeclaration& d) {
+    slider.value = static_cast<double>(d.dephault);
+    slider.dephault = d.dephault;
+    slider.valid_min = d.valid_min;
+    slider.valid_max = d.valid_max;
+    slider.slider_min = d.slider_min;
+    slider.slider_max = d.slider_max;
+    slider.precision = d.precision;
+    slider.display_flags = d.display_flags;
+    slider.fs_flags = d.fs_flags;
+    slider.curve_tolerance = d.curve_tolerance;
 }
 
-void FillFixedSlider(PF_FixedSliderDef& slider) {
-    slider.value = kOpacityDefault;
-    slider.dephault = kOpacityDefault;
-    slider.valid_min = kOpacityMin;
-    slider.valid_max = kOpacityMax;
-    slider.slider_min = kOpacityMin;
-    slider.slider_max = kOpacityMax;
-    slider.precision = kOpacityPrecision;
-    slider.display_flags = PF_ValueDisplayFlag_PERCENT;
+void Fill(PF_FixedSliderDef& slider, const FixedSliderDeclaration& d) {
+    slider.value = d.dephault;
+    slider.dephault = d.dephault;
+    slider.valid_min = d.valid_min;
+    slider.valid_max = d.valid_max;
+    slider.slider_min = d.slider_min;
+    slider.slider_max = d.slider_max;
+    slider.precision = d.precision;
+    slider.display_flags = d.display_flags;
     slider.value_str[0] = '\0';
     slider.value_desc[0] = '\0';
 }
 
-void FillCheckbox(PF_ParamDef& def) {
-    def.u.bd.value = kClampDefault;
-    def.u.bd.dephault = kClampDefault;
-    def.u.bd.u.nameptr = "";
-    def.flags = PF_ParamFlag_CANNOT_TIME_VARY;
+void Fill(PF_CheckBoxDef& box, const CheckboxDeclaration& d) {
+    box.value = d.dephault;
+    box.dephault = d.dephault;
+    box.u.nameptr = d.label;
 }
 
 }  // namespace
@@ -50,15 +50,16 @@ PF_Err ParamsSetup(PF_InData* in_data, PF_OutData* out_data) {
         std::memset(&def, 0, sizeof def);
         def.param_type = control.type;
         in_data->utils->ansi.strcpy(def.name, GetString(control.name));
+        def.flags = control.flags;
         switch (control.type) {
             case PF_Param_FLOAT_SLIDER:
-                FillFloatSlider(def.u.fs_d);
+                Fill(def.u.fs_d, control.float_slider);
                 break;
             case PF_Param_FIX_SLIDER:
-                FillFixedSlider(def.u.fd);
+                Fill(def.u.fd, control.fixed_slider);
                 break;
             case PF_Param_CHECKBOX:
-                FillCheckbox(def);
+                Fill(def.u.bd, control.checkbox);
                 break;
             case PF_Param_LAYER:
                 break;

@@ -2,7 +2,8 @@
 // input; otherwise every pixel goes through the adapter that matches the
 // output world's layout, by the host's iteration suites or, for 32-bit float
 // BGRA, by the effect's own row walker. The adapters come from the fastest set
-// the processor runs (FastestAdapterSet): every set gives the same bits.
+// the processor runs (FastestAdapterSet): every set gives the same bits. They
+// reach the host as its per-pixel functions through pixel_binding.h.
 #include <algorithm>
 #include <cstdint>
 #include <limits>
@@ -11,6 +12,7 @@
 #include "effect/commands.h"
 #include "effect/iterate_rows.h"
 #include "effect/parameters.h"
+#include "effect/pixel_binding.h"
 #include "host/suite_table.h"
 
 namespace vemra {
@@ -71,8 +73,8 @@ class PixelFormatSuiteHold {
 
 /// The "PrMr" host: the output world's pixel format chooses the adapter.
 PF_Err RenderByPixelFormat(PF_InData* in_data, PF_OutData* out_data, HostSuiteTable& suites,
-                           const AdapterSet& adapters, TemperatureSettings& settings, A_long lines,
-                           PF_LayerDef* source, PF_LayerDef* output) {
+                           const HostPixelFunctions& pixels, TemperatureSettings& settings,
+                           A_long lines, PF_LayerDef* source, PF_LayerDef* output) {
     PixelFormatSuiteHold formats(in_data, out_data);
     if (formats.acquire_result() != PF_Err_NONE) return formats.acquire_result();
 
@@ -88,12 +90,12 @@ PF_Err RenderByPixelFormat(PF_InData* in_data, PF_OutData* out_data, HostSuiteTa
     PF_Err pass_result = PF_Err_NONE;
     switch (format) {
         case PrPixelFormat_BGRA_4444_32f:
-            IterateRowsBgraFloat(0, lines, source, &settings, adapters.bgra_float, output);
+            IterateRowsBgraFloat(0, lines, source, &settings, pixels.bgra_32f, output);
             break;
         case PrPixelFormat_BGRA_4444_8u:
             // A failed pass is the command's result: never reported as success.
             pass_result = suites.Get<PF_Iterate8Suite1>()->iterate(
-                in_data, 0, lines, source, nullptr, &settings, adapters.bgra8, output);
+                in_data, 0, lines, source, nullptr, &settings, pixels.bgra_8u, output);
             break;
         default:
             formats.Release();
@@ -116,17 +118,17 @@ PF_Err Render(PF_InData* in_data, PF_OutData* out_data, PF_ParamDef* params[],
     if (settings.mix == 0.0f) return CopyInput(in_data, suites, source, output);
 
     // Chosen per render from what the processor reports; nothing is kept.
-    const AdapterSet& adapters = FastestAdapterSet();
+    const HostPixelFunctions pixels = ForHost(FastestAdapterSet());
     if (in_data->appl_id == kApplIdPrMr) {
-        return RenderByPixelFormat(in_data, out_data, suites, adapters, settings, lines, source,
+        return RenderByPixelFormat(in_data, out_data, suites, pixels, settings, lines, source,
                                    output);
     }
     if ((output->world_flags & PF_WorldFlag_DEEP) != 0) {
         return suites.Get<PF_iterate16Suite1>()->iterate(in_data, 0, lines, source, nullptr,
-                                                         &settings, adapters.argb16, output);
+                                                         &settings, pixels.pixel16, output);
     }
     return suites.Get<PF_Iterate8Suite1>()->iterate(in_data, 0, lines, source, nullptr, &settings,
-                                                    adapters.argb8, output);
+                                                    pixels.pixel8, output);
 }
 
 }  // namespace vemra

@@ -4,13 +4,11 @@
 // the basic suite. Members carry the API's published names; the layouts are
 // ours, plain C-compatible records, and make no claim to match any commercial
 // host's headers. This header is the whole contract between the effect and our
-// stand-in host in sim/.
+// stand-in host in sim/, and it stands alone: the effect ties its own pixel
+// types to the records declared here in effect/pixel_binding.h.
 #pragma once
 
 #include <cstdint>
-
-#include "color/pixel_function.h"
-#include "color/pixel_layouts.h"
 
 // --- Basic types -------------------------------------------------------------
 
@@ -45,7 +43,10 @@ inline constexpr PF_Err PF_Err_SUITE_UNAVAILABLE = 516;
 inline constexpr std::int32_t PF_OutFlag_DISPLAY_ERROR_MESSAGE = 1 << 8;  ///< show return_msg
 inline constexpr std::int32_t PF_OutFlag_PIX_INDEPENDENT = 1 << 10;
 inline constexpr std::int32_t PF_OutFlag_DEEP_COLOR_AWARE = 1 << 25;  ///< renders 16-bit worlds
-inline constexpr std::int32_t PF_WorldFlag_DEEP = 1 << 0;             ///< 16 bits per channel
+/// Bit 6 of out_flags2, the one bit of that word the effect declares. These
+/// declarations know it by its position only, so it is named by it.
+inline constexpr std::int32_t kOutFlag2Bit6 = 1 << 6;
+inline constexpr std::int32_t PF_WorldFlag_DEEP = 1 << 0;  ///< 16 bits per channel
 inline constexpr std::int32_t PF_ParamFlag_CANNOT_TIME_VARY = 1 << 1;
 inline constexpr std::int16_t PF_ValueDisplayFlag_PERCENT = 1 << 0;
 inline constexpr std::int32_t PF_Quality_HI = 1;
@@ -68,11 +69,43 @@ inline constexpr PrPixelFormat PrPixelFormat_BGRA_4444_8u = 0x61726762;   // "bg
 inline constexpr PrPixelFormat PrPixelFormat_BGRA_4444_32f = 0x61724742;  // "BGra"
 
 // --- Pixels --------------------------------------------------------------------
+//
+// The pixel records of the worlds a host hands over, members in the order the
+// channels lie in memory, with no padding.
 
-using PF_Pixel8 = PixelArgb8;
-using PF_Pixel16 = PixelArgb16;
-using PF_Pixel_BGRA_8u = PixelBgra8;
-using PF_Pixel_BGRA_32f = PixelBgraFloat;
+/// A pixel of an 8-bit world: alpha, red, green, blue; full scale 255.
+struct PF_Pixel8 {
+    std::uint8_t alpha, red, green, blue;
+};
+
+/// A pixel of a 16-bit world (PF_WorldFlag_DEEP): alpha, red, green, blue;
+/// full scale 32768.
+struct PF_Pixel16 {
+    std::uint16_t alpha, red, green, blue;
+};
+
+/// A pixel of the "PrMr" host's PrPixelFormat_BGRA_4444_8u: blue, green, red,
+/// alpha; full scale 255.
+struct PF_Pixel_BGRA_8u {
+    std::uint8_t blue, green, red, alpha;
+};
+
+/// A pixel of the "PrMr" host's PrPixelFormat_BGRA_4444_32f: blue, green, red,
+/// alpha; full scale 1.0.
+struct PF_Pixel_BGRA_32f {
+    float blue, green, red, alpha;
+};
+
+static_assert(sizeof(PF_Pixel8) == 4 && sizeof(PF_Pixel16) == 8 && sizeof(PF_Pixel_BGRA_8u) == 4 &&
+              sizeof(PF_Pixel_BGRA_32f) == 16);
+
+/// The per-pixel function the iteration suites call: (refcon, x, y, source
+/// pixel, destination pixel), returning an error code. The refcon is the
+/// pointer the effect passed to the iteration; x and y are the pixel's
+/// coordinates in the world. The pixels are passed untyped because the
+/// iteration knows only their size: its 8-bit iteration carries PF_Pixel8 and
+/// PF_Pixel_BGRA_8u pixels alike, and each function reads them as its own.
+using PixelFunction = PF_Err (*)(void* refcon, A_long x, A_long y, const void* in, void* out);
 
 // --- Worlds --------------------------------------------------------------------
 

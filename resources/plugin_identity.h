@@ -29,8 +29,9 @@ static_assert(kVersionWord == 0x00080001);
 /// Pixel-independent, and renders 16-bit worlds.
 inline constexpr A_long kOutFlags = PF_OutFlag_PIX_INDEPENDENT | PF_OutFlag_DEEP_COLOR_AWARE;
 static_assert(kOutFlags == 0x02000400);
-/// Bit 6 of the second flags word.
-inline constexpr A_long kOutFlags2 = 1 << 6;
+/// The second flags word: bit 6 alone.
+inline constexpr A_long kOutFlags2 = kOutFlag2Bit6;
+static_assert(kOutFlags2 == 0x00000040);
 
 // Property-list words that appear nowhere else.
 inline constexpr std::uint16_t kPropertyListVersionMajor = 2;  ///< "ePVR"

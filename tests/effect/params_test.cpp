@@ -137,6 +137,22 @@ INSTANTIATE_TEST_SUITE_P(
         // Nearest floats to 1/3 and 5/3.
         ConversionCase{"magenta 1", 0.0, 1.0, 100 * kPercent, 0, {0.0f, 0.333333343f, 1.0f, 0}},
         ConversionCase{"magenta 5", 0.0, 5.0, 100 * kPercent, 0, {0.0f, 1.66666663f, 1.0f, 0}},
+        // Magenta 0.9 tells rounding to single before the division from
+        // dividing the double. 0.9 is 1.1100 1100 1100 ... x 2^-1 in binary;
+        // the bit after the 24th significant one is 0, so single(0.9) rounds
+        // down to 0x3F666666 = 0.89999997615814208984375. Divided by 3 in
+        // double: 0.29999999205271405. The floats either side are
+        // 0x3E999999 = 0.2999999821186065673828125 and
+        // 0x3E99999A = 0.300000011920928955078125, midpoint
+        // 0.29999999701976776123046875; the quotient lies below it, so the
+        // result is 0x3E999999. Dividing the double 0.9 by 3 instead gives
+        // 0.29999999999999998889..., above the midpoint: 0x3E99999A.
+        ConversionCase{"magenta 0.9 rounded to single first",
+                       0.0,
+                       0.9,
+                       100 * kPercent,
+                       0,
+                       {0.0f, vemra::test::FromBits(0x3E999999u), 1.0f, 0}},
         ConversionCase{"opacity 50", 0.0, 0.0, 50 * kPercent, 0, {0.0f, 0.0f, 0.5f, 0}},
         // 0x8000 is 0.5 %: the float nearest 0.005.
         ConversionCase{"opacity 0.5", 0.0, 0.0, 0x8000, 0, {0.0f, 0.0f, 0.005f, 0}},

@@ -10,13 +10,10 @@
 #include <string>
 #include <vector>
 
-#include "tests/windows/expected_property_list.h"
-#include "tests/windows/property_list_walk.h"
-
-#ifdef VEMRA_HAVE_SIM
 #include "sim/effect_library.h"
 #include "sim/host.h"
-#endif
+#include "tests/windows/expected_property_list.h"
+#include "tests/windows/property_list_walk.h"
 
 namespace {
 
@@ -130,7 +127,6 @@ TEST(PropertyListWriter, RefusesWhatTheLayoutCannotHold) {
         std::length_error);
 }
 
-#ifdef VEMRA_HAVE_SIM
 // The host reads the version and flags from the list before loading the
 // library, and from global set-up after: the two must agree.
 TEST(PropertyList, DeclaresTheWordsThatGlobalSetUpReports) {
@@ -146,6 +142,5 @@ TEST(PropertyList, DeclaresTheWordsThatGlobalSetUpReports) {
                   static_cast<std::uint32_t>(host.out_data().out_flags2));
     }
 }
-#endif
 
 }  // namespace

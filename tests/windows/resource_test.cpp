@@ -8,13 +8,10 @@
 #include <string>
 #include <vector>
 
-#include "tests/windows/expected_property_list.h"
-#include "tests/windows/property_list_walk.h"
-
-#ifdef VEMRA_HAVE_SIM
 #include "sim/effect_library.h"
 #include "sim/host.h"
-#endif
+#include "tests/windows/expected_property_list.h"
+#include "tests/windows/property_list_walk.h"
 
 namespace {
 
@@ -22,20 +19,12 @@ namespace {
 class LoadedPlugin : public testing::Test {
   protected:
     static void SetUpTestSuite() {
-#ifdef VEMRA_HAVE_SIM
         library_ = new sim::EffectLibrary(sim::EffectLibrary::Load(VEMRA_EFFECT_PATH));
         module_ = GetModuleHandleA("VemraTemperature.aex");
-#else
-        module_ = LoadLibraryA(VEMRA_EFFECT_PATH);
-#endif
     }
     static void TearDownTestSuite() {
-#ifdef VEMRA_HAVE_SIM
         delete library_;
         library_ = nullptr;
-#else
-        if (module_ != nullptr) FreeLibrary(module_);
-#endif
         module_ = nullptr;
     }
 
@@ -51,23 +40,17 @@ class LoadedPlugin : public testing::Test {
     }
 
     static HMODULE module_;
-#ifdef VEMRA_HAVE_SIM
     static sim::EffectLibrary* library_;
-#endif
 };
 
 HMODULE LoadedPlugin::module_ = nullptr;
-#ifdef VEMRA_HAVE_SIM
 sim::EffectLibrary* LoadedPlugin::library_ = nullptr;
-#endif
 
 TEST_F(LoadedPlugin, ResolvesEntryPointFuncByItsUndecoratedName) {
     ASSERT_NE(module_, nullptr) << "could not load " << VEMRA_EFFECT_PATH;
     EXPECT_NE(GetProcAddress(module_, "EntryPointFunc"), nullptr);
-#ifdef VEMRA_HAVE_SIM
     EXPECT_EQ(reinterpret_cast<std::uintptr_t>(library_->entry_point()),
               reinterpret_cast<std::uintptr_t>(GetProcAddress(module_, "EntryPointFunc")));
-#endif
 }
 
 TEST_F(LoadedPlugin, ReadsThePropertyListThroughTheLoader) {
@@ -96,7 +79,6 @@ TEST_F(LoadedPlugin, HasNoOtherResourceType) {
     EXPECT_EQ(types, std::vector<std::string>{"PIPL"});
 }
 
-#ifdef VEMRA_HAVE_SIM
 // What the host reads before loading and what global set-up then reports are
 // one set of words.
 TEST_F(LoadedPlugin, DeclaresTheWordsThatGlobalSetUpReports) {
@@ -113,6 +95,5 @@ TEST_F(LoadedPlugin, DeclaresTheWordsThatGlobalSetUpReports) {
                   static_cast<std::uint32_t>(host.out_data().out_flags2));
     }
 }
-#endif
 
 }  // namespace
