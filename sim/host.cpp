@@ -39,6 +39,13 @@ constexpr std::size_t kMessageBytes = PF_MAX_EFFECT_MSG_LEN + 1;
 /// Room in a parameter's name field.
 constexpr std::size_t kNameBytes = PF_MAX_EFFECT_PARAM_NAME_LEN + 1;
 
+/// The per-pixel callback of the iteration suites: (refcon, x, y, source
+/// pixel, destination pixel) returning an error code. Spelled out here so the
+/// host depends on nothing but the records of the effect API; the suites'
+/// tables below only compile if it is the very type they declare.
+using PixelCallback = PF_Err (*)(void* refcon, std::int32_t x, std::int32_t y, const void* in,
+                                 void* out);
+
 /// The host whose command runs on this thread.
 thread_local Host* t_active_host = nullptr;
 
@@ -538,14 +545,14 @@ struct Host::State {
     // --- Iteration ---------------------------------------------------------------
 
     static PF_Err Iterate8(PF_InData* in_data, A_long, A_long, PF_EffectWorld* src,
-                           const PF_Rect* area, void* refcon, PixelFunction pix_fn,
+                           const PF_Rect* area, void* refcon, PixelCallback pix_fn,
                            PF_EffectWorld* dst) {
-        return Iterate("iterate8", sizeof(PixelArgb8), in_data, src, area, refcon, pix_fn, dst);
+        return Iterate("iterate8", sizeof(PF_Pixel8), in_data, src, area, refcon, pix_fn, dst);
     }
     static PF_Err Iterate16(PF_InData* in_data, A_long, A_long, PF_EffectWorld* src,
-                            const PF_Rect* area, void* refcon, PixelFunction pix_fn,
+                            const PF_Rect* area, void* refcon, PixelCallback pix_fn,
                             PF_EffectWorld* dst) {
-        return Iterate("iterate16", sizeof(PixelArgb16), in_data, src, area, refcon, pix_fn, dst);
+        return Iterate("iterate16", sizeof(PF_Pixel16), in_data, src, area, refcon, pix_fn, dst);
     }
 
     /// Calls `pix_fn` once per pixel of `area` (null: the output's extent
@@ -554,7 +561,7 @@ struct Host::State {
     /// first failing pixel in row order, whatever the number of threads.
     static PF_Err Iterate(const char* name, std::size_t pixel_bytes, const PF_InData* in_data,
                           PF_EffectWorld* src, const PF_Rect* area, void* refcon,
-                          PixelFunction pix_fn, PF_EffectWorld* dst) {
+                          PixelCallback pix_fn, PF_EffectWorld* dst) {
         Call call(name, true, nullptr, in_data);
         if (!call.ok()) return kErrOutsideCommand;
         if (const PF_Err failure = call.InjectedFailure()) return failure;
@@ -593,7 +600,7 @@ struct Host::State {
         // clipping above keeping every pixel inside both rows. The row loop
         // takes everything it needs as arguments, with the pixel size as a
         // constant, so that it all stays in registers across the calls.
-        const auto iterate_row = []<std::ptrdiff_t kStep>(PixelFunction function, void* constant,
+        const auto iterate_row = []<std::ptrdiff_t kStep>(PixelCallback function, void* constant,
                                                           std::int32_t x, std::int32_t end_x,
                                                           std::int32_t y, const std::byte* in,
                                                           std::byte* out) -> PF_Err {
@@ -615,10 +622,10 @@ struct Host::State {
                 const auto* in = static_cast<const std::byte*>(from->PixelAddress(first, yi));
                 auto* out = static_cast<std::byte*>(to->PixelAddress(first, yi));
                 // pixel_bytes is one of the two sizes the suites carry.
-                const PF_Err code = pixel_bytes == sizeof(PixelArgb16)
-                                        ? iterate_row.operator()<sizeof(PixelArgb16)>(
+                const PF_Err code = pixel_bytes == sizeof(PF_Pixel16)
+                                        ? iterate_row.operator()<sizeof(PF_Pixel16)>(
                                               pix_fn, refcon, first, last, yi, in, out)
-                                        : iterate_row.operator()<sizeof(PixelArgb8)>(
+                                        : iterate_row.operator()<sizeof(PF_Pixel8)>(
                                               pix_fn, refcon, first, last, yi, in, out);
                 if (code != PF_Err_NONE) {
                     results[std::size_t(band)] = code;

@@ -121,13 +121,13 @@ sim::World Copy(const sim::World& world) {
 std::uint32_t AlphaBits(const sim::World& w, std::int32_t x, std::int32_t y) {
     switch (w.layout()) {
         case Layout::kArgb8:
-            return w.Get<PixelArgb8>(x, y).alpha;
+            return w.Get<PF_Pixel8>(x, y).alpha;
         case Layout::kArgb16:
-            return w.Get<PixelArgb16>(x, y).alpha;
+            return w.Get<PF_Pixel16>(x, y).alpha;
         case Layout::kBgra8:
-            return w.Get<PixelBgra8>(x, y).alpha;
+            return w.Get<PF_Pixel_BGRA_8u>(x, y).alpha;
         case Layout::kBgraFloat: {
-            const float a = w.Get<PixelBgraFloat>(x, y).alpha;
+            const float a = w.Get<PF_Pixel_BGRA_32f>(x, y).alpha;
             std::uint32_t bits;
             std::memcpy(&bits, &a, sizeof bits);
             return bits;
