@@ -5,7 +5,6 @@
 #pragma once
 
 #include <cstdint>
-#include <map>
 #include <memory>
 #include <optional>
 #include <stdexcept>
@@ -13,7 +12,9 @@
 #include <vector>
 
 #include "host/effect_api.h"
+#include "sim/controls.h"
 #include "sim/effect_library.h"
+#include "sim/service.h"
 #include "sim/world.h"
 
 namespace sim {
@@ -64,6 +65,8 @@ struct SuiteEvent {
     bool granted;  ///< acquire: a suite pointer was handed out; release: it matched an acquire
 };
 
+struct HostState;
+
 class Host {
   public:
     /// A host that drives `effect`; `effect` must outlive the host. Quality
@@ -85,24 +88,25 @@ class Host {
     /// No basic suite at all: pica_basicP is null.
     void WithholdBasicSuite(bool withhold = true);
     /// AcquireSuite for `name` (any version) returns kErrSuiteNotOffered and
-    /// a null pointer.
+    /// a null pointer. `name` is a suite name as the effect sends it (the
+    /// kName of a suite in host/suites.h, or any other text).
     void WithholdSuite(const std::string& name);
     /// AcquireSuite for `name` returns `code` but still fills the pointer. The
     /// suite counts as acquired: the effect owes a release for it.
     void FailAcquireButFill(const std::string& name, PF_Err code);
     /// The host drops the basic suite (pica_basicP becomes null) right after
-    /// the named host call returns, e.g. "GetPixelFormat" or "AddSupportedPixelFormat".
-    /// Any name of calls() is accepted, and "AcquireSuite" and "ReleaseSuite";
-    /// std::invalid_argument for any other. The next command gets it back.
-    void DropBasicSuiteAfter(const std::string& call);
+    /// a call of `service` returns, e.g. Service::kGetPixelFormat; nullopt
+    /// stops it. The next command gets the basic suite back.
+    void DropBasicSuiteAfter(std::optional<Service> service);
     /// add_param fails with `code` on its `call`-th call (1-based), counted
     /// afresh in every command. The failing call is still listed in calls().
     void FailAddParamOnCall(int call, PF_Err code);
-    /// The named service returns `code` without doing its work: "utils.copy",
-    /// "copy", "copy_hq", "iterate8", "iterate16", and also
-    /// "ClearSupportedPixelFormats" and "AddSupportedPixelFormat";
-    /// std::invalid_argument for any other name. Code 0 ends the failure.
-    void FailService(const std::string& service, PF_Err code);
+    /// `service` returns `code` without doing its work; code 0 ends the
+    /// failure. Any of the copies and iterations, ClearSupportedPixelFormats
+    /// and AddSupportedPixelFormat; std::invalid_argument for the others,
+    /// which fail in their own ways (FailAddParamOnCall, SetPixelFormatAnswer,
+    /// WithholdSuite).
+    void FailService(Service service, PF_Err code);
     /// GetPixelFormat returns `result` and, when `format` is given, writes it
     /// instead of the world's own format; with no format and result 0 it
     /// leaves the caller's code untouched.
@@ -125,9 +129,9 @@ class Host {
     /// Command 11 with `input` as the layer and `output` as the output world.
     /// Values are checked against the declared ranges (HostError if outside);
     /// runs ParamsSetup first if it has not succeeded yet (HostError if that
-    /// fails). The controls are found by declaration order and type: the first
-    /// and second float sliders, the first fixed slider, the first checkbox;
-    /// entries 1.. of the array are the declarations in their order.
+    /// fails). The controls are found by FindControlRoles (sim/controls.h):
+    /// by type and declaration order; entries 1.. of the array are the
+    /// declarations in their order. Opacity goes in as ToFixed(opacity).
     PF_Err Render(World& input, World& output, const ParamValues& values);
     /// Command 11 with raw parameter words, unchecked, for tests and fuzzing.
     /// Also runs ParamsSetup first when needed, but never throws for it: a
@@ -136,51 +140,45 @@ class Host {
 
     // --- What the host saw ------------------------------------------------------
 
-    PF_OutData& out_data() { return out_data_; }
-    const PF_InData& in_data() const { return in_data_; }
+    PF_OutData& out_data();
+    const PF_InData& in_data() const;
 
     /// Every acquire and release, in order, since construction or ClearLog().
     /// Calls made outside a command are listed with granted false.
-    const std::vector<SuiteEvent>& suite_events() const { return suite_events_; }
+    const std::vector<SuiteEvent>& suite_events() const;
     /// Names of suites acquired and not yet released (one entry per excess
     /// acquire), over the host's whole life: ClearLog() does not forget them.
     std::vector<std::string> StillAcquired() const;
     bool NothingAcquired() const { return StillAcquired().empty(); }
 
-    /// Every host callback the effect made, by name ("add_param", "utils.copy",
-    /// "copy", "copy_hq", "iterate8", "iterate16", "ansi.sprintf", "ansi.strcpy",
-    /// "ClearSupportedPixelFormats", "AddSupportedPixelFormat", "GetPixelFormat").
-    const std::vector<std::string>& calls() const { return calls_; }
+    /// Every host callback the effect made, by ServiceName() (the basic
+    /// suite's calls are in suite_events() instead).
+    const std::vector<std::string>& calls() const;
     /// Pixel formats the effect registered, in order, since the last clear.
-    const std::vector<PrPixelFormat>& supported_pixel_formats() const { return pixel_formats_; }
+    const std::vector<PrPixelFormat>& supported_pixel_formats() const;
     /// Parameter definitions as add_param received them, in order.
-    const std::vector<PF_ParamDef>& declared_params() const { return declared_; }
+    const std::vector<PF_ParamDef>& declared_params() const;
     /// Defaults of the declared controls (ParamsSetup must have succeeded;
     /// HostError otherwise, or when a control was not declared).
     ParamValues Defaults() const;
-    /// Things the effect did that a host would not accept: a callback outside
-    /// a command, a string that did not fit its buffer, releasing a suite not
-    /// acquired. Empty when all was well.
-    const std::vector<std::string>& violations() const { return violations_; }
+    /// Things the effect did that a host would not accept, one line each: a
+    /// callback outside a command; a string that did not fit its buffer;
+    /// releasing a suite not acquired; a bad argument (a null pointer, an
+    /// effect_ref not this host's, a world the command did not hand out, a
+    /// pixel size the service does not carry, add_param at an index other
+    /// than -1 or of a type the host does not take, a name without its
+    /// terminator); a parameter set-up whose num_params is not 1 + the
+    /// controls declared. Empty when all was well.
+    const std::vector<std::string>& violations() const;
 
     /// Forgets suite_events(), calls() and violations(); the suite ledger,
     /// the registered pixel formats and the declarations stay.
     void ClearLog();
 
   private:
-    // The implementation keeps its state here; the C callbacks are its static
-    // members, so they reach the host's records.
-    struct State;
-    std::unique_ptr<State> state_;
-
-    const EffectLibrary& effect_;
-    PF_InData in_data_{};
-    PF_OutData out_data_{};
-    std::vector<SuiteEvent> suite_events_;
-    std::vector<std::string> calls_;
-    std::vector<PrPixelFormat> pixel_formats_;
-    std::vector<PF_ParamDef> declared_;
-    std::vector<std::string> violations_;
+    /// Everything the host knows, settings, logs and records alike, in one
+    /// place the C callbacks reach as well.
+    std::unique_ptr<HostState> state_;
 };
 
 }  // namespace sim

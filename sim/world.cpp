@@ -13,13 +13,13 @@ namespace sim {
 std::size_t BytesPerPixel(Layout layout) {
     switch (layout) {
         case Layout::kArgb8:
-            return sizeof(PixelArgb8);
+            return sizeof(PF_Pixel8);
         case Layout::kArgb16:
-            return sizeof(PixelArgb16);
+            return sizeof(PF_Pixel16);
         case Layout::kBgra8:
-            return sizeof(PixelBgra8);
+            return sizeof(PF_Pixel_BGRA_8u);
         case Layout::kBgraFloat:
-            return sizeof(PixelBgraFloat);
+            return sizeof(PF_Pixel_BGRA_32f);
     }
     return 0;
 }

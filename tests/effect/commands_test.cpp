@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <cstring>
+#include <optional>
 #include <ostream>
 #include <string>
 #include <vector>
@@ -97,7 +98,7 @@ TEST(GlobalSetup, RegistersFloatThenEightBitBgraInPrMr) {
 struct SetupFailure {
     const char* what;
     bool withhold_pixel_format_suite;
-    const char* drop_basic_suite_after;
+    std::optional<sim::Service> drop_basic_suite_after;
     const char* message;
     std::size_t formats_registered;
 };
@@ -114,7 +115,7 @@ TEST_P(GlobalSetupFailure, ShowsTheMessageAndStillSucceeds) {
     const SetupFailure& c = GetParam();
     sim::Host host(LoadedEffect(), kApplIdPrMr);
     if (c.withhold_pixel_format_suite) host.WithholdSuite("PF Pixel Format Suite");
-    if (c.drop_basic_suite_after != nullptr) host.DropBasicSuiteAfter(c.drop_basic_suite_after);
+    host.DropBasicSuiteAfter(c.drop_basic_suite_after);
 
     EXPECT_EQ(host.GlobalSetup(), PF_Err_NONE);
     EXPECT_EQ(host.out_data().my_version, 0x00080001u);
@@ -125,9 +126,9 @@ TEST_P(GlobalSetupFailure, ShowsTheMessageAndStillSucceeds) {
 
 INSTANTIATE_TEST_SUITE_P(
     PrMr, GlobalSetupFailure,
-    ::testing::Values(SetupFailure{"not supplied", true, nullptr, kAcquireMessage, 0},
+    ::testing::Values(SetupFailure{"not supplied", true, std::nullopt, kAcquireMessage, 0},
                       SetupFailure{"basic suite gone before release", false,
-                                   "AddSupportedPixelFormat", kReleaseMessage, 2}),
+                                   sim::Service::kAddSupportedPixelFormat, kReleaseMessage, 2}),
     [](const auto& param_info) { return std::to_string(param_info.index); });
 
 }  // namespace

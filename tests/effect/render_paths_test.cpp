@@ -15,6 +15,7 @@
 namespace {
 
 using sim::Layout;
+using sim::Service;
 using vemra::test::LoadedEffect;
 using vemra::test::SameBytes;
 
@@ -334,25 +335,26 @@ INSTANTIATE_TEST_SUITE_P(
                                   kPrMr,
                                   Layout::kBgra8,
                                   kShiftControls,
-                                  [](sim::Host& h) { h.DropBasicSuiteAfter("iterate8"); },
+                                  [](sim::Host& h) { h.DropBasicSuiteAfter(Service::kIterate8); },
                                   516,
                                   "Not able to release AEFX Suite.",
                                   true,
                                   {kPixelFormatSuite}},
-                      FailureCase{"BasicSuiteGoneBeforeReleaseFloat",
-                                  kPrMr,
-                                  Layout::kBgraFloat,
-                                  kShiftControls,
-                                  [](sim::Host& h) { h.DropBasicSuiteAfter("GetPixelFormat"); },
-                                  516,
-                                  "Not able to release AEFX Suite.",
-                                  true,
-                                  {kPixelFormatSuite}},
+                      FailureCase{
+                          "BasicSuiteGoneBeforeReleaseFloat",
+                          kPrMr,
+                          Layout::kBgraFloat,
+                          kShiftControls,
+                          [](sim::Host& h) { h.DropBasicSuiteAfter(Service::kGetPixelFormat); },
+                          516,
+                          "Not able to release AEFX Suite.",
+                          true,
+                          {kPixelFormatSuite}},
                       FailureCase{"UtilsCopyFails",
                                   kPrMr,
                                   Layout::kBgra8,
                                   kCopyControls,
-                                  [](sim::Host& h) { h.FailService("utils.copy", 77); },
+                                  [](sim::Host& h) { h.FailService(Service::kUtilsCopy, 77); },
                                   77,
                                   nullptr,
                                   false,
@@ -363,7 +365,7 @@ INSTANTIATE_TEST_SUITE_P(
                                   kCopyControls,
                                   [](sim::Host& h) {
                                       h.SetQuality(1);
-                                      h.FailService("copy_hq", 78);
+                                      h.FailService(Service::kCopyHq, 78);
                                   },
                                   78,
                                   nullptr,
@@ -375,7 +377,7 @@ INSTANTIATE_TEST_SUITE_P(
                                   kCopyControls,
                                   [](sim::Host& h) {
                                       h.SetQuality(0);
-                                      h.FailService("copy", 79);
+                                      h.FailService(Service::kCopy, 79);
                                   },
                                   79,
                                   nullptr,
@@ -385,7 +387,7 @@ INSTANTIATE_TEST_SUITE_P(
                                   kOther,
                                   Layout::kArgb8,
                                   kShiftControls,
-                                  [](sim::Host& h) { h.FailService("iterate8", 80); },
+                                  [](sim::Host& h) { h.FailService(Service::kIterate8, 80); },
                                   80,
                                   nullptr,
                                   false,
@@ -394,7 +396,7 @@ INSTANTIATE_TEST_SUITE_P(
                                   kOther,
                                   Layout::kArgb16,
                                   kShiftControls,
-                                  [](sim::Host& h) { h.FailService("iterate16", 81); },
+                                  [](sim::Host& h) { h.FailService(Service::kIterate16, 81); },
                                   81,
                                   nullptr,
                                   false,
@@ -404,7 +406,7 @@ INSTANTIATE_TEST_SUITE_P(
                                   kPrMr,
                                   Layout::kBgra8,
                                   kShiftControls,
-                                  [](sim::Host& h) { h.FailService("iterate8", 82); },
+                                  [](sim::Host& h) { h.FailService(Service::kIterate8, 82); },
                                   82,
                                   nullptr,
                                   false,

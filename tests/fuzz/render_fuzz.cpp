@@ -33,6 +33,7 @@
 #include <string>
 #include <vector>
 
+#include "host/suites.h"
 #include "sim/host.h"
 #include "tests/fuzz/fuzz_input.h"
 
@@ -47,18 +48,18 @@ constexpr PF_Err kInjectedCode = 7001;
 /// What an acquire that still hands out its suite returns; never a result.
 constexpr PF_Err kFailButFillCode = 7002;
 
-constexpr std::array<const char*, 5> kSuites = {"PF ANSI Suite", "PF Pixel Format Suite",
-                                                "PF Iterate8 Suite", "PF iterate16 Suite",
-                                                "PF World Transform Suite"};
+constexpr std::array<const char*, 5> kSuites = {
+    PF_ANSICallbacksSuite1::kName, PF_PixelFormatSuite1::kName, PF_Iterate8Suite1::kName,
+    PF_iterate16Suite1::kName, PF_WorldTransformSuite1::kName};
 
 const sim::EffectLibrary& Effect() {
     static const sim::EffectLibrary library = sim::EffectLibrary::Load(VEMRA_EFFECT_PATH);
     return library;
 }
 
-template <std::size_t N>
-const char* Pick(FuzzInput& in, const std::array<const char*, N>& names) {
-    return names[std::size_t(in.Range(0, std::int32_t(N) - 1))];
+template <typename T, std::size_t N>
+T Pick(FuzzInput& in, const std::array<T, N>& choices) {
+    return choices[std::size_t(in.Range(0, std::int32_t(N) - 1))];
 }
 
 /// A coordinate of an extent hint: near the worlds, or at an end of the range.
@@ -121,13 +122,13 @@ sim::World Copy(const sim::World& world) {
 std::uint32_t AlphaBits(const sim::World& w, std::int32_t x, std::int32_t y) {
     switch (w.layout()) {
         case Layout::kArgb8:
-            return w.Get<PixelArgb8>(x, y).alpha;
+            return w.Get<PF_Pixel8>(x, y).alpha;
         case Layout::kArgb16:
-            return w.Get<PixelArgb16>(x, y).alpha;
+            return w.Get<PF_Pixel16>(x, y).alpha;
         case Layout::kBgra8:
-            return w.Get<PixelBgra8>(x, y).alpha;
+            return w.Get<PF_Pixel_BGRA_8u>(x, y).alpha;
         case Layout::kBgraFloat: {
-            const float a = w.Get<PixelBgraFloat>(x, y).alpha;
+            const float a = w.Get<PF_Pixel_BGRA_32f>(x, y).alpha;
             std::uint32_t bits;
             std::memcpy(&bits, &a, sizeof bits);
             return bits;
@@ -219,19 +220,22 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     if ((faults & 0x02) != 0) host.WithholdSuite(Pick(in, kSuites));
     if ((faults & 0x04) != 0) host.FailAcquireButFill(Pick(in, kSuites), kFailButFillCode);
     if ((faults & 0x08) != 0) {
-        static constexpr std::array<const char*, 7> kServices = {"utils.copy",
-                                                                 "copy",
-                                                                 "copy_hq",
-                                                                 "iterate8",
-                                                                 "iterate16",
-                                                                 "ClearSupportedPixelFormats",
-                                                                 "AddSupportedPixelFormat"};
+        static constexpr std::array<sim::Service, 7> kServices = {
+            sim::Service::kUtilsCopy,
+            sim::Service::kCopy,
+            sim::Service::kCopyHq,
+            sim::Service::kIterate8,
+            sim::Service::kIterate16,
+            sim::Service::kClearSupportedPixelFormats,
+            sim::Service::kAddSupportedPixelFormat};
         host.FailService(Pick(in, kServices), kInjectedCode);
     }
     if ((faults & 0x10) != 0) {
-        static constexpr std::array<const char*, 8> kCalls = {
-            "AcquireSuite", "ReleaseSuite", "GetPixelFormat", "iterate8",
-            "iterate16",    "utils.copy",   "copy_hq",        "AddSupportedPixelFormat"};
+        static constexpr std::array<sim::Service, 8> kCalls = {
+            sim::Service::kAcquireSuite,   sim::Service::kReleaseSuite,
+            sim::Service::kGetPixelFormat, sim::Service::kIterate8,
+            sim::Service::kIterate16,      sim::Service::kUtilsCopy,
+            sim::Service::kCopyHq,         sim::Service::kAddSupportedPixelFormat};
         host.DropBasicSuiteAfter(Pick(in, kCalls));
     }
     if ((faults & 0x20) != 0) host.FailAddParamOnCall(in.Range(1, 4), kInjectedCode);

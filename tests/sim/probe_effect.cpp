@@ -6,36 +6,31 @@
 // verbs separated by ';', arguments by ','. It answers in the same buffer, one
 // group of space-separated results per verb, groups separated by ';'.
 //
-//   acquire,NAME,VERSION   -> "code pointer" (pointer 1 or 0); "nobasic"
 //   release,NAME,VERSION   -> "code"; "nobasic"
-//   basic                  -> "1" when in_data->pica_basicP is there, else "0"
-//   clear / add,FORMAT     -> "code" (Pixel Format suite)
 //   getformat,out|in|null  -> "code format" (format starts as 0xDEADBEEF)
 //   iterate8 / iterate16 [,area,L,T,R,B] [,failcol,X,BASE] [,fail,X,Y,CODE]
 //                          -> "code calls mismatches"
 //   copy / copy_hq / utils.copy [,rects,SL,ST,SR,SB,DL,DT,DR,DB] -> "code"
-//   sprintf,N / suite-sprintf,N  formats N 's' characters into return_msg and
-//                          keeps them there; the call's result goes to out_flags2
+//   sprintf,N              formats N 's' characters into return_msg and keeps
+//                          them there; the call's result goes to out_flags2
 //   strcpy,N               -> "length field-after-name-intact"
-//   add_param,INDEX        -> "code" (a float slider, at that index)
+//   add_param,INDEX[,TYPE] -> "code" (a float slider, or a TYPE, at that index)
 //   add_param_foreign_ref  -> "code" (add_param with a handle not the host's)
-//   declare,SET[,num,N]    declares a control set (default, shuffled, longname,
-//                          floats) and sets num_params (to N if given); the
-//                          command returns the first failing add_param code
-//   echo,N                 -> parameter array entries 0..N: "L<w>x<h>" for the
-//                          layer, "F<value>", "X<fixed>", "C<value>"
-//   return,CODE            the command returns CODE
+//   declare[,num,N]        declares four controls (two float sliders, a fixed
+//                          slider, a checkbox) and sets num_params (to N if
+//                          given); the command returns the first failing
+//                          add_param code
 //
-// Suites that a verb needs are taken from an earlier acquire in the same
-// script, or acquired and released around the verb. Command 4 without a
-// declare verb declares the default set and leaves return_msg alone, so a
-// render's script survives the parameter set-up a host runs before it.
+// Suites that a verb needs are acquired and released around the verb.
+// Command 4 without a declare verb declares the four controls and leaves
+// return_msg alone, so a render's script survives the parameter set-up a host
+// runs before it.
 #include <atomic>
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
-#include <map>
+#include <iterator>
 #include <sstream>
 #include <string>
 #include <vector>
@@ -116,11 +111,9 @@ class Script {
     }
 
   private:
-    /// The suite held for `name`, acquiring it (and releasing it at the end
-    /// of the verb) when the script has not.
+    /// The suite `name`, acquired until the end of the verb; null if the host
+    /// does not hand it out.
     const void* Suite(const char* name) {
-        const auto held = held_.find(name);
-        if (held != held_.end()) return held->second;
         if (in_->pica_basicP == nullptr) return nullptr;
         const void* suite = nullptr;
         if (in_->pica_basicP->AcquireSuite(name, 1, &suite) != PF_Err_NONE || suite == nullptr) {
@@ -152,31 +145,16 @@ class Script {
 
     std::string Dispatch(const Words& w) {
         const std::string& verb = w[0];
-        if (verb == "acquire" || verb == "release") {
+        if (verb == "release") {
             if (in_->pica_basicP == nullptr) return "nobasic";
             const std::string name = w.size() > 1 ? w[1] : "";
-            const auto version = std::int32_t(Arg(w, 2, 1));
-            if (verb == "release") {
-                held_.erase(name);
-                return std::to_string(in_->pica_basicP->ReleaseSuite(name.c_str(), version));
-            }
-            const void* suite = nullptr;
-            const PF_Err code = in_->pica_basicP->AcquireSuite(name.c_str(), version, &suite);
-            if (suite != nullptr) held_[name] = suite;
-            return std::to_string(code) + (suite != nullptr ? " 1" : " 0");
+            return std::to_string(
+                in_->pica_basicP->ReleaseSuite(name.c_str(), std::int32_t(Arg(w, 2, 1))));
         }
-        if (verb == "basic") return in_->pica_basicP != nullptr ? "1" : "0";
-        if (verb == "clear" || verb == "add" || verb == "getformat") {
+        if (verb == "getformat") {
             const auto* formats =
                 static_cast<const PF_PixelFormatSuite1*>(Suite(PF_PixelFormatSuite1::kName));
             if (formats == nullptr) return "nosuite";
-            if (verb == "clear") {
-                return std::to_string(formats->ClearSupportedPixelFormats(in_->effect_ref));
-            }
-            if (verb == "add") {
-                const auto format = PrPixelFormat(std::strtoul(w.at(1).c_str(), nullptr, 0));
-                return std::to_string(formats->AddSupportedPixelFormat(in_->effect_ref, format));
-            }
             PrPixelFormat format = 0xDEADBEEF;
             const PF_Err code =
                 formats->GetPixelFormat(WorldNamed(w.size() > 1 ? w[1] : "out"), &format);
@@ -184,16 +162,9 @@ class Script {
         }
         if (verb == "iterate8" || verb == "iterate16") return Iterate(w);
         if (verb == "copy" || verb == "copy_hq" || verb == "utils.copy") return Copy(w);
-        if (verb == "sprintf" || verb == "suite-sprintf") {
+        if (verb == "sprintf") {
             const std::string text(std::size_t(Arg(w, 1)), 's');
-            auto sprintf_fn = in_->utils->ansi.sprintf;
-            if (verb == "suite-sprintf") {
-                const auto* ansi = static_cast<const PF_ANSICallbacksSuite1*>(
-                    Suite(PF_ANSICallbacksSuite1::kName));
-                if (ansi == nullptr) return "nosuite";
-                sprintf_fn = ansi->sprintf;
-            }
-            out_->out_flags2 = sprintf_fn(out_->return_msg, "%s", text.c_str());
+            out_->out_flags2 = in_->utils->ansi.sprintf(out_->return_msg, "%s", text.c_str());
             keep_message_ = true;
             return "";
         }
@@ -207,7 +178,7 @@ class Script {
         }
         if (verb == "add_param" || verb == "add_param_foreign_ref") {
             PF_ParamDef def{};
-            def.param_type = PF_Param_FLOAT_SLIDER;
+            def.param_type = PF_ParamType(Arg(w, 2, PF_Param_FLOAT_SLIDER));
             std::snprintf(def.name, sizeof def.name, "Extra");
             int foreign = 0;
             const PF_ProgPtr ref =
@@ -215,11 +186,6 @@ class Script {
             return std::to_string(in_->inter.add_param(ref, PF_ParamIndex(Arg(w, 1, -1)), &def));
         }
         if (verb == "declare") return Declare(w);
-        if (verb == "echo") return Echo(w);
-        if (verb == "return") {
-            result_ = PF_Err(Arg(w, 1));
-            return "";
-        }
         return "unknown";
     }
 
@@ -287,22 +253,10 @@ class Script {
             PF_ParamType type;
             const char* name;
         };
-        const std::string set = w.size() > 1 ? w[1] : "default";
-        std::vector<Control> controls;
-        if (set == "shuffled") {
-            controls = {{PF_Param_CHECKBOX, "Clip"},
-                        {PF_Param_FLOAT_SLIDER, "Warmth"},
-                        {PF_Param_FIX_SLIDER, "Mix"},
-                        {PF_Param_FLOAT_SLIDER, "Tint"}};
-        } else if (set == "floats") {
-            controls = {{PF_Param_FLOAT_SLIDER, "Temperature"}, {PF_Param_FLOAT_SLIDER, "Magenta"}};
-        } else {
-            controls = {{PF_Param_FLOAT_SLIDER,
-                         set == "longname" ? "Temperature of the light, in steps" : "Temperature"},
-                        {PF_Param_FLOAT_SLIDER, "Magenta"},
-                        {PF_Param_FIX_SLIDER, "Opacity"},
-                        {PF_Param_CHECKBOX, "Clamp on output"}};
-        }
+        const Control controls[] = {{PF_Param_FLOAT_SLIDER, "Temperature"},
+                                    {PF_Param_FLOAT_SLIDER, "Magenta"},
+                                    {PF_Param_FIX_SLIDER, "Opacity"},
+                                    {PF_Param_CHECKBOX, "Clamp on output"}};
         int floats = 0;
         PF_ParamDef def;
         for (const Control& control : controls) {
@@ -336,44 +290,14 @@ class Script {
             }
         }
         out_->num_params =
-            A_long(w.size() > 3 && w[2] == "num" ? Arg(w, 3) : long(controls.size()) + 1);
+            A_long(w.size() > 2 && w[1] == "num" ? Arg(w, 2) : long(std::size(controls)) + 1);
         return "0";
-    }
-
-    std::string Echo(const Words& w) {
-        if (params_ == nullptr) return "noparams";
-        // Appended piece by piece: gcc 12 at -O3 warns falsely on "L" + std::string.
-        std::string text = "L";
-        text += std::to_string(params_[0]->u.ld.width);
-        text += 'x';
-        text += std::to_string(params_[0]->u.ld.height);
-        for (long i = 1; i <= Arg(w, 1, 4); ++i) {
-            const PF_ParamDef& def = *params_[i];
-            char value[40];
-            switch (def.param_type) {
-                case PF_Param_FLOAT_SLIDER:
-                    std::snprintf(value, sizeof value, " F%.17g", def.u.fs_d.value);
-                    break;
-                case PF_Param_FIX_SLIDER:
-                    std::snprintf(value, sizeof value, " X%ld", long(def.u.fd.value));
-                    break;
-                case PF_Param_CHECKBOX:
-                    std::snprintf(value, sizeof value, " C%ld", long(def.u.bd.value));
-                    break;
-                default:
-                    std::snprintf(value, sizeof value, " ?%d", int(def.param_type));
-                    break;
-            }
-            text += value;
-        }
-        return text;
     }
 
     PF_InData* in_;
     PF_OutData* out_;
     PF_ParamDef** params_;
     PF_LayerDef* output_;
-    std::map<std::string, const void*> held_;
     std::vector<std::string> borrowed_;
     std::vector<std::string> results_;
     bool keep_message_ = false;

@@ -112,14 +112,14 @@ TEST(SimWorld, RefusesImpossibleGeometry) {
 
 TEST(SimWorld, GetAndSetCheckSizeAndBounds) {
     World world(Layout::kArgb16, 3, 2, -40);
-    const PixelArgb16 pixel{1, 2, 3, 65535};
+    const PF_Pixel16 pixel{1, 2, 3, 65535};
     world.Set(2, 1, pixel);
-    const auto back = world.Get<PixelArgb16>(2, 1);
+    const auto back = world.Get<PF_Pixel16>(2, 1);
     EXPECT_EQ(back.alpha, 1);
     EXPECT_EQ(back.blue, 65535);
-    EXPECT_THROW(world.Get<PixelArgb8>(0, 0), std::logic_error);
+    EXPECT_THROW(world.Get<PF_Pixel8>(0, 0), std::logic_error);
     EXPECT_THROW(world.Set(3, 0, pixel), std::out_of_range);
-    EXPECT_THROW(world.Get<PixelArgb16>(0, -1), std::out_of_range);
+    EXPECT_THROW(world.Get<PF_Pixel16>(0, -1), std::out_of_range);
 }
 
 TEST(SimWorld, FillRandomIsSeededAndCoversPadding) {
@@ -148,7 +148,7 @@ TEST(SimWorld, SamePixelsComparesPixelsOnly) {
     simtest::FillCoordinates(padded);
     EXPECT_TRUE(tight.SamePixels(padded));
 
-    padded.Set(3, 2, PixelArgb8{9, 9, 9, 9});
+    padded.Set(3, 2, PF_Pixel8{9, 9, 9, 9});
     EXPECT_FALSE(tight.SamePixels(padded));
 
     World other_layout(Layout::kBgra8, 4, 3);
