@@ -2,18 +2,22 @@
 # The benchmarks in one go: installs what is missing, builds the release
 # configuration (-O2, baseline x86-64, what users get), runs the adapter
 # benchmark and the whole-render benchmark, then times FFmpeg's filters on the
-# same frame size for comparison, and prints a summary. Each benchmark is
+# same frame size for comparison, and prints a summary; last, whole runs of
+# vemra-render against ffmpeg (bench/tool_throughput.sh). Each benchmark is
 # repeated and its best run reported, to keep other load on the machine out
-# of the figures. Raw results (Google Benchmark JSON) go to out/bench/.
+# of the figures. Raw results (Google Benchmark JSON, the tool runs as TSV and
+# JSON) go to out/bench/.
 #
-# Usage: scripts/bench.sh [REPETITIONS]    default 3
+# Usage: scripts/bench.sh [REPETITIONS]    default 3, for the Google benchmarks
+# VEMRA_BASELINE_RENDER=/path/to/older/vemra-render adds that tool to the
+# whole-run comparison.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
 repetitions=${1:-3}
 scripts/install-deps.sh base render  # render: the release build's tool, and ffmpeg
 cmake --preset release -Wno-dev >/dev/null
-cmake --build --preset release --target adapters_bench render_bench VemraTemperature \
+cmake --build --preset release --target adapters_bench render_bench VemraTemperature vemra-render \
   -j "$(nproc)"
 
 out=out/bench
@@ -107,3 +111,10 @@ ours=$(value "$out/adapters_bench.json" "ProcessPixelArgb8/$set_for_renders/all_
 echo
 echo "==> FFmpeg, single-threaded, on a 3840x2160 RGBA frame, against ProcessPixelArgb8 ($set_for_renders, all steps):"
 bench/peer_ffmpeg.sh "$ours"
+
+# The tool's place in the build tree differs between versions of the tree.
+render=build/release/tools/vemra-render/vemra-render
+[[ -x $render ]] || render=build/release/sim/render/vemra-render
+echo
+echo "==> vemra-render against ffmpeg, whole runs:"
+VEMRA_RENDER=$render bench/tool_throughput.sh
