@@ -43,7 +43,7 @@ done
 
 # Paths given relative to the caller's folder are resolved before moving to
 # the repository's root.
-resolve() { [[ -n $1 && -e $1 ]] && realpath "$1" || printf '%s' "$1"; }
+resolve() { [[ -n $1 ]] && realpath -m "$1" || true; }
 render=$(resolve "${VEMRA_RENDER:-}")
 baseline=$(resolve "${VEMRA_BASELINE_RENDER:-}")
 results=$(resolve "${VEMRA_BENCH_OUT:-}")
@@ -258,15 +258,21 @@ warm_up() {
   fi
 }
 
-# timed LABEL CONTENDER RUN: one timed run; records its wall time, peak
-# memory and output size.
+# timed LABEL CONTENDER RUN FRAMES: one timed run; records its wall time,
+# peak memory and output size.
 timed() {
-  local label=$1 who=$2 run=$3 start end files="" bytes=""
+  local label=$1 who=$2 run=$3 frames=$4 start end files="" bytes=""
   fresh_output
   start=$EPOCHREALTIME
   execute /dev/null || { failed "$label, $who failed"; exit 1; }
   end=$EPOCHREALTIME
-  [[ $output != /dev/null ]] && read -r files bytes < <(written)
+  if [[ $output != /dev/null ]]; then
+    read -r files bytes < <(written)
+    if ((files != frames)); then
+      echo "tool_throughput: $label, $who wrote $files files, not $frames" >&2
+      exit 1
+    fi
+  fi
   printf '%s\t%s\t%s\t%s\t%s\t%s\n' "$label" "$who" "$run" \
     "$(awk -v a="$start" -v b="$end" 'BEGIN { printf "%.6f", b - a }')" \
     "$(tail -n 1 "$work/rss")" "$bytes" >>"$runs_tsv"
@@ -295,7 +301,7 @@ run_case() {
   for ((run = 1; run <= reps; run++)); do
     for who in "${contenders[@]}"; do
       setup "$kind" "$fmt" "$mode" "$who"
-      timed "$label" "$who" "$run"
+      timed "$label" "$who" "$run" "$frames"
     done
   done
   printf '%s\t%s\t%s\t%s\t%s\t%s\t%s\t%s\t%s\n' "$label" "$kind" "$fmt" "$mode" "$w" "$h" "$frames" \
