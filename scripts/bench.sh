@@ -2,18 +2,22 @@
 # The benchmarks in one go: installs what is missing, builds the release
 # configuration (-O2, baseline x86-64, what users get), runs the adapter
 # benchmark and the whole-render benchmark, then times FFmpeg's filters on the
-# same frame size for comparison, and prints a summary. Each benchmark is
+# same frame size for comparison, and prints a summary; last, whole runs of
+# vemra-render against ffmpeg (bench/tool_throughput.sh). Each benchmark is
 # repeated and its best run reported, to keep other load on the machine out
-# of the figures. Raw results (Google Benchmark JSON) go to out/bench/.
+# of the figures. Raw results (Google Benchmark JSON, the tool runs as TSV and
+# JSON) go to out/bench/.
 #
-# Usage: scripts/bench.sh [REPETITIONS]    default 3
+# Usage: scripts/bench.sh [REPETITIONS]    default 3, for the Google benchmarks
+# VEMRA_BASELINE_RENDER=/path/to/older/vemra-render adds that tool to the
+# whole-run comparison.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
 repetitions=${1:-3}
 scripts/install-deps.sh base render  # render: the release build's tool, and ffmpeg
 cmake --preset release -Wno-dev >/dev/null
-cmake --build --preset release --target adapters_bench render_bench VemraTemperature \
+cmake --build --preset release --target adapters_bench render_bench VemraTemperature vemra-render \
   -j "$(nproc)"
 
 out=out/bench
@@ -28,36 +32,48 @@ run() {  # run NAME: one benchmark program, its JSON kept in $out/NAME.json
 run adapters_bench
 run render_bench
 
-# Best run of every benchmark: "NAME COUNTER=VALUE ..." per line, from the
-# JSON (one field per line there), aggregates left out.
-best() {
-  awk '
-    /^ *"name": /      { name = $2; gsub(/[",]/, "", name) }
-    /^ *"run_type": /  { type = $2; gsub(/[",]/, "", type) }
-    /^ *"(ns_per_pixel|fps|plain_ns_per_pixel|host_ns_per_pixel)": / {
-      key = $1; gsub(/[":]/, "", key); value = $2 + 0
-      if (type == "iteration") {
-        k = name SUBSEP key
-        if (!(k in v) || (key == "fps" ? value > v[k] : value < v[k])) v[k] = value
-        if (!(name in seen)) { seen[name] = 1; order[++n] = name }
-      }
-    }
-    END {
-      for (i = 1; i <= n; i++) {
-        line = order[i]
-        for (k in v) { split(k, p, SUBSEP); if (p[1] == order[i]) line = line " " p[2] "=" v[k] }
-        print line
-      }
-    }' "$1"
-}
-value() {  # value FILE NAME COUNTER
-  best "$1" | awk -v name="$2" -v key="$3" '$1 == name {
-    for (i = 2; i <= NF; i++) { split($i, p, "="); if (p[1] == key) print p[2] } }'
-}
+# The benchmark JSON, read with Python's json module:
+#   best FILE            "NAME COUNTER=VALUE ..." per benchmark, each counter
+#                        from its best repetition (aggregates left out)
+#   value FILE NAME KEY  one counter of that, empty when the benchmark lacks it
+#   context KEY          an entry of the adapter benchmark's context
+benchmark_json() {
+  python3 - "$@" <<'EOF'
+import json
+import sys
 
-context() {  # context KEY: a context entry of the adapter benchmark
-  awk -F'"' -v key="$1" '$2 == key { print $4 }' "$out/adapters_bench.json"
+query, path, *args = sys.argv[1:]
+with open(path) as f:
+    doc = json.load(f)
+if query == "context":
+    print(doc["context"].get(args[0], ""))
+    sys.exit()
+
+# fps is best when highest, every other counter when lowest.
+counters = ("ns_per_pixel", "fps", "plain_ns_per_pixel", "host_ns_per_pixel")
+best = {}
+for run in doc["benchmarks"]:
+    if run.get("run_type") != "iteration":
+        continue
+    row = best.setdefault(run["name"], {})
+    for key in counters:
+        if key in run:
+            v = float(run[key])
+            if key not in row or (v > row[key] if key == "fps" else v < row[key]):
+                row[key] = v
+if query == "best":
+    for name, row in best.items():
+        print(name, *(f"{key}={v!r}" for key, v in row.items()))
+elif query == "value":
+    name, key = args
+    if key in best.get(name, {}):
+        print(repr(best[name][key]))
+EOF
 }
+best() { benchmark_json best "$1"; }
+value() { benchmark_json value "$1" "$2" "$3"; }
+context() { benchmark_json context "$out/adapters_bench.json" "$1"; }
+
 set_for_renders=$(context adapter_set_for_renders)
 echo
 echo "Adapters, 3840x2160, one call per pixel, one thread (best of $repetitions); renders use the $set_for_renders set:"
@@ -95,3 +111,10 @@ ours=$(value "$out/adapters_bench.json" "ProcessPixelArgb8/$set_for_renders/all_
 echo
 echo "==> FFmpeg, single-threaded, on a 3840x2160 RGBA frame, against ProcessPixelArgb8 ($set_for_renders, all steps):"
 bench/peer_ffmpeg.sh "$ours"
+
+# The tool's place in the build tree differs between versions of the tree.
+render=build/release/tools/vemra-render/vemra-render
+[[ -x $render ]] || render=build/release/sim/render/vemra-render
+echo
+echo "==> vemra-render against ffmpeg, whole runs:"
+VEMRA_RENDER=$render bench/tool_throughput.sh
