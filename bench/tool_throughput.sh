@@ -23,7 +23,7 @@
 # Usage: bench/tool_throughput.sh [--quick]
 #   --quick                small frames and one run each, to check this script
 # Environment:
-#   VEMRA_RENDER           the tool timed (default build/release/sim/render/vemra-render)
+#   VEMRA_RENDER           the tool timed (default build/release/tools/vemra-render/vemra-render)
 #   VEMRA_BASELINE_RENDER  an older vemra-render, timed as a third contender
 #   VEMRA_BENCH_QUICK=1    the same as --quick
 #   VEMRA_BENCH_OUT        where results go (default out/bench)
@@ -48,7 +48,7 @@ render=$(resolve "${VEMRA_RENDER:-}")
 baseline=$(resolve "${VEMRA_BASELINE_RENDER:-}")
 results=$(resolve "${VEMRA_BENCH_OUT:-}")
 cd "$(dirname "$0")/.."
-render=${render:-$PWD/build/release/sim/render/vemra-render}
+render=${render:-$PWD/build/release/tools/vemra-render/vemra-render}
 results=${results:-$PWD/out/bench}
 for tool in "$render" ${baseline:+"$baseline"}; do
   if [[ ! -x $tool ]]; then

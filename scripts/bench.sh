@@ -112,9 +112,6 @@ echo
 echo "==> FFmpeg, single-threaded, on a 3840x2160 RGBA frame, against ProcessPixelArgb8 ($set_for_renders, all steps):"
 bench/peer_ffmpeg.sh "$ours"
 
-# The tool's place in the build tree differs between versions of the tree.
-render=build/release/tools/vemra-render/vemra-render
-[[ -x $render ]] || render=build/release/sim/render/vemra-render
 echo
 echo "==> vemra-render against ffmpeg, whole runs:"
-VEMRA_RENDER=$render bench/tool_throughput.sh
+VEMRA_RENDER=build/release/tools/vemra-render/vemra-render bench/tool_throughput.sh

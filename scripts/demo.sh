@@ -13,7 +13,7 @@ scripts/install-deps.sh base render
 cmake --preset release -Wno-dev >/dev/null
 cmake --build --preset release --target vemra-render -j "$(nproc)"
 
-tool=build/release/sim/render/vemra-render
+tool=build/release/tools/vemra-render/vemra-render
 out=out/demo
 controls=("$@")
 [[ ${#controls[@]} -eq 0 ]] && controls=(--temperature 1.0)

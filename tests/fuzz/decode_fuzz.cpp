@@ -13,7 +13,7 @@
 #include <fstream>
 #include <string>
 
-#include "sim/render/image_io.h"
+#include "tools/vemra-render/image_io.h"
 #include "tests/fuzz/fuzz_input.h"
 
 namespace {

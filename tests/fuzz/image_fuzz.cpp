@@ -26,11 +26,11 @@
 #include <string>
 #include <vector>
 
-#include "sim/render/compare_sheet.h"
-#include "sim/render/image_io.h"
-#include "sim/render/layout_choice.h"
-#include "sim/render/pixel_convert.h"
 #include "tests/fuzz/fuzz_input.h"
+#include "tools/vemra-render/compare_sheet.h"
+#include "tools/vemra-render/image_io.h"
+#include "tools/vemra-render/layout_choice.h"
+#include "tools/vemra-render/pixel_convert.h"
 
 namespace {
 
@@ -177,7 +177,7 @@ OIIO::ImageSpec MakeHeader(FuzzInput& in) {
 }
 
 /// Full scale of an integer sample type, as the image holds it.
-float FullScale(render::SampleType type) {
+float ExpectedOpaque(render::SampleType type) {
     return type == render::SampleType::kUint8    ? 255.0f
            : type == render::SampleType::kUint16 ? 65535.0f
                                                  : 1.0f;
@@ -216,7 +216,7 @@ void CheckLoaded(const render::LoadedImage& loaded, const OIIO::ImageSpec& heade
     if (!loaded.has_alpha()) {
         for (int y = 0; y < image.height; ++y)
             for (int x = 0; x < image.width; ++x)
-                Require(image.Sample(x, y, render::kAlpha) == FullScale(image.layout.type),
+                Require(image.Sample(x, y, render::kAlpha) == ExpectedOpaque(image.layout.type),
                         "an image without alpha carries an opaque one");
     }
     Require(header.nchannels <= 4 || !loaded.notes.empty(), "dropped channels are noted");

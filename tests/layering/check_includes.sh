@@ -25,7 +25,7 @@ set -euo pipefail
 export LC_ALL=C
 
 # Where the tool vemra-render lives. Moving the tool is this one line.
-tool=sim/render
+tool=tools/vemra-render
 
 # Sets `layer` to the folder a path lies in, as a layer name: "tool" inside
 # the tool's folder (which may sit inside sim/), otherwise its first folder.

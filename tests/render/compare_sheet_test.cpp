@@ -1,4 +1,4 @@
-#include "sim/render/compare_sheet.h"
+#include "tools/vemra-render/compare_sheet.h"
 
 #include <gtest/gtest.h>
 
@@ -6,7 +6,7 @@
 #include <random>
 #include <stdexcept>
 
-#include "sim/render/progress.h"
+#include "tools/vemra-render/progress.h"
 
 namespace render {
 namespace {

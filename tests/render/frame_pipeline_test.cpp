@@ -2,7 +2,7 @@
 // order, failures in every stage, slots never shared, real temporary files
 // renamed into place in order. Built without the image library, so the
 // ThreadSanitizer build runs it too.
-#include "sim/render/frame_pipeline.h"
+#include "tools/vemra-render/frame_pipeline.h"
 
 #include <gtest/gtest.h>
 #include <unistd.h>
@@ -22,7 +22,7 @@
 #include <thread>
 #include <vector>
 
-#include "sim/render/atomic_output.h"
+#include "tools/vemra-render/atomic_output.h"
 
 namespace render {
 namespace {

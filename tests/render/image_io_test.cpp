@@ -1,4 +1,4 @@
-#include "sim/render/image_io.h"
+#include "tools/vemra-render/image_io.h"
 
 #include <gtest/gtest.h>
 #include <unistd.h>
@@ -7,8 +7,8 @@
 #include <filesystem>
 #include <fstream>
 
-#include "sim/render/atomic_output.h"
-#include "sim/render/compression.h"
+#include "tools/vemra-render/atomic_output.h"
+#include "tools/vemra-render/compression.h"
 
 namespace render {
 namespace {

@@ -1,4 +1,4 @@
-#include "sim/render/raw_pipe.h"
+#include "tools/vemra-render/raw_pipe.h"
 
 #include <gtest/gtest.h>
 #include <signal.h>
@@ -6,7 +6,7 @@
 
 #include <cstring>
 
-#include "sim/render/pixel_convert.h"
+#include "tools/vemra-render/pixel_convert.h"
 
 namespace render {
 namespace {

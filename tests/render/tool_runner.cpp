@@ -14,7 +14,7 @@
 #include <sstream>
 #include <stdexcept>
 
-#include "sim/render/image_io.h"
+#include "tools/vemra-render/image_io.h"
 
 namespace render_test {
 

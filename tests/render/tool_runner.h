@@ -9,7 +9,7 @@
 #include <string>
 #include <vector>
 
-#include "sim/render/image.h"
+#include "tools/vemra-render/image.h"
 
 namespace render_test {
 

@@ -1,0 +1,588 @@
+#include "tools/vemra-render/jobs.h"
+
+#include <fmt/format.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <exception>
+#include <filesystem>
+#include <map>
+#include <memory>
+#include <optional>
+#include <set>
+#include <system_error>
+
+#include "tools/vemra-render/atomic_output.h"
+#include "tools/vemra-render/compare_sheet.h"
+#include "tools/vemra-render/compression.h"
+#include "tools/vemra-render/frame_pattern.h"
+#include "tools/vemra-render/frame_pipeline.h"
+#include "tools/vemra-render/image_io.h"
+#include "tools/vemra-render/interrupt.h"
+#include "tools/vemra-render/layout_choice.h"
+#include "tools/vemra-render/pixel_convert.h"
+#include "tools/vemra-render/progress.h"
+#include "tools/vemra-render/quiet_stderr.h"
+#include "tools/vemra-render/raw_pipe.h"
+#include "tools/vemra-render/samples.h"
+#include "tools/vemra-render/test_chart.h"
+#include "tools/vemra-render/work_plan.h"
+
+namespace render {
+
+namespace fs = std::filesystem;
+
+static_assert(2 * kMaxInFlight <= kMaxTemporaries,
+              "every frame in flight must find room for its two temporaries in the sweep");
+
+namespace {
+
+/// Notes on standard error, each kind once per run, kept off the progress
+/// line. Printed by one thread at a time (frames print theirs in order).
+class Notes {
+  public:
+    Notes(bool quiet, Progress* progress) : quiet_(quiet), progress_(progress) {}
+    void Once(const std::string& kind, const std::string& text) {
+        if (quiet_ || !printed_.insert(kind).second) return;
+        if (progress_ != nullptr) progress_->Clear();
+        WriteMessage(fmt::format("vemra-render: note: {}\n", text));
+    }
+
+  private:
+    bool quiet_;
+    Progress* progress_;
+    std::set<std::string> printed_;
+};
+
+/// One image to render: where it comes from and where its results go.
+struct Frame {
+    std::string label;  ///< "frame 17", empty for a single image
+    std::string input;  ///< empty for the test chart
+    std::string output;
+    std::string compare;  ///< empty: no sheet
+};
+
+/// A note a frame leaves for the notes, printed when the frame finishes.
+struct PendingNote {
+    std::string kind;
+    std::string text;
+};
+
+/// The note for samples clipped on their way into an integer world.
+PendingNote ClipNote(const std::string& name, std::size_t clipped, const LayoutChoice& choice) {
+    return {"clip", fmt::format("{}: {} sample(s) outside 0..1 clipped for the {} host's {}{}",
+                                name, clipped, HostName(choice.host), DescribeLayout(choice.layout),
+                                choice.host == HostKind::kAe ? " (--host prmr keeps them)" : "")};
+}
+
+/// A world of `layout` and size in `world`, kept when it already is one.
+sim::World& EnsureWorld(std::optional<sim::World>& world, sim::Layout layout, int width,
+                        int height) {
+    if (!world || world->layout() != layout || world->width() != width ||
+        world->height() != height) {
+        world.reset();  // the old buffer goes before the new one is made
+        world.emplace(layout, width, height);
+    }
+    return *world;
+}
+
+/// What one frame in flight keeps from frame to frame: its worlds and
+/// buffers, so that a running sequence allocates no frame-sized memory.
+struct FrameSlot {
+    std::optional<sim::World> input;
+    std::optional<sim::World> output;
+    std::vector<PendingNote> notes;
+};
+
+/// Renders `samples` into `slot.output` in the host and layout chosen for
+/// their type, with the slot's hosts.
+sim::World& RenderSamples(EffectSession& session, int slot_index, FrameSlot& slot,
+                          const Options& options, const sim::ParamValues& values,
+                          const ConstSamples& samples, const std::string& name) {
+    const LayoutChoice choice =
+        ChooseLayout(samples.layout.type, options.host, options.depth, session.capabilities());
+    sim::World& input = EnsureWorld(slot.input, choice.layout, samples.width, samples.height);
+    sim::World& output = EnsureWorld(slot.output, choice.layout, samples.width, samples.height);
+    const ConversionReport report = SamplesToWorld(samples, input);
+    if (report.clipped != 0) slot.notes.push_back(ClipNote(name, report.clipped, choice));
+    session.Render(slot_index, choice.host, input, output, values);
+    return output;
+}
+
+/// True when `a` and `b` name one file: the same inode if both exist, else
+/// the same path once made absolute and normalised.
+bool SameFile(const std::string& a, const std::string& b) {
+    struct stat sa {
+    }, sb{};
+    if (::stat(a.c_str(), &sa) == 0 && ::stat(b.c_str(), &sb) == 0) {
+        return sa.st_dev == sb.st_dev && sa.st_ino == sb.st_ino;
+    }
+    std::error_code error;
+    return fs::weakly_canonical(a, error) == fs::weakly_canonical(b, error);
+}
+
+/// A key that is equal for two names of one file.
+std::string FileKey(const std::string& path) {
+    struct stat s {};
+    if (::stat(path.c_str(), &s) == 0) return fmt::format("inode {}:{}", s.st_dev, s.st_ino);
+    std::error_code error;
+    return "path " + fs::weakly_canonical(path, error).string();
+}
+
+/// Refuses, before anything is rendered, outputs whose folder is missing or
+/// whose format the tool cannot write or compress as asked, two results going
+/// to one file, and a result replacing an input (unless --overwrite-input; a
+/// sheet never replaces an input).
+void CheckPlan(const std::vector<Frame>& frames, const Options& options) {
+    const bool overwrite_input = options.overwrite_input;
+    std::map<std::string, std::string> inputs;  // key -> name
+    for (const Frame& frame : frames) {
+        if (!frame.input.empty()) inputs.emplace(FileKey(frame.input), frame.input);
+    }
+    std::map<std::string, std::string> outputs;
+    for (const Frame& frame : frames) {
+        for (const std::string* path : {&frame.output, &frame.compare}) {
+            if (path->empty()) continue;
+            CheckOutputPath(*path);
+            try {
+                CheckCompression(CheckOutputFormat(*path), options.compression);
+            } catch (const std::invalid_argument& e) {
+                throw UsageError(e.what());
+            }
+            const std::string key = FileKey(*path);
+            if (const auto in = inputs.find(key); in != inputs.end()) {
+                const bool allowed =
+                    overwrite_input && path == &frame.output && SameFile(frame.input, *path);
+                if (!allowed) {
+                    throw OutputError(
+                        fmt::format("{}: refusing to write over the input {}{}", *path, in->second,
+                                    path == &frame.output ? " (--overwrite-input allows it)" : ""));
+                }
+            }
+            if (const auto [at, added] = outputs.emplace(key, *path); !added) {
+                throw OutputError(
+                    fmt::format("{}: two results would be written to this file", *path));
+            }
+        }
+    }
+}
+
+std::string ComparePathFor(const Options& options, const std::string& output) {
+    if (!options.compare) return {};
+    if (!options.compare_output.empty()) return options.compare_output;
+    return InsertBeforeExtension(output, "-compare");
+}
+
+/// A pattern or throws UsageError saying what `what` must be.
+FramePattern RequirePattern(const std::string& text, const char* what) {
+    std::optional<FramePattern> pattern = FramePattern::Parse(text);
+    if (!pattern) {
+        throw UsageError(
+            fmt::format("{} \"{}\" must be a frame pattern too (e.g. out.####.exr)", what, text));
+    }
+    return *pattern;
+}
+
+bool IsFolder(const std::string& path) {
+    std::error_code error;
+    return (!path.empty() && path.back() == '/') || fs::is_directory(path, error);
+}
+
+/// The frames of a file job: one file, several files, or a pattern.
+std::vector<Frame> PlanFrames(const Options& options) {
+    if (options.output.empty()) throw UsageError("no output given: -o FILE");
+    std::vector<Frame> frames;
+
+    std::optional<FramePattern> in_pattern;
+    for (const std::string& input : options.inputs) {
+        std::optional<FramePattern> pattern = FramePattern::Parse(input);
+        if (pattern && options.inputs.size() > 1) {
+            throw UsageError(
+                fmt::format("\"{}\": give one frame pattern, or several files", input));
+        }
+        in_pattern = pattern;
+    }
+
+    if (in_pattern) {
+        const FramePattern out = RequirePattern(options.output, "the output");
+        std::optional<FramePattern> sheet;
+        if (options.compare) {
+            sheet = options.compare_output.empty()
+                        ? out.WithStemSuffix("-compare")
+                        : RequirePattern(options.compare_output, "the compare sheet");
+        }
+        std::vector<long> numbers =
+            options.frames.empty() ? in_pattern->FindExisting() : ParseFrameRange(options.frames);
+        if (numbers.empty()) {
+            throw InputError(fmt::format("{}: no frames found; give --frames", in_pattern->text()));
+        }
+        for (long number : numbers) {
+            frames.push_back({fmt::format("frame {}", number), in_pattern->Format(number),
+                              out.Format(number), sheet ? sheet->Format(number) : std::string()});
+        }
+        return frames;
+    }
+
+    const std::optional<FramePattern> out_pattern = FramePattern::Parse(options.output);
+    std::optional<FramePattern> sheet_pattern;
+    if (out_pattern && options.compare) {
+        sheet_pattern = options.compare_output.empty()
+                            ? out_pattern->WithStemSuffix("-compare")
+                            : RequirePattern(options.compare_output, "the compare sheet");
+    }
+    const bool folder = !out_pattern && IsFolder(options.output);
+    if (options.inputs.size() > 1 && !out_pattern && !folder) {
+        throw UsageError("several inputs need -o to be a folder or a frame pattern");
+    }
+    if (folder && options.compare && !options.compare_output.empty()) {
+        throw UsageError("--compare-output names one file; with -o a folder, use --compare alone");
+    }
+    for (std::size_t i = 0; i < options.inputs.size(); ++i) {
+        const std::string& input = options.inputs[i];
+        Frame frame;
+        frame.label = options.inputs.size() > 1 ? fmt::format("file {} ({})", i + 1, input) : "";
+        frame.input = input;
+        if (out_pattern) {
+            frame.output = out_pattern->Format(long(i) + 1);
+            if (sheet_pattern) frame.compare = sheet_pattern->Format(long(i) + 1);
+        } else {
+            frame.output = folder ? (fs::path(options.output) / fs::path(input).filename()).string()
+                                  : options.output;
+            frame.compare = ComparePathFor(options, frame.output);
+        }
+        frames.push_back(frame);
+    }
+    return frames;
+}
+
+std::string ControlSummary(const EffectSession& session, const sim::ParamValues& values) {
+    const std::vector<ControlInfo>& c = session.controls();
+    return fmt::format(
+        "{} {}, {} {}, {} {}, {} {}", c[0].name, FormatValue(c[0], values.temperature), c[1].name,
+        FormatValue(c[1], values.magenta), c[2].name, FormatValue(c[2], values.opacity), c[3].name,
+        FormatValue(c[3], values.clamp ? 1.0 : 0.0));
+}
+
+}  // namespace
+
+sim::ParamValues ControlValues(const Options& options, const EffectSession& session) {
+    sim::ParamValues values = session.Defaults();
+    if (options.temperature) values.temperature = *options.temperature;
+    if (options.magenta) values.magenta = *options.magenta;
+    if (options.opacity) values.opacity = *options.opacity;
+    if (options.clamp) values.clamp = *options.clamp;
+    session.CheckValues(values);
+    return values;
+}
+
+void RunChart(const Options& options, EffectSession& session) {
+    const sim::ParamValues values = ControlValues(options, session);
+    Frame frame;
+    frame.output = options.output.empty() ? "vemra-chart.png" : options.output;
+    if (FramePattern::Parse(frame.output)) {
+        throw UsageError("the test chart is one image: give -o a file name, not a frame pattern");
+    }
+    frame.compare = options.compare_output.empty() ? InsertBeforeExtension(frame.output, "-compare")
+                                                   : options.compare_output;
+    CheckPlan({frame}, options);
+
+    // The chart's type: as --depth asks, else float for formats that hold
+    // floats (so values beyond 0..1 show), else 8-bit.
+    SampleType type = SampleType::kUint8;
+    if (options.depth) {
+        type = *options.depth == Depth::k8    ? SampleType::kUint8
+               : *options.depth == Depth::k16 ? SampleType::kUint16
+                                              : SampleType::kFloat;
+    } else {
+        const std::string extension = fs::path(frame.output).extension().string();
+        for (const char* float_format : {".exr", ".sxr", ".mxr", ".hdr", ".pfm"}) {
+            if (extension == float_format) type = SampleType::kFloat;
+        }
+    }
+    const auto [width, height] = options.chart_size.value_or(std::pair{kChartWidth, kChartHeight});
+    if (std::uint64_t(width) * std::uint64_t(height) > options.max_pixels) {
+        throw InputError(
+            fmt::format("--chart-size {}x{} is above the limit of {} pixels (--max-pixels)", width,
+                        height, options.max_pixels));
+    }
+
+    Notes notes(options.quiet, nullptr);
+    const sim::ParamValues defaults = session.Defaults();
+    if (values.temperature == defaults.temperature && values.magenta == defaults.magenta &&
+        values.opacity == defaults.opacity && values.clamp == defaults.clamp) {
+        notes.Once("defaults",
+                   "every control is at its default, which leaves the picture as it is; "
+                   "try --temperature 1 or --magenta -0.5");
+    }
+    const Image chart = MakeTestChart(width, height, type);
+    FrameSlot slot;
+    const sim::World& output =
+        RenderSamples(session, 0, slot, options, values, SamplesOf(chart), "test chart");
+    for (const PendingNote& note : slot.notes) notes.Once(note.kind, note.text);
+    Image after = Image::Blank(width, height, type, chart.has_alpha);
+    WorldToSamples(output, SamplesOf(after));
+    WriteSettings settings{FileTypeOf(type), nullptr, options.compression, nullptr};
+    for (const std::string& note : WriteImage(frame.output, after, settings))
+        notes.Once("alpha", note);
+    WriteImage(frame.compare, MakeCompareSheet(chart, after), settings);
+    fmt::print("wrote {} (the test chart after the effect: {})\n", frame.output,
+               ControlSummary(session, values));
+    fmt::print("wrote {} (before | after)\n", frame.compare);
+}
+
+namespace {
+
+/// Bytes one frame in flight holds at most, for `pixels` pixels of samples
+/// `sample` bytes deep: the decoded channels (up to kMostChannels), the input
+/// and output worlds, the output samples and the encoded file.
+std::uint64_t FrameFootprint(std::uint64_t pixels, std::size_t sample, sim::Layout layout,
+                             std::size_t decoded_channels) {
+    return pixels * (decoded_channels * sample + 2 * sim::BytesPerPixel(layout) + 2 * 4 * sample);
+}
+
+/// The frames in flight and threads for `frames` frames of about
+/// `bytes_per_frame` each, with the session's hosts set up for them.
+WorkPlan PrepareWork(const Options& options, EffectSession& session, long frames,
+                     std::uint64_t bytes_per_frame) {
+    const WorkPlan plan = PlanWork(
+        options.threads, options.in_flight, frames, bytes_per_frame,
+        options.memory_budget != 0 ? options.memory_budget : DefaultMemoryBudget(), kMaxInFlight);
+    session.PrepareSlots(plan.in_flight, plan.iteration_threads);
+    // The image library's own threads (OpenEXR's decoding and encoding) take
+    // the same share as the host's iteration.
+    OIIO::attribute("threads", plan.iteration_threads);
+    OIIO::attribute("exr_threads", plan.iteration_threads);
+    return plan;
+}
+
+/// Estimates a frame's footprint from the first input's header, opened but
+/// not decoded; 0 when it cannot be read (its frame will fail on its own),
+/// which leaves the frames in flight to the thread count alone.
+std::uint64_t FileFrameFootprint(const Options& options, const EffectSession& session,
+                                 const std::string& path) {
+    // Only a regular file: opening a pipe here would take what its frame reads.
+    std::error_code error;
+    if (!fs::is_regular_file(path, error)) return 0;
+    const std::unique_ptr<OIIO::ImageInput> in = OIIO::ImageInput::open(path);
+    OIIO::geterror();
+    if (!in) return 0;
+    const OIIO::ImageSpec& header = in->spec();
+    const SampleType type = HoldingType(header.format);
+    std::optional<LayoutChoice> choice;
+    try {
+        choice = ChooseLayout(type, options.host, options.depth, session.capabilities());
+    } catch (const LayoutError&) {
+        return 0;
+    }
+    return FrameFootprint(
+        std::uint64_t(std::max(0, header.width)) * std::uint64_t(std::max(0, header.height)),
+        SampleBytes(type), choice->layout, std::size_t(std::clamp(header.nchannels, 1, 8)));
+}
+
+/// A file frame in flight: the slot's buffers, and its outputs waiting to be
+/// renamed into place.
+struct FileSlot : FrameSlot {
+    LoadedImage loaded;
+    Image after;
+    std::vector<unsigned char> encoded;
+    std::unique_ptr<AtomicFile> pending_output;
+    std::unique_ptr<AtomicFile> pending_compare;
+};
+
+}  // namespace
+
+void RunFiles(const Options& options, EffectSession& session) {
+    const sim::ParamValues values = ControlValues(options, session);
+    const std::vector<Frame> frames = PlanFrames(options);
+    CheckPlan(frames, options);
+
+    const bool sequence = frames.size() > 1;
+    const WorkPlan plan = PrepareWork(options, session, long(frames.size()),
+                                      FileFrameFootprint(options, session, frames[0].input));
+    std::vector<FileSlot> slots(std::size_t(plan.in_flight));
+    Progress progress(long(frames.size()), !options.quiet && sequence);
+    Notes notes(options.quiet, &progress);
+
+    FrameStages stages;
+    stages.work = [&](long index, int slot_index) {
+        const Frame& frame = frames[std::size_t(index)];
+        FileSlot& slot = slots[std::size_t(slot_index)];
+        ReadImage(frame.input, options.max_pixels, slot.loaded);
+        for (const std::string& note : slot.loaded.notes) slot.notes.push_back({"channels", note});
+        const ConstSamples before = slot.loaded.samples();
+        const sim::World& output =
+            RenderSamples(session, slot_index, slot, options, values, before, frame.input);
+        slot.after.Reshape(before.width, before.height, before.layout.type,
+                           slot.loaded.has_alpha());
+        WorldToSamples(output, SamplesOf(slot.after));
+        const WriteSettings settings{slot.loaded.header.format, &slot.loaded, options.compression,
+                                     &slot.encoded};
+        std::vector<std::string> written_notes;
+        slot.pending_output = EncodeImage(frame.output, slot.after, settings, written_notes);
+        if (!frame.compare.empty()) {
+            slot.pending_compare =
+                EncodeImage(frame.compare, MakeCompareSheet(ToImage(before), slot.after), settings,
+                            written_notes);
+        }
+        for (std::string& note : written_notes) slot.notes.push_back({"alpha", std::move(note)});
+    };
+    stages.finish = [&](long index, int slot_index) {
+        FileSlot& slot = slots[std::size_t(slot_index)];
+        slot.pending_output->Commit();
+        if (slot.pending_compare) slot.pending_compare->Commit();
+        slot.pending_output.reset();
+        slot.pending_compare.reset();
+        for (const PendingNote& note : slot.notes) notes.Once(note.kind, note.text);
+        slot.notes.clear();
+        SetFramesFinished(index + 1);
+        progress.FrameDone();
+    };
+    stages.discard = [&](long, int slot_index) {
+        FileSlot& slot = slots[std::size_t(slot_index)];
+        slot.pending_output.reset();  // removes its temporary
+        slot.pending_compare.reset();
+        slot.notes.clear();
+    };
+
+    const FramesResult result = RunFrames(stages, plan.in_flight, long(frames.size()));
+    if (!result.error) return;
+    progress.Clear();
+    if (!sequence) std::rethrow_exception(result.error);
+    const Frame& failed = frames[std::size_t(result.failed_frame)];
+    try {
+        std::rethrow_exception(result.error);
+    } catch (const std::exception& e) {
+        throw std::runtime_error(fmt::format("{} ({} of {}) failed: {}; {} finished frame(s) kept",
+                                             failed.label, result.failed_frame + 1, frames.size(),
+                                             e.what(), result.finished));
+    }
+}
+
+namespace {
+
+/// A raw frame that ended early, reported once the frames before it are out.
+class TruncatedFrame : public std::runtime_error {
+  public:
+    using std::runtime_error::runtime_error;
+};
+
+/// Writing to standard output failed.
+class PipeWriteError : public std::runtime_error {
+  public:
+    using std::runtime_error::runtime_error;
+};
+
+/// A raw frame in flight: its bytes, which the rendered frame replaces.
+struct RawSlot : FrameSlot {
+    std::vector<std::byte> frame;
+};
+
+}  // namespace
+
+void RunRaw(const Options& options, EffectSession& session) {
+    const sim::ParamValues values = ControlValues(options, session);
+    const RawFormat& format = FindRawFormat(options.pix_fmt);
+    const auto [width, height] = *options.raw_size;
+    if (std::uint64_t(width) * std::uint64_t(height) > options.max_pixels) {
+        throw RawError(fmt::format("--raw {}x{} is above the limit of {} pixels (--max-pixels)",
+                                   width, height, options.max_pixels));
+    }
+    if (::isatty(STDOUT_FILENO) != 0) {
+        throw RawError("standard output is a terminal; pipe the raw video into ffmpeg or a file");
+    }
+    // Refused before the first frame is read, not after.
+    const LayoutChoice choice =
+        ChooseLayout(format.type, options.host, options.depth, session.capabilities());
+
+    const std::size_t frame_bytes = FrameBytes(format, width, height);
+    const SampleLayout layout = FrameLayout(format, width, height);
+    const WorkPlan plan =
+        PrepareWork(options, session, -1,
+                    frame_bytes + 2 * std::uint64_t(width) * std::uint64_t(height) *
+                                      sim::BytesPerPixel(choice.layout));
+    std::vector<RawSlot> slots(std::size_t(plan.in_flight));
+    Progress progress(0, !options.quiet);
+    Notes notes(options.quiet, &progress);
+
+    FrameStages stages;
+    stages.take = [&](long index, int slot_index) {
+        RawSlot& slot = slots[std::size_t(slot_index)];
+        slot.frame.resize(frame_bytes);
+        const std::size_t got = ReadFull(STDIN_FILENO, slot.frame);
+        if (got == 0) return false;
+        if (got < frame_bytes) {
+            throw TruncatedFrame(fmt::format(
+                "standard input: frame {} is truncated, {} of {} bytes (are --raw {}x{} and "
+                "--pix-fmt {} right?)",
+                index + 1, got, frame_bytes, width, height, format.name));
+        }
+        return true;
+    };
+    stages.work = [&](long, int slot_index) {
+        RawSlot& slot = slots[std::size_t(slot_index)];
+        const sim::World& output =
+            RenderSamples(session, slot_index, slot, options, values,
+                          ConstSamples{slot.frame.data(), width, height, layout}, "standard input");
+        WorldToSamples(output, Samples{slot.frame.data(), width, height, layout});
+    };
+    stages.finish = [&](long index, int slot_index) {
+        RawSlot& slot = slots[std::size_t(slot_index)];
+        try {
+            WriteFull(STDOUT_FILENO, slot.frame);
+        } catch (const RawError& e) {
+            throw PipeWriteError(e.what());
+        }
+        for (const PendingNote& note : slot.notes) notes.Once(note.kind, note.text);
+        slot.notes.clear();
+        SetFramesFinished(index + 1);
+        progress.FrameDone();
+    };
+    stages.discard = [&](long, int slot_index) { slots[std::size_t(slot_index)].notes.clear(); };
+
+    const FramesResult result = RunFrames(stages, plan.in_flight);
+    if (!result.error) return;
+    progress.Clear();
+    try {
+        std::rethrow_exception(result.error);
+    } catch (const TruncatedFrame& e) {
+        throw RawError(fmt::format("{}; {} frame(s) written", e.what(), result.finished));
+    } catch (const PipeWriteError& e) {
+        throw RawError(
+            fmt::format("standard output: {} after {} frame(s)", e.what(), result.finished));
+    }
+}
+
+std::string ControlTable(const EffectSession& session) {
+    std::string table = fmt::format("  {:<15} {:<17} {:>3}  {:<13} {:<8} {:<17} {}\n", "option",
+                                    "name", "id", "type", "default", "valid range", "slider range");
+    for (const ControlInfo& c : session.controls()) {
+        const bool slider = c.type != PF_Param_CHECKBOX;
+        const char* type = c.type == PF_Param_FLOAT_SLIDER ? "float slider"
+                           : c.type == PF_Param_FIX_SLIDER ? "fixed slider"
+                                                           : "checkbox";
+        table += fmt::format(
+            "  {:<15} {:<17} {:>3}  {:<13} {:<8} {:<17} {}\n", c.option, c.name, c.id, type,
+            FormatValue(c, c.default_value),
+            slider ? FormatValue(c, c.valid_min) + " to " + FormatValue(c, c.valid_max) : "",
+            slider ? FormatValue(c, c.slider_min) + " to " + FormatValue(c, c.slider_max) : "");
+    }
+    return table;
+}
+
+void Describe(EffectSession& session) {
+    fmt::print("{}\n\nEffect library: {}\n\nControls, as the effect declares them:\n{}\n",
+               session.AboutText(), session.path(), ControlTable(session));
+    fmt::print("Layouts it renders:\n");
+    for (HostKind host : {HostKind::kAe, HostKind::kPrmr}) {
+        std::string list;
+        for (Depth depth : SupportedDepths(host, session.capabilities())) {
+            if (!list.empty()) list += ", ";
+            list += fmt::format("--depth {} ({})", DepthName(depth),
+                                DescribeLayout(*LayoutOf(host, depth)));
+        }
+        fmt::print("  --host {:<5} {}\n", HostName(host), list.empty() ? "nothing" : list);
+    }
+}
+
+}  // namespace render

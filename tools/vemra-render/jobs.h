@@ -1,0 +1,32 @@
+// The tool's three kinds of job: the built-in test chart, files (one, several
+// or a frame sequence) and raw video through pipes. Each throws a
+// std::runtime_error with a one-line message on failure.
+#pragma once
+
+#include "sim/host.h"
+#include "tools/vemra-render/effect_session.h"
+#include "tools/vemra-render/options.h"
+
+namespace render {
+
+/// The effect control values: the options given, the declared defaults for
+/// the rest, checked against the declared ranges (EffectError).
+sim::ParamValues ControlValues(const Options& options, const EffectSession& session);
+
+/// Renders the test chart (no input given) to the output, default
+/// "vemra-chart.png", and writes the before/after sheet beside it; prints the
+/// two paths on standard output.
+void RunChart(const Options& options, EffectSession& session);
+
+/// Renders the input files or frame pattern to the output.
+void RunFiles(const Options& options, EffectSession& session);
+
+/// Renders raw frames from standard input to standard output.
+void RunRaw(const Options& options, EffectSession& session);
+
+/// Prints the about text and the declared controls as a table.
+void Describe(EffectSession& session);
+/// The declared controls as a table, for --describe and --help.
+std::string ControlTable(const EffectSession& session);
+
+}  // namespace render

@@ -1,0 +1,254 @@
+#include "tools/vemra-render/options.h"
+
+#include <fmt/format.h>
+
+#include <CLI/CLI.hpp>
+
+#include "tools/vemra-render/compression.h"
+#include "tools/vemra-render/control_options.h"
+#include "tools/vemra-render/image_io.h"
+#include "tools/vemra-render/raw_pipe.h"
+#include "tools/vemra-render/test_chart.h"
+#include "tools/vemra-render/work_plan.h"
+
+namespace render {
+
+namespace {
+
+constexpr const char* kDescription =
+    "vemra-render: renders images, image sequences and raw video through the Vemra Temperature\n"
+    "effect, loaded from its library and driven exactly as a host drives it.\n";
+
+std::string Footer() {
+    return fmt::format(
+        R"(Hosts and bit depths:
+  ae     8-bit files render as 8-bit ARGB, deeper files as 16-bit ARGB, whose scale
+         runs to 32768: a 16-bit file value v goes in as v * 32768 / 65535 and comes
+         back as w * 65535 / 32768, both rounded to nearest, so unchanged pixels
+         return within one code. Float files are clipped to 0..1 here.
+  prmr   8-bit files render as "bgra", deeper ones as 32-bit float "BGra" (values
+         outside 0..1 are kept).
+  With no --host, integer files go to ae and half or float files to prmr, so no
+  value is clipped unasked. The output is written with the input's sample type.
+
+Colour: no colour management. The effect sees the file's values as they are
+stored (as in a host working in the file's colour space); alpha is neither
+premultiplied nor unpremultiplied. Grey files are expanded to RGB; files without
+alpha render with an opaque one and are written back without it.
+
+Frame patterns: shot.####.exr (one # a digit) or shot.%04d.exr, with --frames
+1-240 (or 1,5,9-12); without --frames, every frame found on disk. The output
+(and a compare sheet) must be a pattern too.
+
+Frames in flight: a sequence or a pipe is read, rendered and written several
+frames at a time, --in-flight of them (default one per thread, fewer when
+--memory would not hold them). --threads counts every thread the tool uses:
+each frame in flight gets an equal share for the host's iteration, so a
+single image iterates on all of them. Outputs still appear in frame order.
+
+Compression (--compression): the option, else the input's own setting when
+input and output are of the same format, else the tool's default:
+{}
+Raw video: --raw WxH reads frames of --pix-fmt from standard input and writes
+them in the same format to standard output. Pixel formats:
+  {}
+
+Examples:
+  vemra-render                                  test chart -> vemra-chart.png + sheet
+  vemra-render in.png -o out.png --temperature 0.5 --compare
+  vemra-render plate.####.exr --frames 1001-1100 -o graded.####.exr --magenta -0.3
+  ffmpeg -i in.mov -f rawvideo -pix_fmt bgra - |
+    vemra-render --raw 1920x1080 --temperature 0.4 |
+    ffmpeg -f rawvideo -pix_fmt bgra -s 1920x1080 -r 25 -i - out.mov
+)",
+        CompressionHelp(), RawFormatNames());
+}
+
+std::pair<int, int> SizeOption(const std::string& text, const char* option) {
+    try {
+        return ParseFrameSize(text);
+    } catch (const RawError& e) {
+        throw UsageError(fmt::format("{}: {}", option, e.what()));
+    }
+}
+
+}  // namespace
+
+std::optional<Options> ParseCommandLine(int argc, char** argv,
+                                        const std::function<std::string()>& help_extra) {
+    Options options;
+    options.threads = AvailableCores();
+    options.max_pixels = kDefaultMaxPixels;
+
+    CLI::App app{kDescription, "vemra-render"};
+    app.get_formatter()->column_width(34);
+    app.footer([&help_extra] {
+        std::string text = Footer();
+        if (help_extra) text += "\n" + help_extra();
+        return text;
+    });
+    app.set_version_flag("--version", std::string("vemra-render ") + VEMRA_RENDER_VERSION);
+
+    const char* io = "Input and output";
+    app.add_option("inputs", options.inputs,
+                   "Image files or one frame pattern (none: the built-in test chart)")
+        ->type_name("FILE")
+        ->group(io);
+    app.add_option("-o,--output", options.output,
+                   "Output file, frame pattern, or folder for several inputs")
+        ->type_name("FILE")
+        ->group(io);
+    bool compare = false;
+    app.add_flag("--compare", compare,
+                 "Also write a side-by-side before/after sheet (OUTPUT-compare.EXT)")
+        ->group(io);
+    app.add_option("--compare-output", options.compare_output,
+                   "Name of the sheet (a pattern for sequences); implies --compare")
+        ->type_name("FILE")
+        ->group(io);
+    app.add_flag("--overwrite-input", options.overwrite_input,
+                 "Allow the output to replace its own input file")
+        ->group(io);
+    std::string chart_size;
+    app.add_option(
+           "--chart-size", chart_size,
+           fmt::format("Size of the test chart, WxH (default {}x{})", kChartWidth, kChartHeight))
+        ->type_name("WxH")
+        ->group(io);
+
+    const char* controls = "Effect controls (defaults and ranges from the effect; see --describe)";
+    double sliders[3] = {0, 0, 0};  // temperature, magenta, opacity
+    for (std::size_t i = 0; i < 3; ++i) {
+        const ControlOption& control = kControlOptions[i];
+        app.add_option(control.names, sliders[i], control.help)
+            ->type_name(control.type_name)
+            ->group(controls);
+    }
+    const ControlOption& clamp_option = kControlOptions[3];
+    bool clamp = false, no_clamp = false;
+    app.add_flag(clamp_option.names, clamp, clamp_option.help)->group(controls);
+    app.add_flag("--no-clamp", no_clamp, "Do not clamp")->group(controls);
+
+    const char* hosting = "Host";
+    std::string host, depth;
+    app.add_option("--host", host, "Host to play (default: by the file's type)")
+        ->type_name("ae|prmr")
+        ->group(hosting);
+    app.add_option("--depth", depth, "World depth: 8 or 16 in ae, 8 or float in prmr")
+        ->type_name("8|16|float")
+        ->group(hosting);
+    app.add_option("--plugin", options.plugin,
+                   "Effect library to load (default: the one built beside this tool)")
+        ->type_name("PATH")
+        ->group(hosting);
+    app.add_option("--threads", options.threads,
+                   "Threads in all, shared out between the frames in flight and each frame's "
+                   "host iteration (default: the CPUs this process may run on)")
+        ->check(CLI::Range(1, 1024).description(""))
+        ->type_name("N")
+        ->group(hosting);
+    app.add_flag("--describe", options.describe,
+                 "Print the effect's about text and declared controls, then exit")
+        ->group(hosting);
+
+    const char* sequence = "Sequences and video";
+    app.add_option("--frames", options.frames, "Frames of a pattern: 1-240, or 1,5,9-12")
+        ->type_name("LIST")
+        ->group(sequence);
+    std::string raw;
+    app.add_option("--raw", raw, "Raw video of WxH pixels from standard input to standard output")
+        ->type_name("WxH")
+        ->group(sequence);
+    app.add_option("--pix-fmt", options.pix_fmt, "Raw pixel format (default bgra)")
+        ->type_name("FMT")
+        ->group(sequence);
+    int in_flight = 0;
+    app.add_option("--in-flight", in_flight,
+                   "Frames read, rendered and written at once (default: one per thread, "
+                   "within --memory); 1 works on one frame at a time")
+        ->check(CLI::Range(1, kMaxInFlight).description(""))
+        ->type_name("N")
+        ->group(sequence);
+    std::string memory;
+    app.add_option("--memory", memory,
+                   "Memory the frames in flight may take, e.g. 4G (default: half the memory "
+                   "available)")
+        ->type_name("SIZE")
+        ->group(sequence);
+    app.add_option("--compression", options.compression,
+                   "Compression of written files, e.g. zip:6, piz, lzw (default: the input's "
+                   "own when the format is the same, else the tool's; see below)")
+        ->type_name("METHOD[:LEVEL]")
+        ->group(io);
+
+    const char* other = "Other";
+    app.add_option(
+           "--max-pixels", options.max_pixels,
+           fmt::format("Refuse images above this many pixels (default {})", kDefaultMaxPixels))
+        ->check(CLI::PositiveNumber.description(""))
+        ->type_name("N")
+        ->group(other);
+    app.add_flag("-q,--quiet", options.quiet, "No progress line and no notes")->group(other);
+
+    try {
+        app.parse(argc, argv);
+    } catch (const CLI::CallForHelp&) {
+        fmt::print("{}", app.help());
+        return std::nullopt;
+    } catch (const CLI::CallForAllHelp&) {
+        fmt::print("{}", app.help());
+        return std::nullopt;
+    } catch (const CLI::CallForVersion&) {
+        fmt::print("vemra-render {}\n", VEMRA_RENDER_VERSION);
+        return std::nullopt;
+    } catch (const CLI::ParseError& e) {
+        throw UsageError(e.what());
+    }
+
+    if (in_flight != 0) options.in_flight = in_flight;
+    if (!memory.empty()) {
+        const std::optional<std::uint64_t> bytes = ParseByteSize(memory);
+        if (!bytes)
+            throw UsageError(fmt::format("--memory {}: give a size such as 4G or 512M", memory));
+        options.memory_budget = *bytes;
+    }
+    std::optional<double>* slider_options[3] = {&options.temperature, &options.magenta,
+                                                &options.opacity};
+    for (std::size_t i = 0; i < 3; ++i) {
+        if (app.count(kControlOptions[i].flag) != 0) *slider_options[i] = sliders[i];
+    }
+    if (clamp && no_clamp) throw UsageError("--clamp and --no-clamp together");
+    if (clamp) options.clamp = true;
+    if (no_clamp) options.clamp = false;
+    options.compare = compare || !options.compare_output.empty();
+    if (!host.empty()) {
+        options.host = ParseHost(host);
+        if (!options.host) throw UsageError(fmt::format("--host {}: use ae or prmr", host));
+    }
+    if (!depth.empty()) {
+        options.depth = ParseDepth(depth);
+        if (!options.depth) throw UsageError(fmt::format("--depth {}: use 8, 16 or float", depth));
+    }
+    if (!chart_size.empty()) options.chart_size = SizeOption(chart_size, "--chart-size");
+    if (!raw.empty()) {
+        options.raw_size = SizeOption(raw, "--raw");
+        if (!options.inputs.empty() || !options.output.empty() || options.compare) {
+            throw UsageError(
+                "--raw reads standard input and writes standard output: give no files, -o or "
+                "--compare");
+        }
+        try {
+            FindRawFormat(options.pix_fmt);
+        } catch (const RawError& e) {
+            throw UsageError(fmt::format("--pix-fmt: {}", e.what()));
+        }
+    } else if (app.count("--pix-fmt") != 0) {
+        throw UsageError("--pix-fmt goes with --raw");
+    }
+    if (!options.frames.empty() && options.inputs.size() != 1) {
+        throw UsageError("--frames goes with one input frame pattern");
+    }
+    return options;
+}
+
+}  // namespace render
