@@ -15,6 +15,7 @@
 #include <new>
 
 #include "sim/host.h"
+#include "tests/counting_new.h"
 #include "tests/effect/frames.h"
 #include "tests/effect/loaded_effect.h"
 
@@ -33,46 +34,12 @@ void CountIfWatched(const void* caller) {
     }
 }
 
-void* Allocate(std::size_t size, const void* caller) {
-    CountIfWatched(caller);
-    if (void* p = std::malloc(size == 0 ? 1 : size)) return p;
-    throw std::bad_alloc();
-}
-
 }  // namespace
 
-// noinline: the return address must be the caller's, not this program's.
-__attribute__((noinline)) void* operator new(std::size_t size) {
-    return Allocate(size, __builtin_return_address(0));
-}
-__attribute__((noinline)) void* operator new[](std::size_t size) {
-    return Allocate(size, __builtin_return_address(0));
-}
-__attribute__((noinline)) void* operator new(std::size_t size, const std::nothrow_t&) noexcept {
-    CountIfWatched(__builtin_return_address(0));
+void* CountingAllocate(std::size_t size, const void* caller) noexcept {
+    CountIfWatched(caller);
     return std::malloc(size == 0 ? 1 : size);
 }
-__attribute__((noinline)) void* operator new[](std::size_t size, const std::nothrow_t&) noexcept {
-    CountIfWatched(__builtin_return_address(0));
-    return std::malloc(size == 0 ? 1 : size);
-}
-// These deletes free what the operator new above took from malloc; gcc cannot
-// see that pairing and warns.
-#pragma GCC diagnostic push
-#pragma GCC diagnostic ignored "-Wmismatched-new-delete"
-void operator delete(void* p) noexcept {
-    std::free(p);
-}
-void operator delete[](void* p) noexcept {
-    std::free(p);
-}
-void operator delete(void* p, std::size_t) noexcept {
-    std::free(p);
-}
-void operator delete[](void* p, std::size_t) noexcept {
-    std::free(p);
-}
-#pragma GCC diagnostic pop
 
 namespace {
 

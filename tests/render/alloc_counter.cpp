@@ -13,6 +13,8 @@
 #include <cstdlib>
 #include <new>
 
+#include "tests/counting_new.h"
+
 namespace {
 
 std::atomic<long> g_counted{0};
@@ -58,12 +60,6 @@ void Count(std::size_t size, const void* caller) {
     if (dladdr(caller, &info) != 0 && info.dli_fbase == watch.base) g_counted.fetch_add(1);
 }
 
-void* Allocate(std::size_t size, const void* caller) {
-    Count(size, caller);
-    if (void* p = std::malloc(size == 0 ? 1 : size)) return p;
-    throw std::bad_alloc();
-}
-
 __attribute__((constructor)) void Start() {
     TheWatch();
     g_ready.store(true, std::memory_order_release);
@@ -80,25 +76,7 @@ __attribute__((destructor)) void Report() {
 
 }  // namespace
 
-// noinline: the return address must be the caller's.
-__attribute__((noinline)) void* operator new(std::size_t size) {
-    return Allocate(size, __builtin_return_address(0));
+void* CountingAllocate(std::size_t size, const void* caller) noexcept {
+    Count(size, caller);
+    return std::malloc(size == 0 ? 1 : size);
 }
-__attribute__((noinline)) void* operator new[](std::size_t size) {
-    return Allocate(size, __builtin_return_address(0));
-}
-#pragma GCC diagnostic push
-#pragma GCC diagnostic ignored "-Wmismatched-new-delete"
-void operator delete(void* p) noexcept {
-    std::free(p);
-}
-void operator delete[](void* p) noexcept {
-    std::free(p);
-}
-void operator delete(void* p, std::size_t) noexcept {
-    std::free(p);
-}
-void operator delete[](void* p, std::size_t) noexcept {
-    std::free(p);
-}
-#pragma GCC diagnostic pop

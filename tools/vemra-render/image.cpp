@@ -4,6 +4,8 @@
 #include <cmath>
 #include <cstring>
 
+#include "tools/vemra-render/samples.h"
+
 namespace render {
 
 std::size_t SampleBytes(SampleType type) {
@@ -49,22 +51,7 @@ void Image::Reshape(int new_width, int new_height, SampleType new_type, bool new
 }
 
 float Image::Sample(int x, int y, int channel) const {
-    const std::byte* at = PixelAddress(x, y) + std::size_t(channel) * SampleBytes(type);
-    switch (type) {
-        case SampleType::kUint8:
-            return float(std::to_integer<std::uint8_t>(*at));
-        case SampleType::kUint16: {
-            std::uint16_t value;
-            std::memcpy(&value, at, sizeof value);
-            return float(value);
-        }
-        case SampleType::kFloat: {
-            float value;
-            std::memcpy(&value, at, sizeof value);
-            return value;
-        }
-    }
-    return 0.0f;
+    return SamplesOf(*this).Sample(x, y, Channel(channel));
 }
 
 void Image::SetSample(int x, int y, int channel, float value) {
