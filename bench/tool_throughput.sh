@@ -6,7 +6,8 @@
 #
 # Cases:
 #   start-up  `--version` of each tool, the fixed cost of every run;
-#   raw pipe  8 frames of 3840x2160 in rgba, bgra and gbrapf32le from a file
+#   raw pipe  24 frames (a second of video) of 3840x2160 in rgba, bgra and
+#             gbrapf32le from a file
 #             on standard input to /dev/null: all steps, then no colour work
 #             (--opacity 0 against ffmpeg without a filter), with
 #             `cat < file > /dev/null` as the floor of the pipe;
@@ -79,7 +80,7 @@ if [[ $quick == 1 ]]; then
   raw_formats=(rgba gbrapf32le) seq_formats=(png exr-half)
   name=tool_throughput-quick
 else
-  raw_w=3840 raw_h=2160 raw_frames=8 seq_w=1920 seq_h=1080 seq_frames=24 mem_frames=96 repetitions=3
+  raw_w=3840 raw_h=2160 raw_frames=24 seq_w=1920 seq_h=1080 seq_frames=24 mem_frames=96 repetitions=3
   name=tool_throughput
 fi
 ours_args=(--temperature 0.5 --magenta 0.3 --opacity 80 --clamp)
