@@ -42,8 +42,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     }
     try {
         const render::LoadedImage loaded = render::ReadImage(InputPath(), 1u << 22);
-        vemra::fuzz::Require(loaded.image.width == loaded.header.width &&
-                                 loaded.image.height == loaded.header.height,
+        vemra::fuzz::Require(loaded.width == loaded.header.width &&
+                                 loaded.height == loaded.header.height,
                              "a file read has its header's size");
     } catch (const render::InputError&) {
     }

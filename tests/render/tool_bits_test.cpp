@@ -6,12 +6,14 @@
 // and are kept as stated here, never regenerated from the tool under test.
 // Where the rules fix the answer by themselves (an 8-bit file at neutral
 // settings comes back as it went in, in any layout) the test says so too.
+#include <OpenImageIO/imageio.h>
 #include <gtest/gtest.h>
 
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -154,6 +156,64 @@ TEST(ToolBits, EveryCodeThroughEveryHostAndDepthGivesWhatTheToolGaveBefore) {
         }
         if (input == "codes16.tif" && !c.all_steps && std::string(c.depth) == "float") {
             EXPECT_EQ(digest, input16) << label << ": a float world holds every 16-bit code";
+        }
+    }
+}
+
+/// Writes `values` (interleaved, `names.size()` channels) with OpenImageIO
+/// itself, channels named as given.
+void WriteChannels(const std::string& path, int width, int height,
+                   const std::vector<std::string>& names, OIIO::TypeDesc type,
+                   const std::vector<float>& values) {
+    std::unique_ptr<OIIO::ImageOutput> out = OIIO::ImageOutput::create(path);
+    OIIO::ImageSpec header(width, height, int(names.size()), type);
+    header.channelnames = names;
+    header.alpha_channel = -1;
+    for (std::size_t c = 0; c < names.size(); ++c) {
+        if (names[c] == "A") header.alpha_channel = int(c);
+    }
+    header.attribute("oiio:UnassociatedAlpha", 1);
+    ASSERT_TRUE(out->open(path, header));
+    ASSERT_TRUE(out->write_image(OIIO::TypeDesc::FLOAT, values.data()));
+    ASSERT_TRUE(out->close());
+}
+
+TEST(ToolBits, GreyFilesNoAlphaAndExtraChannelsComeOutAsBefore) {
+    // At neutral settings in the float world, which holds every code: grey
+    // comes out as red = green = blue, a file without alpha without one, and
+    // extra channels are left out with a note; every kept sample unchanged.
+    ScratchDir dir;
+    std::vector<float> grey(256), rgb(3 * 256 * 4), extra(5 * 64);
+    for (std::size_t i = 0; i < grey.size(); ++i) grey[i] = float(i) / 255.0f;
+    for (std::size_t i = 0; i < rgb.size(); ++i) rgb[i] = float((i * 257 + 11) % 65536) / 65535.0f;
+    for (std::size_t i = 0; i < extra.size(); ++i) extra[i] = float(i) / 8.0f - 2.0f;
+    WriteChannels(dir / "grey.png", 256, 1, {"Y"}, OIIO::TypeDesc::UINT8, grey);
+    WriteChannels(dir / "rgb.tif", 256, 4, {"R", "G", "B"}, OIIO::TypeDesc::UINT16, rgb);
+    WriteChannels(dir / "extra.exr", 8, 8, {"R", "G", "B", "A", "Z"}, OIIO::TypeDesc::HALF, extra);
+    struct Layout {
+        const char* file;
+        int channels_out;
+        std::vector<int> from;  ///< the input channel each output channel carries
+        const char* note;
+    };
+    for (const Layout& c :
+         {Layout{"grey.png", 3, {0, 0, 0}, ""}, Layout{"rgb.tif", 3, {0, 1, 2}, ""},
+          Layout{"extra.exr", 4, {0, 1, 2, 3}, "channel(s) Z not carried"}}) {
+        const std::string output = dir / (std::string("out-") + c.file);
+        const RunResult result =
+            RunTool({dir / c.file, "-o", output, "--host", "prmr", "--depth", "float"});
+        ASSERT_EQ(result.exit_code, 0) << result.err;
+        EXPECT_NE(result.err.find(c.note), std::string::npos) << result.err;
+        const FilePixels in = ReadFilePixels(dir / c.file);
+        const FilePixels out = ReadFilePixels(output);
+        ASSERT_EQ(out.channels, c.channels_out) << c.file;
+        for (int y = 0; y < in.height; ++y) {
+            for (int x = 0; x < in.width; ++x) {
+                for (int ch = 0; ch < out.channels; ++ch) {
+                    ASSERT_EQ(out.At(x, y, ch), in.At(x, y, c.from[std::size_t(ch)]))
+                        << c.file << " at " << x << "," << y << " channel " << ch;
+                }
+            }
         }
     }
 }

@@ -334,7 +334,7 @@ void RunChart(const Options& options, EffectSession& session) {
 namespace {
 
 /// Bytes one frame in flight holds at most, for `pixels` pixels of samples
-/// `sample` bytes deep: the decoded channels (up to kMostChannels), the input
+/// `sample` bytes deep: the decoded channels (eight at most), the input
 /// and output worlds, the output samples and the encoded file.
 std::uint64_t FrameFootprint(std::uint64_t pixels, std::size_t sample, sim::Layout layout,
                              std::size_t decoded_channels) {
@@ -349,10 +349,12 @@ WorkPlan PrepareWork(const Options& options, EffectSession& session, long frames
         options.threads, options.in_flight, frames, bytes_per_frame,
         options.memory_budget != 0 ? options.memory_budget : DefaultMemoryBudget(), kMaxInFlight);
     session.PrepareSlots(plan.in_flight, plan.iteration_threads);
-    // The image library's own threads (OpenEXR's decoding and encoding) take
-    // the same share as the host's iteration.
+    // The image library's own threads take the same share as the host's
+    // iteration. OpenEXR's thread pool is one for the whole process: with
+    // several frames in flight each frame compresses on its own thread (-1:
+    // no pool), since a pool of one would take every frame's work in turn.
     OIIO::attribute("threads", plan.iteration_threads);
-    OIIO::attribute("exr_threads", plan.iteration_threads);
+    OIIO::attribute("exr_threads", plan.in_flight > 1 ? -1 : plan.iteration_threads);
     return plan;
 }
 

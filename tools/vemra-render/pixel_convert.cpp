@@ -151,10 +151,65 @@ void WithWorldDomain(sim::Layout layout, F&& f) {
     }
 }
 
+/// Applies `f` to every pixel as one 32-bit word, row by row.
+template <typename SrcRow, typename DstRow, typename F>
+void MapWords(int width, int height, SrcRow src_row, DstRow dst_row, F f) {
+    for (int y = 0; y < height; ++y) {
+        const std::byte* s = src_row(y);
+        std::byte* d = dst_row(y);
+        for (int x = 0; x < width; ++x) {
+            std::uint32_t word;
+            std::memcpy(&word, s + 4 * std::ptrdiff_t(x), sizeof word);
+            word = f(word);
+            std::memcpy(d + 4 * std::ptrdiff_t(x), &word, sizeof word);
+        }
+    }
+}
+
+/// Four bytes a pixel on both sides, every channel present, no change of
+/// scale: only the order of the bytes changes. The orders met in practice
+/// (RGBA or BGRA files and frames against ARGB or BGRA worlds) are a rotation,
+/// a reversal or nothing, done a word at a time; true when it was one of them.
+template <typename SrcRow, typename DstRow>
+bool ReorderBytes(int width, int height, const Side& in, SrcRow src_row, const Side& out,
+                  DstRow dst_row) {
+    if (in.pixel_step != 4 || out.pixel_step != 4) return false;
+    // moved[i]: the input byte that lands in output byte i.
+    std::array<std::ptrdiff_t, 4> moved{-1, -1, -1, -1};
+    for (std::size_t c = 0; c < 4; ++c) {
+        if (in.offset[c] < 0 || in.offset[c] > 3 || out.offset[c] < 0 || out.offset[c] > 3) {
+            return false;
+        }
+        moved[std::size_t(out.offset[c])] = in.offset[c];
+    }
+    using Moved = std::array<std::ptrdiff_t, 4>;
+    if (moved == Moved{0, 1, 2, 3}) {
+        MapWords(width, height, src_row, dst_row, [](std::uint32_t w) { return w; });
+    } else if (moved == Moved{3, 0, 1, 2}) {
+        MapWords(width, height, src_row, dst_row,
+                 [](std::uint32_t w) { return (w << 8) | (w >> 24); });
+    } else if (moved == Moved{1, 2, 3, 0}) {
+        MapWords(width, height, src_row, dst_row,
+                 [](std::uint32_t w) { return (w >> 8) | (w << 24); });
+    } else if (moved == Moved{3, 2, 1, 0}) {
+        MapWords(width, height, src_row, dst_row, [](std::uint32_t w) {
+            return (w >> 24) | ((w >> 8) & 0xff00u) | ((w << 8) & 0xff0000u) | (w << 24);
+        });
+    } else {
+        return false;
+    }
+    return true;
+}
+
 /// Picks the alpha variant of ConvertBlock for the two sides.
 template <typename From, typename To, typename SrcRow, typename DstRow>
 std::size_t Convert(int width, int height, bool in_alpha, const Side& in, SrcRow src_row,
                     bool out_alpha, const Side& out, DstRow dst_row) {
+    if constexpr (std::is_same_v<From, Uint8Domain> && std::is_same_v<To, Uint8Domain>) {
+        if (in_alpha && out_alpha && ReorderBytes(width, height, in, src_row, out, dst_row)) {
+            return 0;
+        }
+    }
     if (in_alpha && out_alpha)
         return ConvertBlock<From, To, true, true>(width, height, in, src_row, out, dst_row);
     if (in_alpha)
