@@ -11,7 +11,6 @@
 #include <chrono>
 #include <condition_variable>
 #include <filesystem>
-#include <map>
 #include <memory>
 #include <mutex>
 #include <random>
@@ -149,7 +148,7 @@ TEST(FramePipeline, TakesFromAReaderInOrderUntilItEnds) {
     // truncated last frame fails after the frames before it are written.
     for (const bool truncated : {false, true}) {
         std::vector<long> written;
-        std::map<int, long> held;  // slot -> the number it read
+        std::vector<long> held(3, -1);  // slot -> the number it read; one slot, one entry
         long next = 100;
         FrameStages stages;
         stages.take = [&](long frame, int slot) {
@@ -157,11 +156,11 @@ TEST(FramePipeline, TakesFromAReaderInOrderUntilItEnds) {
                 if (truncated) throw std::runtime_error("truncated");
                 return false;
             }
-            held[slot] = next++;
+            held[std::size_t(slot)] = next++;
             return true;
         };
         stages.work = [&](long frame, int) { Jitter(frame); };
-        stages.finish = [&](long, int slot) { written.push_back(held.at(slot)); };
+        stages.finish = [&](long, int slot) { written.push_back(held[std::size_t(slot)]); };
         const FramesResult result = RunFrames(stages, 3);
         std::vector<long> expected(10);
         for (long i = 0; i < 10; ++i) expected[std::size_t(i)] = 100 + i;
