@@ -185,7 +185,10 @@ void ReadOpenedImage(OIIO::ImageInput& in, const OIIO::ImageSpec& file_header,
     loaded.width = header.width;
     loaded.height = header.height;
 
-    if (last - first < kMostChannelsReadTogether) {
+    // A file with alpha and only two other channels has no third colour: that
+    // one is read as zero, from a buffer of four channels filled with zero.
+    const bool colour_missing = map.red < 0 || map.green < 0 || map.blue < 0;
+    if (!colour_missing && last - first < kMostChannelsReadTogether) {
         // One decode: the channels from the first needed to the last, as the
         // file interleaves them.
         const int span = last - first + 1;
@@ -198,12 +201,14 @@ void ReadOpenedImage(OIIO::ImageInput& in, const OIIO::ImageSpec& file_header,
             throw fail(OneLine(in.geterror()));
         }
     } else {
-        // The needed channels lie far apart among many others: each is read
-        // on its own, straight into its place among four, so the memory held
-        // stays that of four channels whatever the file carries.
+        // The needed channels lie far apart among many others (or one is
+        // missing): each is read on its own, straight into its place among
+        // four, so the memory held stays that of four channels whatever the
+        // file carries.
         std::array<int, 4> at{0, 1, 2, map.alpha >= 0 ? 3 : -1};
         loaded.layout = SampleLayout::Interleaved(type, header.width, 4, at);
         loaded.buffer.resize(std::size_t(pixels) * 4 * sample);
+        if (colour_missing) std::fill(loaded.buffer.begin(), loaded.buffer.end(), std::byte{0});
         for (std::size_t c = 0; c < 4; ++c) {
             if (wanted[c] < 0) continue;
             if (!in.read_image(0, 0, wanted[c], wanted[c] + 1, FileTypeOf(type),
