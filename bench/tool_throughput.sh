@@ -423,8 +423,8 @@ with open(env["BENCH_JSON"], "w") as f:
 has_baseline = any("baseline" in c["contenders"] for c in timed)
 
 
-def fmt(v, spec, none="–"):
-    return none if v is None else format(v, spec)
+def fmt(v, pattern, none="–"):
+    return none if v is None else format(v, pattern)
 
 
 def get(case, who, field):

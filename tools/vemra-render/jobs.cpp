@@ -366,10 +366,12 @@ std::uint64_t FileFrameFootprint(const Options& options, const EffectSession& se
     // Only a regular file: opening a pipe here would take what its frame reads.
     std::error_code error;
     if (!fs::is_regular_file(path, error)) return 0;
-    const std::unique_ptr<OIIO::ImageInput> in = OIIO::ImageInput::open(path);
+    const std::unique_ptr<OIIO::ImageInput> in = OIIO::ImageInput::create(path);
+    OIIO::ImageSpec header;
+    const bool opened = in && in->open(path, header);
     OIIO::geterror();
-    if (!in) return 0;
-    const OIIO::ImageSpec& header = in->spec();
+    if (!opened) return 0;
+    in->close();
     const SampleType type = HoldingType(header.format);
     std::optional<LayoutChoice> choice;
     try {
