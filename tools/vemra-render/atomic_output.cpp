@@ -7,7 +7,10 @@
 
 #include <atomic>
 #include <cerrno>
+#include <charconv>
+#include <csignal>
 #include <cstring>
+#include <map>
 #include <system_error>
 
 #include "tools/vemra-render/interrupt.h"
@@ -29,7 +32,74 @@ fs::path FolderOf(const fs::path& target) {
 
 std::atomic<unsigned> temp_counter{0};
 
+/// ".NAME.vemra-HOST-": what every temporary of NAME made on this host starts with.
+std::string TemporaryPrefix(const std::string& target_name) {
+    return "." + target_name + ".vemra-" + TemporaryHostName() + "-";
+}
+
+/// The process id in the rest of a temporary's name after its prefix,
+/// "PID-N", or -1 when it is not of that form.
+long ProcessOfTemporary(std::string_view rest) {
+    const std::size_t dash = rest.find('-');
+    if (dash == std::string_view::npos || dash == 0 || dash + 1 == rest.size()) return -1;
+    long pid = 0;
+    const auto [end, error] = std::from_chars(rest.data(), rest.data() + dash, pid);
+    if (error != std::errc() || end != rest.data() + dash || pid <= 0) return -1;
+    for (const char c : rest.substr(dash + 1)) {
+        if (c < '0' || c > '9') return -1;
+    }
+    return pid;
+}
+
+/// True while a process `pid` exists (one of another user's counts).
+bool ProcessExists(long pid) {
+    if (pid == long(::getpid())) return false;  // none of ours exists yet
+    return ::kill(pid_t(pid), 0) == 0 || errno == EPERM;
+}
+
 }  // namespace
+
+const std::string& TemporaryHostName() {
+    static const std::string name = [] {
+        char buffer[256] = {};
+        if (::gethostname(buffer, sizeof buffer - 1) != 0 || buffer[0] == '\0') {
+            return std::string("unknown-host");
+        }
+        std::string host(buffer);
+        for (char& c : host) {
+            const bool plain = (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') ||
+                               (c >= '0' && c <= '9') || c == '.' || c == '-' || c == '_';
+            if (!plain) c = '_';
+        }
+        return host;
+    }();
+    return name;
+}
+
+std::vector<fs::path> RemoveStaleTemporaries(const std::vector<fs::path>& targets) {
+    // Target names by folder, so each folder is listed once.
+    std::map<fs::path, std::set<std::string>> by_folder;
+    for (const fs::path& target : targets) {
+        by_folder[FolderOf(target)].insert(target.filename().string());
+    }
+    const std::string marker = ".vemra-" + TemporaryHostName() + "-";
+    std::vector<fs::path> removed;
+    for (const auto& [folder, names] : by_folder) {
+        std::error_code error;
+        for (fs::directory_iterator it(folder, error), end; !error && it != end;
+             it.increment(error)) {
+            const std::string name = it->path().filename().string();
+            const std::size_t at = name.rfind(marker);
+            if (name[0] != '.' || at == std::string::npos || at < 2) continue;
+            if (names.count(name.substr(1, at - 1)) == 0) continue;
+            const long pid = ProcessOfTemporary(std::string_view(name).substr(at + marker.size()));
+            if (pid < 0 || ProcessExists(pid)) continue;
+            const std::unique_lock files = LockOutputFiles();
+            if (::unlink(it->path().c_str()) == 0) removed.push_back(it->path());
+        }
+    }
+    return removed;
+}
 
 void CheckOutputPath(const fs::path& target) {
     if (target.empty()) throw OutputError("empty output file name");
@@ -53,8 +123,9 @@ AtomicFile::AtomicFile(fs::path target) : target_(std::move(target)) {
     CheckOutputPath(target_);
     const fs::path folder = FolderOf(target_);
     for (int attempt = 0; attempt < 100; ++attempt) {
-        const fs::path temp = folder / fmt::format(".{}.vemra-{}-{}", target_.filename().string(),
-                                                   ::getpid(), temp_counter++);
+        const fs::path temp =
+            folder / fmt::format("{}{}-{}", TemporaryPrefix(target_.filename().string()),
+                                 ::getpid(), temp_counter++);
         temp_path_ = temp.string();
         // Registered before it exists, so an interrupt can never leave it
         // behind; the lock keeps the interrupt's sweep out until both are done.

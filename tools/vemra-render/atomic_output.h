@@ -5,9 +5,11 @@
 #pragma once
 
 #include <filesystem>
+#include <set>
 #include <span>
 #include <stdexcept>
 #include <string>
+#include <vector>
 
 namespace render {
 
@@ -24,8 +26,10 @@ void CheckOutputPath(const std::filesystem::path& target);
 
 class AtomicFile {
   public:
-    /// Creates an empty temporary file ".NAME.vemra-PID-N" in the target's
-    /// folder, registered for removal on interrupt. Throws OutputError.
+    /// Creates an empty temporary file ".NAME.vemra-HOST-PID-N" in the
+    /// target's folder (HOST: this machine's name, so that on shared storage
+    /// each machine knows its own), registered for removal on interrupt.
+    /// Throws OutputError.
     explicit AtomicFile(std::filesystem::path target);
     /// Removes the temporary unless Commit() succeeded.
     ~AtomicFile();
@@ -58,6 +62,18 @@ class AtomicFile {
     bool flushed_ = false;
     bool committed_ = false;
 };
+
+/// This machine's name as temporaries carry it: gethostname(), with any
+/// character other than a letter, a digit, '.', '-' or '_' replaced by '_'.
+const std::string& TemporaryHostName();
+
+/// Removes the temporaries of `targets` that a run on this machine left
+/// behind when it was killed (SIGKILL, a node's crash): those named with
+/// this host whose process no longer exists. Temporaries of other machines,
+/// and of live processes here, are left alone. Returns the paths removed.
+/// Call before this process creates any temporary of its own.
+std::vector<std::filesystem::path> RemoveStaleTemporaries(
+    const std::vector<std::filesystem::path>& targets);
 
 /// Writes `bytes` to `target` through an AtomicFile.
 void WriteFileAtomically(const std::filesystem::path& target, std::span<const std::byte> bytes);

@@ -18,21 +18,21 @@ constexpr long kNoFailure = std::numeric_limits<long>::max();
 /// `take_mutex` around `take`, which must run in order.
 class Run {
   public:
-    Run(const FrameStages& stages, long count, const std::atomic<bool>* stop)
-        : stages_(stages), count_(count), stop_(stop) {}
+    Run(const FrameStages& stages, long count, const std::atomic<bool>* stop, OnFailure on_failure)
+        : stages_(stages), count_(count), stop_(stop), on_failure_(on_failure) {}
 
     void Worker(int slot) {
         for (;;) {
             long frame = 0;
             if (!Take(slot, frame)) return;
-            bool ok = true;
+            std::exception_ptr error;
             try {
                 stages_.work(frame, slot);
             } catch (...) {
-                Fail(frame, std::current_exception());
-                ok = false;
+                error = std::current_exception();
+                Fail(frame, error);
             }
-            Finish(frame, slot, ok);
+            Finish(frame, slot, error);
         }
     }
 
@@ -40,6 +40,7 @@ class Run {
         std::lock_guard lock(mutex_);
         FramesResult result;
         result.finished = finished_;
+        result.failures = failures_;
         result.stopped = stopped_;
         if (failed_ != kNoFailure) {
             result.failed_frame = failed_;
@@ -61,7 +62,8 @@ class Run {
         }
         {
             std::lock_guard lock(mutex_);
-            if (failed_ != kNoFailure) no_more_ = true;  // nothing after a failure starts
+            // With kStop, nothing after a failure starts.
+            if (failed_ != kNoFailure && on_failure_ == OnFailure::kStop) no_more_ = true;
         }
         if (no_more_ || (count_ >= 0 && next_take_ >= count_)) {
             no_more_ = true;
@@ -84,11 +86,12 @@ class Run {
         return true;
     }
 
-    /// Waits for the frame's turn, finishes or discards it, passes the turn on.
-    void Finish(long frame, int slot, bool ok) {
+    /// Waits for the frame's turn, finishes or discards it, passes the turn
+    /// on. `error`: what the frame's work threw, if it did.
+    void Finish(long frame, int slot, std::exception_ptr error) {
         std::unique_lock lock(mutex_);
         turn_.wait(lock, [&] { return next_finish_ == frame; });
-        const bool keep = ok && failed_ > frame;
+        const bool keep = !error && (on_failure_ == OnFailure::kKeepGoing || failed_ > frame);
         lock.unlock();
         bool finished = false;
         if (keep) {
@@ -96,10 +99,12 @@ class Run {
                 stages_.finish(frame, slot);
                 finished = true;
             } catch (...) {
-                Fail(frame, std::current_exception());
+                error = std::current_exception();
+                Fail(frame, error);
             }
         }
         if (!finished && stages_.discard) stages_.discard(frame, slot);
+        if (error && stages_.failed) stages_.failed(frame, error);
         lock.lock();
         if (finished) ++finished_;
         ++next_finish_;
@@ -109,6 +114,7 @@ class Run {
     /// Records a failure of `frame`; the lowest-numbered failure wins.
     void Fail(long frame, std::exception_ptr error) {
         std::lock_guard lock(mutex_);
+        ++failures_;
         if (frame < failed_) {
             failed_ = frame;
             error_ = std::move(error);
@@ -118,6 +124,7 @@ class Run {
     const FrameStages& stages_;
     const long count_;
     const std::atomic<bool>* stop_;
+    const OnFailure on_failure_;
 
     std::mutex take_mutex_;
     long next_take_ = 0;    // guarded by take_mutex_
@@ -128,6 +135,7 @@ class Run {
     long next_finish_ = 0;
     long finished_ = 0;
     long failed_ = kNoFailure;
+    long failures_ = 0;
     std::exception_ptr error_;
     bool stopped_ = false;
 };
@@ -135,8 +143,8 @@ class Run {
 }  // namespace
 
 FramesResult RunFrames(const FrameStages& stages, int in_flight, long count,
-                       const std::atomic<bool>* stop) {
-    Run run(stages, count, stop);
+                       const std::atomic<bool>* stop, OnFailure on_failure) {
+    Run run(stages, count, stop, on_failure);
     std::vector<std::thread> workers;
     for (int slot = 1; slot < in_flight; ++slot) {
         try {

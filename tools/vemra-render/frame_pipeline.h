@@ -6,7 +6,9 @@
 // has a slot number, so its buffers and worlds serve frame after frame.
 //
 // After a failure the frames before the failing one are still completed and
-// finished, the frames after it are discarded, and no new frame is taken.
+// finished, the frames after it are discarded, and no new frame is taken;
+// or, when asked to keep going, every other frame is still worked on and
+// finished, and only the failing ones are discarded.
 // The pipeline knows nothing of images or files, so tests drive it with
 // readers and writers of their own.
 #pragma once
@@ -33,11 +35,22 @@ struct FrameStages {
     /// finished (a frame at or after the failing one): drops its result.
     /// Must not throw.
     std::function<void(long frame, int slot)> discard;
+    /// In frame order, after `discard`, for each frame whose work or finish
+    /// threw, with what it threw (a failure to take a frame is in the result
+    /// alone). May be empty. Must not throw.
+    std::function<void(long frame, const std::exception_ptr& error)> failed;
+};
+
+/// What a frame's failure does to the frames after it.
+enum class OnFailure {
+    kStop,       ///< later frames are discarded and no new frame is taken
+    kKeepGoing,  ///< later frames go on; only failing frames are discarded
 };
 
 /// How a run ended.
 struct FramesResult {
-    long finished = 0;         ///< frames finished, all before `failed_frame`
+    long finished = 0;         ///< frames finished (with kStop, all before `failed_frame`)
+    long failures = 0;         ///< frames that failed
     long failed_frame = -1;    ///< the lowest-numbered frame that failed, or -1
     std::exception_ptr error;  ///< what that frame threw
     bool stopped = false;      ///< `stop` was seen before every frame was taken
@@ -47,8 +60,10 @@ struct FramesResult {
 /// no limit) through `stages` with `in_flight` workers (at least 1; 1 runs
 /// each frame from start to finish before the next, on the calling thread).
 /// Stops taking frames once `stop` (when given) is set. Never throws for a
-/// frame's failure: it is in the result.
+/// frame's failure: it is in the result. A failure to take a frame always
+/// stops the run, whatever `on_failure` says: no later frame can be taken.
 FramesResult RunFrames(const FrameStages& stages, int in_flight, long count = -1,
-                       const std::atomic<bool>* stop = nullptr);
+                       const std::atomic<bool>* stop = nullptr,
+                       OnFailure on_failure = OnFailure::kStop);
 
 }  // namespace render

@@ -26,6 +26,7 @@
 #include "tools/vemra-render/quiet_stderr.h"
 #include "tools/vemra-render/raw_pipe.h"
 #include "tools/vemra-render/samples.h"
+#include "tools/vemra-render/task_range.h"
 #include "tools/vemra-render/test_chart.h"
 #include "tools/vemra-render/work_plan.h"
 
@@ -60,7 +61,11 @@ struct Frame {
     std::string label;  ///< "frame 17", empty for a single image
     std::string input;  ///< empty for the test chart
     std::string output;
-    std::string compare;  ///< empty: no sheet
+    std::string compare;       ///< empty: no sheet
+    std::size_t position = 0;  ///< from 1, among the frames the run was asked for
+    /// The output exists and stays as it is (--skip-existing); only the
+    /// missing sheet is written.
+    bool keep_output = false;
 };
 
 /// A note a frame leaves for the notes, printed when the frame finishes.
@@ -189,7 +194,18 @@ bool IsFolder(const std::string& path) {
     return (!path.empty() && path.back() == '/') || fs::is_directory(path, error);
 }
 
-/// The frames of a file job: one file, several files, or a pattern.
+/// The frame numbers of an input pattern: --frames, else those on disk.
+std::vector<long> SequenceNumbers(const Options& options, const FramePattern& pattern) {
+    std::vector<long> numbers =
+        options.frames.empty() ? pattern.FindExisting() : ParseFrameRange(options.frames);
+    if (numbers.empty()) {
+        throw InputError(fmt::format("{}: no frames found; give --frames", pattern.text()));
+    }
+    return numbers;
+}
+
+/// The frames of a file job: one file, several files, or a pattern (with
+/// --task, that task's chunk of it, which may be empty).
 std::vector<Frame> PlanFrames(const Options& options) {
     if (options.output.empty()) throw UsageError("no output given: -o FILE");
     std::vector<Frame> frames;
@@ -204,6 +220,9 @@ std::vector<Frame> PlanFrames(const Options& options) {
         in_pattern = pattern;
     }
 
+    if (options.chunk != 0 && !in_pattern) {
+        throw UsageError("--chunk and --task go with an input frame pattern");
+    }
     if (in_pattern) {
         const FramePattern out = RequirePattern(options.output, "the output");
         std::optional<FramePattern> sheet;
@@ -212,14 +231,13 @@ std::vector<Frame> PlanFrames(const Options& options) {
                         ? out.WithStemSuffix("-compare")
                         : RequirePattern(options.compare_output, "the compare sheet");
         }
-        std::vector<long> numbers =
-            options.frames.empty() ? in_pattern->FindExisting() : ParseFrameRange(options.frames);
-        if (numbers.empty()) {
-            throw InputError(fmt::format("{}: no frames found; give --frames", in_pattern->text()));
-        }
-        for (long number : numbers) {
+        const std::vector<long> numbers = SequenceNumbers(options, *in_pattern);
+        std::span<const long> chosen = numbers;
+        if (options.task) chosen = ChunkOfTask(numbers, options.chunk, *options.task);
+        for (long number : chosen) {
             frames.push_back({fmt::format("frame {}", number), in_pattern->Format(number),
-                              out.Format(number), sheet ? sheet->Format(number) : std::string()});
+                              out.Format(number), sheet ? sheet->Format(number) : std::string(),
+                              frames.size() + 1});
         }
         return frames;
     }
@@ -243,6 +261,7 @@ std::vector<Frame> PlanFrames(const Options& options) {
         Frame frame;
         frame.label = options.inputs.size() > 1 ? fmt::format("file {} ({})", i + 1, input) : "";
         frame.input = input;
+        frame.position = i + 1;
         if (out_pattern) {
             frame.output = out_pattern->Format(long(i) + 1);
             if (sheet_pattern) frame.compare = sheet_pattern->Format(long(i) + 1);
@@ -396,17 +415,95 @@ struct FileSlot : FrameSlot {
 
 }  // namespace
 
+namespace {
+
+/// True when something, even a broken link, sits at `path`.
+bool Exists(const std::string& path) {
+    std::error_code error;
+    return fs::exists(fs::symlink_status(path, error));
+}
+
+/// With --skip-existing, takes out of `frames` those whose every result is
+/// already there, and marks those whose output is there but whose sheet is
+/// missing. Returns how many were taken out.
+long SkipExisting(std::vector<Frame>& frames) {
+    const std::size_t before = frames.size();
+    std::erase_if(frames, [](Frame& frame) {
+        frame.keep_output = Exists(frame.output);
+        return frame.keep_output && (frame.compare.empty() || Exists(frame.compare));
+    });
+    return long(before - frames.size());
+}
+
+/// Removes the temporaries a killed run on this host left for these frames'
+/// outputs, and says so.
+void SweepStaleTemporaries(const std::vector<Frame>& frames, Notes& notes) {
+    std::vector<fs::path> targets;
+    for (const Frame& frame : frames) {
+        targets.emplace_back(frame.output);
+        if (!frame.compare.empty()) targets.emplace_back(frame.compare);
+    }
+    const std::vector<fs::path> removed = RemoveStaleTemporaries(targets);
+    if (!removed.empty()) {
+        notes.Once("stale", fmt::format("removed {} temporary file(s) that a stopped run on this "
+                                        "host left behind (the first: {})",
+                                        removed.size(), removed[0].string()));
+    }
+}
+
+/// "task 3 of 24 (frame 1021 to frame 1030)" or "40 frame(s)": what a
+/// sequence run covered. `planned` is not empty.
+std::string RunScope(const Options& options, const std::vector<Frame>& planned) {
+    if (!options.task) return fmt::format("{} frame(s)", planned.size());
+    const FramePattern pattern = *FramePattern::Parse(options.inputs[0]);
+    const long tasks = TaskCount(SequenceNumbers(options, pattern).size(), options.chunk);
+    return fmt::format("task {} of {} ({} to {})", *options.task, tasks, planned.front().label,
+                       planned.back().label);
+}
+
+/// "37 rendered, 2 skipped, 1 failed", and the frames a stop left unrendered.
+std::string Tally(long rendered, long skipped, long failed, long left) {
+    std::string tally =
+        fmt::format("{} rendered, {} skipped, {} failed", rendered, skipped, failed);
+    if (left > 0) tally += fmt::format(", {} not rendered", left);
+    return tally;
+}
+
+}  // namespace
+
 void RunFiles(const Options& options, EffectSession& session) {
     const sim::ParamValues values = ControlValues(options, session);
-    const std::vector<Frame> frames = PlanFrames(options);
-    CheckPlan(frames, options);
+    const std::vector<Frame> planned = PlanFrames(options);
+    const bool sequence = planned.size() > 1 || options.task;
+    if (planned.empty()) {
+        const FramePattern pattern = *FramePattern::Parse(options.inputs[0]);
+        const std::size_t count = SequenceNumbers(options, pattern).size();
+        Notes(options.quiet, nullptr)
+            .Once("task", fmt::format("task {}: the sequence's {} frame(s) make {} task(s) of "
+                                      "{}; nothing to render",
+                                      *options.task, count, TaskCount(count, options.chunk),
+                                      options.chunk));
+        return;
+    }
+    CheckPlan(planned, options);
+    std::vector<Frame> frames = planned;
+    const long skipped = options.skip_existing ? SkipExisting(frames) : 0;
+    Progress progress(long(frames.size()), !options.quiet && sequence);
+    Notes notes(options.quiet, &progress);
+    SweepStaleTemporaries(planned, notes);
+    const std::string scope = RunScope(options, planned);
+    if (frames.empty()) {
+        if (!options.quiet) {
+            WriteMessage(fmt::format("vemra-render: {}: {} (every output exists)\n", scope,
+                                     Tally(0, skipped, 0, 0)));
+        }
+        return;
+    }
 
-    const bool sequence = frames.size() > 1;
     const WorkPlan plan = PrepareWork(options, session, long(frames.size()),
                                       FileFrameFootprint(options, session, frames[0].input));
     std::vector<FileSlot> slots(std::size_t(plan.in_flight));
-    Progress progress(long(frames.size()), !options.quiet && sequence);
-    Notes notes(options.quiet, &progress);
+    long finished = 0;
 
     FrameStages stages;
     stages.work = [&](long index, int slot_index) {
@@ -423,7 +520,9 @@ void RunFiles(const Options& options, EffectSession& session) {
         const WriteSettings settings{slot.loaded.header.format, &slot.loaded, options.compression,
                                      &slot.encoded};
         std::vector<std::string> written_notes;
-        slot.pending_output = EncodeImage(frame.output, slot.after, settings, written_notes);
+        if (!frame.keep_output) {
+            slot.pending_output = EncodeImage(frame.output, slot.after, settings, written_notes);
+        }
         if (!frame.compare.empty()) {
             slot.pending_compare =
                 EncodeImage(frame.compare, MakeCompareSheet(ToImage(before), slot.after), settings,
@@ -431,15 +530,15 @@ void RunFiles(const Options& options, EffectSession& session) {
         }
         for (std::string& note : written_notes) slot.notes.push_back({"alpha", std::move(note)});
     };
-    stages.finish = [&](long index, int slot_index) {
+    stages.finish = [&](long, int slot_index) {
         FileSlot& slot = slots[std::size_t(slot_index)];
-        slot.pending_output->Commit();
+        if (slot.pending_output) slot.pending_output->Commit();
         if (slot.pending_compare) slot.pending_compare->Commit();
         slot.pending_output.reset();
         slot.pending_compare.reset();
         for (const PendingNote& note : slot.notes) notes.Once(note.kind, note.text);
         slot.notes.clear();
-        SetFramesFinished(index + 1);
+        SetFramesFinished(++finished);
         progress.FrameDone();
     };
     stages.discard = [&](long, int slot_index) {
@@ -448,19 +547,54 @@ void RunFiles(const Options& options, EffectSession& session) {
         slot.pending_compare.reset();
         slot.notes.clear();
     };
-
-    const FramesResult result = RunFrames(stages, plan.in_flight, long(frames.size()));
-    if (!result.error) return;
-    progress.Clear();
-    if (!sequence) std::rethrow_exception(result.error);
-    const Frame& failed = frames[std::size_t(result.failed_frame)];
-    try {
-        std::rethrow_exception(result.error);
-    } catch (const std::exception& e) {
-        throw std::runtime_error(fmt::format("{} ({} of {}) failed: {}; {} finished frame(s) kept",
-                                             failed.label, result.failed_frame + 1, frames.size(),
-                                             e.what(), result.finished));
+    // "frame 17 (17 of 40) failed: why"
+    const auto failure = [&](long index, const std::exception_ptr& error) {
+        const Frame& frame = frames[std::size_t(index)];
+        try {
+            std::rethrow_exception(error);
+        } catch (const std::exception& e) {
+            return fmt::format("{} ({} of {}) failed: {}", frame.label, frame.position,
+                               planned.size(), e.what());
+        }
+    };
+    if (options.keep_going) {
+        stages.failed = [&](long index, const std::exception_ptr& error) {
+            progress.Clear();
+            WriteMessage(fmt::format("vemra-render: error: {}\n", failure(index, error)));
+        };
     }
+
+    const FramesResult result =
+        RunFrames(stages, plan.in_flight, long(frames.size()), nullptr,
+                  options.keep_going ? OnFailure::kKeepGoing : OnFailure::kStop);
+    progress.Clear();
+    const long left = long(frames.size()) - result.finished - result.failures;
+    const std::string tally = Tally(result.finished, skipped, result.failures, left);
+    if (!result.error) {
+        if (sequence && !options.quiet)
+            WriteMessage(fmt::format("vemra-render: {}: {}\n", scope, tally));
+        return;
+    }
+    if (!sequence) std::rethrow_exception(result.error);
+    if (options.keep_going) {
+        throw std::runtime_error(fmt::format("{}: {}; the first failure: {}", scope, tally,
+                                             failure(result.failed_frame, result.error)));
+    }
+    throw std::runtime_error(fmt::format("{}; {} finished frame(s) kept ({}: {})",
+                                         failure(result.failed_frame, result.error),
+                                         result.finished, scope, tally));
+}
+
+void PrintTasks(const Options& options) {
+    const std::optional<FramePattern> pattern = FramePattern::Parse(options.inputs[0]);
+    if (!pattern) {
+        throw UsageError(
+            fmt::format("--print-tasks: \"{}\" is not a frame pattern (e.g. "
+                        "plate.####.exr)",
+                        options.inputs[0]));
+    }
+    fmt::print("{}\n",
+               TaskRange(TaskCount(SequenceNumbers(options, *pattern).size(), options.chunk)));
 }
 
 namespace {

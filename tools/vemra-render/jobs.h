@@ -18,8 +18,15 @@ sim::ParamValues ControlValues(const Options& options, const EffectSession& sess
 /// two paths on standard output.
 void RunChart(const Options& options, EffectSession& session);
 
-/// Renders the input files or frame pattern to the output.
+/// Renders the input files or frame pattern (or, with --task, one chunk of
+/// it) to the output. A sequence ends with a line counting the frames
+/// rendered, skipped (--skip-existing) and failed; it throws unless every
+/// frame's output exists at the end.
 void RunFiles(const Options& options, EffectSession& session);
+
+/// Prints the array range of tasks (--print-tasks) the input pattern needs
+/// in chunks of --chunk frames, e.g. "1-24".
+void PrintTasks(const Options& options);
 
 /// Renders raw frames from standard input to standard output.
 void RunRaw(const Options& options, EffectSession& session);

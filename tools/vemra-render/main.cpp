@@ -66,6 +66,11 @@ int main(int argc, char** argv) {
     if (!options) return 0;
 
     try {
+        // Printing a farm's task range needs the frame list alone, not the effect.
+        if (options->print_tasks) {
+            render::PrintTasks(*options);
+            return 0;
+        }
         OIIO::attribute("threads", options->threads);
         render::EffectSession session(options->plugin.empty() ? DefaultPlugin() : options->plugin,
                                       options->threads);

@@ -1,13 +1,16 @@
 #include "tools/vemra-render/options.h"
 
 #include <fmt/format.h>
+#include <fmt/ranges.h>
 
 #include <CLI/CLI.hpp>
+#include <cstdlib>
 
 #include "tools/vemra-render/compression.h"
 #include "tools/vemra-render/control_options.h"
 #include "tools/vemra-render/image_io.h"
 #include "tools/vemra-render/raw_pipe.h"
+#include "tools/vemra-render/task_range.h"
 #include "tools/vemra-render/test_chart.h"
 #include "tools/vemra-render/work_plan.h"
 
@@ -40,6 +43,18 @@ Frame patterns: shot.####.exr (one # a digit) or shot.%04d.exr, with --frames
 1-240 (or 1,5,9-12); without --frames, every frame found on disk. The output
 (and a compare sheet) must be a pattern too.
 
+Farms: --chunk N with --task T renders the T-th run of N frames of the
+sequence's frame list (--frames, else the frames on disk); tasks count from 1,
+and a task past the end renders nothing and succeeds. --task auto takes the
+index from {}. --print-tasks prints the array range the sequence needs (e.g.
+1-24) for the scheduler's submit command. With --skip-existing a frame whose
+output exists is left untouched, so a task can simply be run again; with
+--compare, a missing sheet alone renders the frame again and writes only the
+sheet. Temporaries carry the host name; those this host left behind in a
+killed run are removed. A failing frame stops the range unless --keep-going;
+either way the last line counts rendered, skipped and failed frames, and the
+exit status is 0 only when every frame of the range exists.
+
 Frames in flight: a sequence or a pipe is read, rendered and written several
 frames at a time, --in-flight of them (default one per thread, fewer when
 --memory would not hold them). --threads counts every thread the tool uses:
@@ -61,7 +76,7 @@ Examples:
     vemra-render --raw 1920x1080 --temperature 0.4 |
     ffmpeg -f rawvideo -pix_fmt bgra -s 1920x1080 -r 25 -i - out.mov
 )",
-        CompressionHelp(), RawFormatNames());
+        fmt::join(kTaskIndexVariables, ", "), CompressionHelp(), RawFormatNames());
 }
 
 std::pair<int, int> SizeOption(const std::string& text, const char* option) {
@@ -155,6 +170,24 @@ std::optional<Options> ParseCommandLine(int argc, char** argv,
     app.add_option("--frames", options.frames, "Frames of a pattern: 1-240, or 1,5,9-12")
         ->type_name("LIST")
         ->group(sequence);
+    app.add_option("--chunk", options.chunk, "Frames per farm task (with --task or --print-tasks)")
+        ->check(CLI::PositiveNumber.description(""))
+        ->type_name("N")
+        ->group(sequence);
+    std::string task;
+    app.add_option("--task", task,
+                   "Which chunk to render, from 1; auto: the scheduler's array index")
+        ->type_name("T|auto")
+        ->group(sequence);
+    app.add_flag("--print-tasks", options.print_tasks,
+                 "Print the array range of tasks the sequence needs in chunks, then exit")
+        ->group(sequence);
+    app.add_flag("--skip-existing", options.skip_existing,
+                 "Leave frames whose output already exists untouched")
+        ->group(sequence);
+    app.add_flag("--keep-going", options.keep_going,
+                 "Render the other frames when one fails (the exit status still says so)")
+        ->group(sequence);
     std::string raw;
     app.add_option("--raw", raw, "Raw video of WxH pixels from standard input to standard output")
         ->type_name("WxH")
@@ -247,6 +280,22 @@ std::optional<Options> ParseCommandLine(int argc, char** argv,
     }
     if (!options.frames.empty() && options.inputs.size() != 1) {
         throw UsageError("--frames goes with one input frame pattern");
+    }
+    if (options.chunk != 0 || !task.empty() || options.print_tasks) {
+        if (options.inputs.size() != 1) {
+            throw UsageError("--chunk, --task and --print-tasks go with one input frame pattern");
+        }
+        if (options.chunk == 0) throw UsageError("--task and --print-tasks need --chunk N");
+        if (task.empty() && !options.print_tasks) {
+            throw UsageError("--chunk needs --task T (or auto), or --print-tasks");
+        }
+    }
+    if (!task.empty() && !options.print_tasks) {
+        try {
+            options.task = ParseTaskIndex(task, [](const char* name) { return std::getenv(name); });
+        } catch (const TaskError& e) {
+            throw UsageError(e.what());
+        }
     }
     return options;
 }

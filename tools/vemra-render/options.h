@@ -41,6 +41,13 @@ struct Options {
     std::string compression;          ///< --compression; empty: see compression.h
 
     std::string frames;  ///< --frames, e.g. "1-240"
+
+    // A sequence in chunks, one per farm task (task_range.h).
+    long chunk = 0;              ///< --chunk: frames per task; 0: the whole sequence
+    std::optional<long> task;    ///< --task, from 1 (auto already looked up)
+    bool print_tasks = false;    ///< --print-tasks: print the array range, render nothing
+    bool skip_existing = false;  ///< leave frames whose outputs exist untouched
+    bool keep_going = false;     ///< a failing frame does not stop the others
     std::optional<std::pair<int, int>> chart_size;
 
     std::optional<std::pair<int, int>> raw_size;  ///< --raw WIDTHxHEIGHT
