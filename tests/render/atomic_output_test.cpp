@@ -146,5 +146,38 @@ TEST_F(AtomicOutput, InterruptRemovesTheTemporaryAndKeepsTheOldFile) {
     EXPECT_EQ(Files(), std::vector<std::string>{"out.bin"});
 }
 
+TEST_F(AtomicOutput, OnlyThisHostsTemporariesOfEndedProcessesAreSwept) {
+    // A process id that existed and has ended: a reaped child's.
+    const pid_t ended = ::fork();
+    if (ended == 0) ::_exit(0);
+    ::waitpid(ended, nullptr, 0);
+    const std::string host = TemporaryHostName();
+    const std::string stale = ".out.bin.vemra-" + host + "-" + std::to_string(ended) + "-0";
+    const std::vector<std::string> kept = {
+        ".out.bin.vemra-" + host + "-" + std::to_string(::getppid()) + "-3",  // a live process
+        ".out.bin.vemra-" + host + "x-" + std::to_string(ended) + "-0",       // another host
+        ".out.bin.vemra-other-" + std::to_string(ended) + "-0",               // another host
+        ".other.bin.vemra-" + host + "-" + std::to_string(ended) + "-0",      // another target
+        ".out.bin.vemra-" + host + "-" + std::to_string(ended) + "-x",        // not ours
+        ".out.bin.vemra-" + std::to_string(ended) + "-0",                     // no host at all
+        "out.bin"};
+    for (const std::string& name : kept) Put(dir_ / name, "x");
+    Put(dir_ / stale, "x");
+
+    EXPECT_EQ(RemoveStaleTemporaries({target_}), std::vector<fs::path>{dir_ / stale});
+    std::vector<std::string> expected = kept;
+    std::sort(expected.begin(), expected.end());
+    EXPECT_EQ(Files(), expected);
+
+    // The name a live temporary gets is one the sweep knows as this host's.
+    AtomicFile file(target_);
+    EXPECT_EQ(fs::path(file.temp_path())
+                  .filename()
+                  .string()
+                  .rfind(".out.bin.vemra-" + host + "-" + std::to_string(::getpid()) + "-", 0),
+              0u)
+        << file.temp_path();
+}
+
 }  // namespace
 }  // namespace render

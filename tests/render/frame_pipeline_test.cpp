@@ -143,6 +143,37 @@ TEST(FramePipeline, AFailureKeepsExactlyTheFramesBeforeTheLowestFailingOne) {
     }
 }
 
+TEST(FramePipeline, KeepingGoingFinishesEveryFrameButTheFailingOnesAndReportsThemInOrder) {
+    for (int in_flight : {1, 4}) {
+        Recorder recorder(in_flight);
+        FrameStages stages = recorder.Stages({9, 3}, 6);
+        std::vector<long> reported;
+        stages.failed = [&](long frame, const std::exception_ptr& error) {
+            EXPECT_TRUE(error);
+            reported.push_back(frame);
+        };
+        const FramesResult result =
+            RunFrames(stages, in_flight, 16, nullptr, OnFailure::kKeepGoing);
+        EXPECT_EQ(reported, (std::vector<long>{3, 6, 9})) << in_flight;
+        EXPECT_EQ(result.failures, 3);
+        EXPECT_EQ(result.failed_frame, 3);
+        EXPECT_EQ(result.finished, 13);
+        std::vector<long> expected = Iota(16);
+        std::erase_if(expected, [](long frame) { return frame == 3 || frame == 6 || frame == 9; });
+        EXPECT_EQ(recorder.finished, expected) << in_flight;
+        std::vector<long> discarded = recorder.discarded;
+        std::sort(discarded.begin(), discarded.end());
+        EXPECT_EQ(discarded, (std::vector<long>{3, 6, 9})) << in_flight;
+    }
+    // Stopping (the default) reports the failing frame alone.
+    Recorder recorder(1);
+    FrameStages stages = recorder.Stages({3}, -1);
+    long reports = 0;
+    stages.failed = [&](long, const std::exception_ptr&) { ++reports; };
+    EXPECT_EQ(RunFrames(stages, 1, 16).failures, 1);
+    EXPECT_EQ(reports, 1);
+}
+
 TEST(FramePipeline, TakesFromAReaderInOrderUntilItEnds) {
     // A reader handing out numbered frames, one at a time, then ending; a
     // truncated last frame fails after the frames before it are written.

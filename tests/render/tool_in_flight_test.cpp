@@ -40,11 +40,6 @@ void WriteFrames(const ScratchDir& dir, int count, int width, int height, Sample
 const std::vector<std::string> kSteps = {"--temperature", "0.6", "--magenta", "-0.2",
                                          "--opacity",     "70",  "--clamp"};
 
-std::vector<std::string> With(std::vector<std::string> args, const std::vector<std::string>& more) {
-    args.insert(args.end(), more.begin(), more.end());
-    return args;
-}
-
 TEST(ToolInFlight, SeveralFramesAtOnceGiveTheFramesOneAtATimeGives) {
     struct Case {
         SampleType type;

@@ -81,6 +81,11 @@ RunResult Run(const std::vector<std::string>& argv, const RunSettings& settings)
     return Process(argv, settings).Wait();
 }
 
+std::vector<std::string> With(std::vector<std::string> args, const std::vector<std::string>& more) {
+    args.insert(args.end(), more.begin(), more.end());
+    return args;
+}
+
 std::vector<std::string> ToolArgv(std::vector<std::string> args) {
     args.insert(args.begin(), {VEMRA_RENDER_TOOL, "--plugin", VEMRA_EFFECT_PATH, "--threads", "2"});
     return args;

@@ -50,6 +50,9 @@ RunResult RunTool(std::vector<std::string> args, const RunSettings& settings = {
 /// Runs a shell command line with bash (pipefail on).
 RunResult RunShell(const std::string& command);
 
+/// `args` followed by `more`.
+std::vector<std::string> With(std::vector<std::string> args, const std::vector<std::string>& more);
+
 /// The tool's command line, for Process.
 std::vector<std::string> ToolArgv(std::vector<std::string> args);
 

@@ -6,6 +6,7 @@
 
 #include <chrono>
 #include <filesystem>
+#include <map>
 #include <thread>
 
 #include "tool_runner.h"
@@ -127,6 +128,160 @@ TEST(ToolSequence, AnInterruptKeepsFinishedFramesAndExitsNonzero) {
     EXPECT_NE(result.err.find("1 finished frame(s) kept"), std::string::npos) << result.err;
     EXPECT_EQ(dir.Files(),
               (std::vector<std::string>{"in.0001.png", "in.0002.png", "out.0001.png"}));
+}
+
+/// Inode and modification time (ns) of a file: what a rewrite would change.
+std::pair<ino_t, long long> Identity(const std::string& path) {
+    struct stat s {};
+    EXPECT_EQ(::stat(path.c_str(), &s), 0) << path;
+    return {s.st_ino, static_cast<long long>(s.st_mtim.tv_sec) * 1'000'000'000 + s.st_mtim.tv_nsec};
+}
+
+/// The last line of `text`.
+std::string LastLine(std::string text) {
+    while (!text.empty() && text.back() == '\n') text.pop_back();
+    return text.substr(text.rfind('\n') + 1);
+}
+
+TEST(ToolSequence, SkipExistingLeavesFinishedFramesUntouchedAndRendersTheRest) {
+    ScratchDir dir;
+    WriteFrames(dir, "in", 1, 4);
+    const std::vector<std::string> job = {dir / "in.####.png", "-o",  dir / "out.####.png",
+                                          "--temperature",     "0.4", "--compare"};
+    ASSERT_EQ(RunTool(job).exit_code, 0);
+    std::map<std::string, std::string> first;
+    for (const std::string& name : dir.Files()) first[name] = ReadFile(dir / name);
+    const auto kept1 = Identity(dir / "out.0001.png"), kept4 = Identity(dir / "out.0004.png");
+    const auto kept_output3 = Identity(dir / "out.0003.png");
+    // Frame 1's input is spoiled: a retry that reopened it would fail.
+    WriteFile(dir / "in.0001.png", "spoiled");
+    fs::remove(dir / "out.0002.png");
+    fs::remove(dir / "out-compare.0003.png");  // a sheet alone missing
+
+    std::vector<std::string> again = job;
+    again.push_back("--skip-existing");
+    const RunResult result = RunTool(again);
+    ASSERT_EQ(result.exit_code, 0) << result.err;
+    EXPECT_EQ(LastLine(result.err), "vemra-render: 4 frame(s): 2 rendered, 2 skipped, 0 failed");
+    EXPECT_EQ(Identity(dir / "out.0001.png"), kept1);
+    EXPECT_EQ(Identity(dir / "out.0004.png"), kept4);
+    EXPECT_EQ(Identity(dir / "out.0003.png"), kept_output3) << "only the sheet was missing";
+    first["in.0001.png"] = "spoiled";
+    for (const auto& [name, bytes] : first) EXPECT_EQ(ReadFile(dir / name), bytes) << name;
+    EXPECT_EQ(dir.Files().size(), first.size());
+}
+
+TEST(ToolSequence, ChunksOfTheFrameListAddUpToTheWholeSequence) {
+    ScratchDir dir;
+    WriteFrames(dir, "in", 1, 7);
+    const std::vector<std::string> base = {
+        dir / "in.####.png", "--frames", "1-7", "--magenta", "0.3", "--chunk", "3"};
+    const RunResult tasks = RunTool(With(base, {"--print-tasks"}));
+    ASSERT_EQ(tasks.exit_code, 0) << tasks.err;
+    EXPECT_EQ(tasks.out, "1-3\n");
+    ASSERT_EQ(RunTool({dir / "in.####.png", "--frames", "1-7", "--magenta", "0.3", "-o",
+                       dir / "whole.####.png"})
+                  .exit_code,
+              0);
+
+    for (int task = 1; task <= 4; ++task) {
+        // Task 2 reads its index from the scheduler's variable.
+        RunSettings settings;
+        std::vector<std::string> args = With(base, {"-o", dir / "part.####.png", "--task"});
+        args.push_back(task == 2 ? "auto" : std::to_string(task));
+        if (task == 2) settings.environment = {"SLURM_ARRAY_TASK_ID=2"};
+        const RunResult result = RunTool(args, settings);
+        ASSERT_EQ(result.exit_code, 0) << task << ": " << result.err;
+        if (task == 4) {
+            EXPECT_NE(result.err.find("task 4: the sequence's 7 frame(s) make 3 task(s)"),
+                      std::string::npos)
+                << result.err;
+        }
+    }
+    EXPECT_EQ(LastLine(RunTool(With(base, {"-o", dir / "part.####.png", "--task", "3"})).err),
+              "vemra-render: task 3 of 3 (frame 7 to frame 7): 1 rendered, 0 skipped, 0 failed");
+    for (int frame = 1; frame <= 7; ++frame) {
+        const std::string number = "000" + std::to_string(frame);
+        EXPECT_EQ(ReadFile(dir / ("part." + number + ".png")),
+                  ReadFile(dir / ("whole." + number + ".png")))
+            << frame;
+    }
+    EXPECT_EQ(dir.Files().size(), 21u) << "a task past the end wrote nothing";
+
+    for (const std::vector<std::string>& refused :
+         {With(base, {"-o", dir / "x.####.png", "--task", "0"}),
+          With(base, {"-o", dir / "x.####.png"}),
+          std::vector<std::string>{dir / "in.0001.png", "-o", dir / "x.png", "--chunk", "2",
+                                   "--task", "1"},
+          With(base, {"-o", dir / "x.####.png", "--task", "auto"})}) {
+        const RunResult result = RunTool(refused);
+        EXPECT_EQ(result.exit_code, 2) << result.err;
+    }
+}
+
+TEST(ToolSequence, AFailingFrameStopsTheRangeOrWithKeepGoingOnlyItself) {
+    ScratchDir dir;
+    WriteFrames(dir, "in", 1, 4);
+    WriteFile(dir / "in.0002.png", "not a picture");
+    const std::vector<std::string> job = {dir / "in.####.png", "-o", dir / "out.####.png",
+                                          "--in-flight", "1"};
+    const RunResult stopped = RunTool(job);
+    EXPECT_EQ(stopped.exit_code, 1);
+    EXPECT_NE(LastLine(stopped.err).find("1 rendered, 0 skipped, 1 failed, 2 not rendered"),
+              std::string::npos)
+        << stopped.err;
+    EXPECT_FALSE(fs::exists(dir / "out.0003.png"));
+
+    const RunResult kept_going = RunTool(With(job, {"--keep-going"}));
+    EXPECT_EQ(kept_going.exit_code, 1) << "not every frame exists";
+    EXPECT_NE(kept_going.err.find("error: frame 2 (2 of 4) failed"), std::string::npos)
+        << kept_going.err;
+    EXPECT_NE(LastLine(kept_going.err).find("3 rendered, 0 skipped, 1 failed;"), std::string::npos)
+        << kept_going.err;
+    for (const char* frame : {"0001", "0003", "0004"}) {
+        EXPECT_TRUE(fs::exists(dir / (std::string("out.") + frame + ".png"))) << frame;
+    }
+
+    WriteFrames(dir, "in", 2, 2);
+    const RunResult retried = RunTool(With(job, {"--keep-going", "--skip-existing"}));
+    EXPECT_EQ(retried.exit_code, 0) << retried.err;
+    EXPECT_EQ(LastLine(retried.err), "vemra-render: 4 frame(s): 1 rendered, 3 skipped, 0 failed");
+}
+
+TEST(ToolSequence, ARetryRemovesWhatAKilledRunLeftAndNeverTakesItForAFrame) {
+    ScratchDir dir;
+    WriteFrames(dir, "in", 2, 3);
+    // Frame 1 is a pipe with no writer: with two frames in flight, frame 2 is
+    // rendered into its temporary and waits behind frame 1 when the kill comes.
+    ASSERT_EQ(::mkfifo((dir / "in.0001.png").c_str(), 0600), 0);
+    const std::vector<std::string> job = {dir / "in.####.png",  "--frames",       "1-3", "-o",
+                                          dir / "out.####.png", "--skip-existing"};
+    Process tool(ToolArgv(With(job, {"--in-flight", "2"})), {});
+    const auto temporary = [&] {
+        for (const std::string& name : dir.Files()) {
+            if (name.rfind(".out.0002.png.vemra-", 0) == 0) return name;
+        }
+        return std::string();
+    };
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(30);
+    while (temporary().empty() && std::chrono::steady_clock::now() < deadline) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    }
+    const std::string left = temporary();
+    ASSERT_FALSE(left.empty());
+    ::kill(tool.pid(), SIGKILL);
+    EXPECT_EQ(tool.Wait().signal, SIGKILL);
+    ASSERT_TRUE(fs::exists(dir / left)) << "SIGKILL leaves the temporary";
+    EXPECT_FALSE(fs::exists(dir / "out.0002.png"));
+
+    fs::remove(dir / "in.0001.png");
+    WriteFrames(dir, "in", 1, 1);
+    const RunResult result = RunTool(job);
+    ASSERT_EQ(result.exit_code, 0) << result.err;
+    EXPECT_NE(result.err.find("removed 1 temporary file(s)"), std::string::npos) << result.err;
+    EXPECT_NE(result.err.find("3 rendered, 0 skipped"), std::string::npos) << result.err;
+    for (const std::string& name : dir.Files()) EXPECT_NE(name[0], '.') << name;
+    EXPECT_EQ(dir.Files().size(), 6u);
 }
 
 }  // namespace
