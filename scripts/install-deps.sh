@@ -1,6 +1,6 @@
 #!/usr/bin/env bash
 # Installs the Debian packages a build needs, only those that are missing.
-# Usage: scripts/install-deps.sh [group...]   groups: base windows render fuzz all
+# Usage: scripts/install-deps.sh [group...]   groups: base windows render fuzz slurm all
 # A new machine starts bare, so every entry point of the project calls this.
 set -euo pipefail
 
@@ -9,6 +9,7 @@ declare -A groups=(
   [windows]="g++-mingw-w64-x86-64-posix binutils-mingw-w64-x86-64 wine64 googletest"
   [render]="libopenimageio-dev openimageio-tools libcli11-dev libfmt-dev ffmpeg"
   [fuzz]="clang libclang-rt-14-dev"
+  [slurm]="slurm-wlm munge"
 )
 
 wanted=()
@@ -35,5 +36,43 @@ echo "install-deps: installing ${missing[*]}"
 sudo=""
 [[ $(id -u) -ne 0 ]] && sudo="sudo"
 export DEBIAN_FRONTEND=noninteractive
+
+# The slurm group's packages ship munge, slurmctld and slurmd services, and
+# their install scripts would start them. A test runs its own private daemons,
+# so a system-wide munged or slurmctld must not come up (on a machine without
+# systemd it would stay running). For this install only, a policy-rc.d tells
+# invoke-rc.d to start nothing; one already there is set aside and put back.
+policy=/usr/sbin/policy-rc.d
+policy_saved=""
+policy_ours=false
+restore_policy() {
+  if $policy_ours; then
+    $sudo rm -f "$policy"
+    [[ -n $policy_saved ]] && $sudo mv -f "$policy_saved" "$policy"
+    policy_ours=false
+  fi
+  return 0
+}
+block_service_starts() {
+  trap restore_policy EXIT
+  trap 'exit 130' INT
+  trap 'exit 143' TERM
+  if [[ -e $policy || -L $policy ]]; then
+    policy_saved=$($sudo mktemp "$policy.install-deps.XXXXXX")
+    $sudo mv -f "$policy" "$policy_saved"
+  fi
+  policy_ours=true
+  printf '%s\n' '#!/bin/sh' \
+    'echo "policy-rc.d: scripts/install-deps.sh is installing packages; services are not started" >&2' \
+    'exit 101' | $sudo tee "$policy" >/dev/null
+  $sudo chmod 0755 "$policy"
+}
+for package in ${groups[slurm]}; do
+  if [[ " ${missing[*]} " == *" $package "* ]]; then
+    block_service_starts
+    break
+  fi
+done
+
 $sudo apt-get update -qq
 $sudo apt-get install -y -qq --no-install-recommends "${missing[@]}" >/dev/null
