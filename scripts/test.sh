@@ -22,6 +22,11 @@ for preset in debug native; do
   stage "test $preset" ctest --preset "$preset" -j "$jobs"
 done
 
+# A sequence rendered in chunks on a real Slurm, a private one-machine cluster
+# of its own (installs slurm-wlm and munge when missing; needs root).
+stage "farm rendering on Slurm" timeout 300 tests/slurm/run.sh \
+  build/native/tools/vemra-render/vemra-render
+
 # ThreadSanitizer over the threaded tests alone: several hosts rendering
 # through one loaded effect at once, and the host's iteration bands. GCC 12's
 # runtime cannot place its shadow memory when the kernel randomises mappings
