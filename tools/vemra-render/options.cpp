@@ -46,14 +46,15 @@ Frame patterns: shot.####.exr (one # a digit) or shot.%04d.exr, with --frames
 Farms: --chunk N with --task T renders the T-th run of N frames of the
 sequence's frame list (--frames, else the frames on disk); tasks count from 1,
 and a task past the end renders nothing and succeeds. --task auto takes the
-index from {}. --print-tasks prints the array range the sequence needs (e.g.
-1-24) for the scheduler's submit command. With --skip-existing a frame whose
-output exists is left untouched, so a task can simply be run again; with
---compare, a missing sheet alone renders the frame again and writes only the
-sheet. Temporaries carry the host name; those this host left behind in a
-killed run are removed. A failing frame stops the range unless --keep-going;
-either way the last line counts rendered, skipped and failed frames, and the
-exit status is 0 only when every frame of the range exists.
+index from the first of these that is set: {}.
+--print-tasks prints the array range the sequence needs (e.g. 1-24) for the
+scheduler's submit command. With --skip-existing a frame whose output exists
+is left untouched, so a task can simply be run again; with --compare, a
+missing sheet alone renders the frame again and writes only the sheet.
+Temporaries carry the host name; those this host left behind in a killed run
+are removed. A failing frame stops the range unless --keep-going; either way
+the last line counts rendered, skipped and failed frames, and the exit status
+is 0 only when every frame of the range exists.
 
 Frames in flight: a sequence or a pipe is read, rendered and written several
 frames at a time, --in-flight of them (default one per thread, fewer when
