@@ -46,7 +46,8 @@ Frame patterns: shot.####.exr (one # a digit) or shot.%04d.exr, with --frames
 Farms: --chunk N with --task T renders the T-th run of N frames of the
 sequence's frame list (--frames, else the frames on disk); tasks count from 1,
 and a task past the end renders nothing and succeeds. --task auto takes the
-index from the first of these that is set: {}.
+index from the first of these that is set:
+  {}
 --print-tasks prints the array range the sequence needs (e.g. 1-24) for the
 scheduler's submit command. With --skip-existing a frame whose output exists
 is left untouched, so a task can simply be run again; with --compare, a
