@@ -158,16 +158,28 @@ render::Image OnePixel(render::SampleType type, float red, float green, float bl
 
 void WriteTestImage(const std::string& path, const render::Image& image,
                     const std::string& file_type, int channels) {
+    WriteTestImages(path, {image}, file_type, channels);
+}
+
+void WriteTestImages(const std::string& path, const std::vector<render::Image>& images,
+                     const std::string& file_type, int channels) {
     std::unique_ptr<OIIO::ImageOutput> out = OIIO::ImageOutput::create(path);
     if (!out) throw std::runtime_error("no writer for " + path);
-    OIIO::ImageSpec header(image.width, image.height, channels, OIIO::TypeDesc(file_type));
-    header.attribute("oiio:UnassociatedAlpha", 1);
-    if (!out->open(path, header) ||
-        !out->write_image(render::FileTypeOf(image.type), image.pixels.data(),
-                          OIIO::stride_t(image.PixelBytes())) ||
-        !out->close()) {
-        throw std::runtime_error("cannot write " + path + ": " + out->geterror());
+    std::vector<OIIO::ImageSpec> headers;
+    for (const render::Image& image : images) {
+        headers.emplace_back(image.width, image.height, channels, OIIO::TypeDesc(file_type));
+        headers.back().attribute("oiio:UnassociatedAlpha", 1);
     }
+    for (std::size_t i = 0; i < images.size(); ++i) {
+        const bool opened = i == 0 ? out->open(path, int(headers.size()), headers.data())
+                                   : out->open(path, headers[i], OIIO::ImageOutput::AppendSubimage);
+        if (!opened ||
+            !out->write_image(render::FileTypeOf(images[i].type), images[i].pixels.data(),
+                              OIIO::stride_t(images[i].PixelBytes()))) {
+            throw std::runtime_error("cannot write " + path + ": " + out->geterror());
+        }
+    }
+    if (!out->close()) throw std::runtime_error("cannot write " + path + ": " + out->geterror());
 }
 
 FilePixels ReadFilePixels(const std::string& path) {

@@ -84,6 +84,10 @@ render::Image OnePixel(render::SampleType type, float red, float green, float bl
 /// ("uint8", "uint16", "half", "float"), alpha as stored, `channels` 3 or 4.
 void WriteTestImage(const std::string& path, const render::Image& image,
                     const std::string& file_type, int channels = 4);
+/// The same for several images in one file: the pages of a TIFF, the parts
+/// of an OpenEXR file.
+void WriteTestImages(const std::string& path, const std::vector<render::Image>& images,
+                     const std::string& file_type, int channels = 4);
 
 /// A file's pixels as OpenImageIO reads them, independently of the tool.
 struct FilePixels {

@@ -284,5 +284,72 @@ TEST(ToolSequence, ARetryRemovesWhatAKilledRunLeftAndNeverTakesItForAFrame) {
     EXPECT_EQ(dir.Files().size(), 6u);
 }
 
+TEST(ToolSequence, AFileOfSeveralFramesRendersEveryFrameOrIsRefused) {
+    ScratchDir dir;
+    std::vector<render::Image> pages;
+    for (unsigned page = 0; page < 3; ++page) {
+        pages.push_back(RandomImage(8, 6, SampleType::kUint16, true, 40 + page));
+        WriteTestImage(dir / ("page" + std::to_string(page + 1) + ".tif"), pages.back(), "uint16");
+    }
+    WriteTestImages(dir / "pages.tif", pages, "uint16");
+    const std::vector<std::string> steps = {"--temperature", "0.8", "--magenta", "-0.4"};
+    for (int page = 1; page <= 3; ++page) {
+        const std::string alone = dir / ("alone" + std::to_string(page) + ".tif");
+        ASSERT_EQ(
+            RunTool(With({dir / ("page" + std::to_string(page) + ".tif"), "-o", alone}, steps))
+                .exit_code,
+            0);
+    }
+
+    // Into a single file: refused, with the count and both ways out.
+    const RunResult refused = RunTool(With({dir / "pages.tif", "-o", dir / "one.tif"}, steps));
+    EXPECT_EQ(refused.exit_code, 2);
+    for (const char* words : {"holds 3 frames", "frame pattern", "--frames N"}) {
+        EXPECT_NE(refused.err.find(words), std::string::npos) << refused.err;
+    }
+    EXPECT_FALSE(fs::exists(dir / "one.tif"));
+
+    // Into a pattern: every page, numbered from --start-number.
+    ASSERT_EQ(RunTool(With({dir / "pages.tif", "-o", dir / "out.####.tif", "--start-number", "10"},
+                           steps))
+                  .exit_code,
+              0);
+    // One page picked into a single file.
+    ASSERT_EQ(RunTool(With({dir / "pages.tif", "-o", dir / "picked.tif", "--frames", "2"}, steps))
+                  .exit_code,
+              0);
+    for (int page = 1; page <= 3; ++page) {
+        const std::string alone = dir / ("alone" + std::to_string(page) + ".tif");
+        EXPECT_EQ(ReadFilePixels(dir / ("out.00" + std::to_string(9 + page) + ".tif")).values,
+                  ReadFilePixels(alone).values)
+            << page;
+    }
+    EXPECT_EQ(ReadFilePixels(dir / "picked.tif").values, ReadFilePixels(dir / "alone2.tif").values);
+
+    // Within a sequence, a file of several frames is refused, not cut to one.
+    fs::copy_file(dir / "pages.tif", dir / "seq.0002.tif");
+    fs::copy_file(dir / "page1.tif", dir / "seq.0001.tif");
+    const RunResult in_sequence = RunTool({dir / "seq.####.tif", "-o", dir / "s.####.tif"});
+    EXPECT_EQ(in_sequence.exit_code, 1);
+    EXPECT_NE(in_sequence.err.find("seq.0002.tif: holds several frames"), std::string::npos)
+        << in_sequence.err;
+    EXPECT_FALSE(fs::exists(dir / "s.0002.tif"));
+}
+
+TEST(ToolSequence, AnOpenExrFilesPartsAreLayersOfOneFrame) {
+    ScratchDir dir;
+    const render::Image beauty = RandomImage(8, 6, SampleType::kFloat, true, 7);
+    WriteTestImages(dir / "layers.exr", {beauty, RandomImage(8, 6, SampleType::kFloat, true, 8)},
+                    "half");
+    WriteTestImage(dir / "beauty.exr", beauty, "half");
+    ASSERT_EQ(
+        RunTool({dir / "beauty.exr", "-o", dir / "alone.exr", "--temperature", "1"}).exit_code, 0);
+    const RunResult result =
+        RunTool({dir / "layers.exr", "-o", dir / "out.exr", "--temperature", "1"});
+    ASSERT_EQ(result.exit_code, 0) << result.err;
+    EXPECT_NE(result.err.find("layers of one frame"), std::string::npos) << result.err;
+    EXPECT_EQ(ReadFilePixels(dir / "out.exr").values, ReadFilePixels(dir / "alone.exr").values);
+}
+
 }  // namespace
 }  // namespace render_test

@@ -54,6 +54,8 @@ namespace {
 
 /// Channels read in one decode when the needed ones lie this close together.
 constexpr int kMostChannelsReadTogether = 8;
+/// Pages counted at most in a file that does not say how many it holds.
+constexpr int kMostFramesCounted = 1'000'000;
 
 /// Index of the channel named `name` (case-insensitive), or -1.
 int FindChannel(const OIIO::ImageSpec& header, std::string_view name) {
@@ -117,22 +119,63 @@ SampleType HoldingType(OIIO::TypeDesc file_type) {
     }
 }
 
-void ReadImage(const std::string& path, std::uint64_t max_pixels, LoadedImage& into) {
+namespace {
+
+/// Opens `path` for reading, alpha exactly as stored (no premultiplying on
+/// the way in). Throws InputError.
+std::unique_ptr<OIIO::ImageInput> OpenInput(const std::string& path, OIIO::ImageSpec& header) {
     auto fail = [&](const std::string& cause) { return InputError(path + ": " + cause); };
     std::error_code error;
     const fs::file_status status = fs::status(path, error);
     if (!fs::exists(status)) throw fail("no such file");
     if (fs::is_directory(status)) throw fail("is a folder, not an image");
-
-    // Alpha exactly as stored: no premultiplying on the way in.
     OIIO::ImageSpec config;
     config.attribute("oiio:UnassociatedAlpha", 1);
-    const QuietStderr quiet;
     std::unique_ptr<OIIO::ImageInput> in = OIIO::ImageInput::create(path);
     if (!in) throw fail(OneLine(OIIO::geterror()));
-    OIIO::ImageSpec header;
     if (!in->open(path, header, config)) throw fail(OneLine(in->geterror()));
+    return in;
+}
+
+/// An OpenEXR file's parts are layers or views of one frame, not frames.
+bool PartsAreLayers(const OIIO::ImageInput& in) {
+    return std::string_view(in.format_name()) == "openexr";
+}
+
+}  // namespace
+
+int CountFrames(const std::string& path) {
+    const QuietStderr quiet;
+    OIIO::ImageSpec header;
+    const std::unique_ptr<OIIO::ImageInput> in = OpenInput(path, header);
+    if (PartsAreLayers(*in)) return 1;
+    // Movie readers know their count; others are walked page by page.
+    if (const int known = header.get_int_attribute("oiio:subimages", 0); known > 0) return known;
+    int frames = 1;
+    while (frames < kMostFramesCounted && in->seek_subimage(frames, 0)) ++frames;
+    (void)in->geterror();
+    return frames;
+}
+
+void ReadImage(const std::string& path, std::uint64_t max_pixels, LoadedImage& into, int frame) {
+    const QuietStderr quiet;
+    OIIO::ImageSpec header;
+    const std::unique_ptr<OIIO::ImageInput> in = OpenInput(path, header);
+    const bool layers = PartsAreLayers(*in);
+    const bool more = in->seek_subimage(frame + 1, 0);
+    (void)in->geterror();  // a failed look for a next frame is no error of the read
+    if (!in->seek_subimage(frame, 0)) {
+        throw InputError(fmt::format("{}: has no frame {}", path, frame + 1));
+    }
+    header = in->spec();
     ReadOpenedImage(*in, header, path, max_pixels, into);
+    into.more_frames = more && !layers;
+    if (more && layers) {
+        into.notes.push_back(fmt::format(
+            "{}: its parts after the first are layers of one frame, not frames: only the first "
+            "part is rendered and written",
+            path));
+    }
 }
 
 LoadedImage ReadImage(const std::string& path, std::uint64_t max_pixels) {
@@ -154,6 +197,7 @@ void ReadOpenedImage(OIIO::ImageInput& in, const OIIO::ImageSpec& file_header,
     loaded.header = file_header;
     loaded.format_name = in.format_name();
     loaded.notes.clear();
+    loaded.more_frames = false;
     const OIIO::ImageSpec& header = loaded.header;
     if (header.width <= 0 || header.height <= 0 || header.nchannels <= 0) {
         throw fail(fmt::format("corrupt: {} x {} pixels, {} channels", header.width, header.height,
@@ -196,7 +240,8 @@ void ReadOpenedImage(OIIO::ImageInput& in, const OIIO::ImageSpec& file_header,
         for (std::size_t c = 0; c < 4; ++c) at[c] = wanted[c] < 0 ? -1 : wanted[c] - first;
         loaded.layout = SampleLayout::Interleaved(type, header.width, span, at);
         loaded.buffer.resize(std::size_t(pixels) * std::size_t(span) * sample);
-        if (!in.read_image(0, 0, first, last + 1, FileTypeOf(type), loaded.buffer.data()) ||
+        if (!in.read_image(in.current_subimage(), 0, first, last + 1, FileTypeOf(type),
+                           loaded.buffer.data()) ||
             in.has_error()) {
             throw fail(OneLine(in.geterror()));
         }
@@ -211,7 +256,7 @@ void ReadOpenedImage(OIIO::ImageInput& in, const OIIO::ImageSpec& file_header,
         if (colour_missing) std::fill(loaded.buffer.begin(), loaded.buffer.end(), std::byte{0});
         for (std::size_t c = 0; c < 4; ++c) {
             if (wanted[c] < 0) continue;
-            if (!in.read_image(0, 0, wanted[c], wanted[c] + 1, FileTypeOf(type),
+            if (!in.read_image(in.current_subimage(), 0, wanted[c], wanted[c] + 1, FileTypeOf(type),
                                loaded.buffer.data() + c * sample, OIIO::stride_t(4 * sample)) ||
                 in.has_error()) {
                 throw fail(OneLine(in.geterror()));

@@ -43,6 +43,10 @@ struct LoadedImage {
     int width = 0;
     int height = 0;
     SampleLayout layout;
+    /// The file holds frames after the one read (pages of a TIFF, frames of
+    /// a movie); an OpenEXR file's further parts are layers of its one frame
+    /// and do not count (they get a note instead).
+    bool more_frames = false;
 
     ConstSamples samples() const { return {buffer.data(), width, height, layout}; }
     bool has_alpha() const { return layout.has(kAlpha); }
@@ -55,14 +59,19 @@ OIIO::TypeDesc FileTypeOf(SampleType type);
 /// other integer types as uint16, half, float and double as float.
 SampleType HoldingType(OIIO::TypeDesc file_type);
 
-/// Reads the first image of `path` into `into`, with one decode: the
-/// channels that become red, green, blue and alpha are read in one call, as
-/// the file stores them (only half is widened, to float). Grey becomes
-/// red = green = blue. The size is checked against `max_pixels` before any
-/// pixel memory is allocated. Throws InputError for a missing, unreadable,
-/// truncated or corrupt file, a size above the limit, or a layout the tool
-/// cannot hold.
-void ReadImage(const std::string& path, std::uint64_t max_pixels, LoadedImage& into);
+/// How many frames `path` holds as the image library sees it: pages of a
+/// TIFF, frames of an animated or movie file; 1 for most files, and for an
+/// OpenEXR file, whose parts are layers or views of one frame. Throws
+/// InputError for a file that cannot be opened.
+int CountFrames(const std::string& path);
+
+/// Reads image `frame` (from 0: the first page or frame) of `path` into `into`, with one decode:
+/// the channels that become red, green, blue and alpha are read in one call, as the file stores
+/// them (only half is widened, to float). Grey becomes red = green = blue. Sets `into.more_frames`.
+/// The size is checked against `max_pixels` before any pixel memory is allocated. Throws InputError
+/// for a missing, unreadable, truncated or corrupt file, a size above the limit, or a layout the
+/// tool cannot hold.
+void ReadImage(const std::string& path, std::uint64_t max_pixels, LoadedImage& into, int frame = 0);
 LoadedImage ReadImage(const std::string& path, std::uint64_t max_pixels = kDefaultMaxPixels);
 
 /// What ReadImage does once the file is open: checks `header`, the one the

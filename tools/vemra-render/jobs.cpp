@@ -63,6 +63,9 @@ struct Frame {
     std::string output;
     std::string compare;       ///< empty: no sheet
     std::size_t position = 0;  ///< from 1, among the frames the run was asked for
+    /// Which frame of a file of several frames (from 0); -1: the input is
+    /// expected to hold one frame, and one holding more is refused.
+    int frame_in_file = -1;
     /// The output exists and stays as it is (--skip-existing); only the
     /// missing sheet is written.
     bool keep_output = false;
@@ -204,6 +207,65 @@ std::vector<long> SequenceNumbers(const Options& options, const FramePattern& pa
     return numbers;
 }
 
+/// The frames `path` holds; 1 when it cannot be opened (its frame then
+/// fails on its own, with the reader's message).
+int FramesInFile(const std::string& path) {
+    try {
+        return CountFrames(path);
+    } catch (const InputError&) {
+        return 1;
+    }
+}
+
+/// The frames of one input file of `count` frames (a multi-page TIFF, a
+/// movie): each frame into the output pattern, numbered from --start-number,
+/// or the one frame --frames picks into a single output. Never just the
+/// first frame of several.
+std::vector<Frame> PlanFramesOfFile(const Options& options, const std::string& input, int count,
+                                    const std::optional<FramePattern>& out_pattern,
+                                    const std::optional<FramePattern>& sheet_pattern) {
+    std::vector<long> numbers;
+    if (options.frames.empty()) {
+        for (long number = 1; number <= count; ++number) numbers.push_back(number);
+    } else {
+        numbers = ParseFrameRange(options.frames);
+    }
+    for (long number : numbers) {
+        if (number < 1 || number > count) {
+            throw UsageError(fmt::format("--frames {}: {} holds frame{} 1{}", options.frames, input,
+                                         count > 1 ? "s" : "",
+                                         count > 1 ? fmt::format(" to {}", count) : ""));
+        }
+    }
+    if (!out_pattern) {
+        if (options.start_number) {
+            throw UsageError("--start-number numbers the files of an output frame pattern");
+        }
+        if (numbers.size() != 1) {
+            throw UsageError(
+                fmt::format("{} holds {} frames and {} is one file: give -o a frame pattern (e.g. "
+                            "out.####.png) to render every frame, or --frames N to pick one",
+                            input, count, options.output));
+        }
+        Frame frame{"",
+                    input,
+                    options.output,
+                    ComparePathFor(options, options.output),
+                    1,
+                    int(numbers[0] - 1)};
+        return {frame};
+    }
+    std::vector<Frame> frames;
+    const long start = options.start_number.value_or(1);
+    for (long number : numbers) {
+        const long file_number = start + number - 1;
+        frames.push_back({fmt::format("frame {}", number), input, out_pattern->Format(file_number),
+                          sheet_pattern ? sheet_pattern->Format(file_number) : std::string(),
+                          frames.size() + 1, int(number - 1)});
+    }
+    return frames;
+}
+
 /// The frames of a file job: one file, several files, or a pattern (with
 /// --task, that task's chunk of it, which may be empty).
 std::vector<Frame> PlanFrames(const Options& options) {
@@ -255,6 +317,15 @@ std::vector<Frame> PlanFrames(const Options& options) {
     }
     if (folder && options.compare && !options.compare_output.empty()) {
         throw UsageError("--compare-output names one file; with -o a folder, use --compare alone");
+    }
+    if (options.inputs.size() == 1) {
+        const int count = FramesInFile(options.inputs[0]);
+        if (count > 1 || !options.frames.empty() || options.start_number) {
+            return PlanFramesOfFile(options, options.inputs[0], count, out_pattern, sheet_pattern);
+        }
+    }
+    if (options.start_number) {
+        throw UsageError("--start-number goes with one input file of several frames");
     }
     for (std::size_t i = 0; i < options.inputs.size(); ++i) {
         const std::string& input = options.inputs[i];
@@ -509,7 +580,13 @@ void RunFiles(const Options& options, EffectSession& session) {
     stages.work = [&](long index, int slot_index) {
         const Frame& frame = frames[std::size_t(index)];
         FileSlot& slot = slots[std::size_t(slot_index)];
-        ReadImage(frame.input, options.max_pixels, slot.loaded);
+        ReadImage(frame.input, options.max_pixels, slot.loaded, std::max(0, frame.frame_in_file));
+        if (slot.loaded.more_frames && frame.frame_in_file < 0) {
+            throw InputError(fmt::format(
+                "{}: holds several frames (pages, or a movie's frames); give it as the only "
+                "input, with -o a frame pattern",
+                frame.input));
+        }
         for (const std::string& note : slot.loaded.notes) slot.notes.push_back({"channels", note});
         const ConstSamples before = slot.loaded.samples();
         const sim::World& output =

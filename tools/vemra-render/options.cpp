@@ -43,6 +43,13 @@ Frame patterns: shot.####.exr (one # a digit) or shot.%04d.exr, with --frames
 1-240 (or 1,5,9-12); without --frames, every frame found on disk. The output
 (and a compare sheet) must be a pattern too.
 
+Files of several frames (a multi-page TIFF, an animated image): every frame
+goes to an output pattern, frame k numbered --start-number + k - 1 (default:
+k); into one output file, --frames N picks the frame, and without it the file
+is refused rather than rendered in part. An OpenEXR file's parts are layers
+or views of one frame, not frames: its first part is rendered and written,
+with a note.
+
 Farms: --chunk N with --task T renders the T-th run of N frames of the
 sequence's frame list (--frames, else the frames on disk); tasks count from 1,
 and a task past the end renders nothing and succeeds. --task auto takes the
@@ -169,7 +176,8 @@ std::optional<Options> ParseCommandLine(int argc, char** argv,
         ->group(hosting);
 
     const char* sequence = "Sequences and video";
-    app.add_option("--frames", options.frames, "Frames of a pattern: 1-240, or 1,5,9-12")
+    app.add_option("--frames", options.frames,
+                   "Frames of a pattern or of a file of several frames: 1-240, or 1,5,9-12")
         ->type_name("LIST")
         ->group(sequence);
     app.add_option("--chunk", options.chunk, "Frames per farm task (with --task or --print-tasks)")
@@ -189,6 +197,12 @@ std::optional<Options> ParseCommandLine(int argc, char** argv,
         ->group(sequence);
     app.add_flag("--keep-going", options.keep_going,
                  "Render the other frames when one fails (the exit status still says so)")
+        ->group(sequence);
+    long start_number = 0;
+    app.add_option("--start-number", start_number,
+                   "Output file number of the first frame of a file of several frames "
+                   "(default 1)")
+        ->type_name("N")
         ->group(sequence);
     std::string raw;
     app.add_option("--raw", raw, "Raw video of WxH pixels from standard input to standard output")
@@ -280,8 +294,10 @@ std::optional<Options> ParseCommandLine(int argc, char** argv,
     } else if (app.count("--pix-fmt") != 0) {
         throw UsageError("--pix-fmt goes with --raw");
     }
+    if (app.count("--start-number") != 0) options.start_number = start_number;
     if (!options.frames.empty() && options.inputs.size() != 1) {
-        throw UsageError("--frames goes with one input frame pattern");
+        throw UsageError(
+            "--frames goes with one input: a frame pattern, or a file of several frames");
     }
     if (options.chunk != 0 || !task.empty() || options.print_tasks) {
         if (options.inputs.size() != 1) {

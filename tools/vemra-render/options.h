@@ -41,6 +41,9 @@ struct Options {
     std::string compression;          ///< --compression; empty: see compression.h
 
     std::string frames;  ///< --frames, e.g. "1-240"
+    /// --start-number: the file number of a multi-frame input's first frame
+    /// in the output pattern; unset: 1.
+    std::optional<long> start_number;
 
     // A sequence in chunks, one per farm task (task_range.h).
     long chunk = 0;              ///< --chunk: frames per task; 0: the whole sequence
