@@ -20,6 +20,7 @@
 #include "tools/vemra-render/frame_pipeline.h"
 #include "tools/vemra-render/image_io.h"
 #include "tools/vemra-render/interrupt.h"
+#include "tools/vemra-render/job_parts.h"
 #include "tools/vemra-render/layout_choice.h"
 #include "tools/vemra-render/pixel_convert.h"
 #include "tools/vemra-render/progress.h"
@@ -39,23 +40,6 @@ static_assert(2 * kMaxInFlight <= kMaxTemporaries,
 
 namespace {
 
-/// Notes on standard error, each kind once per run, kept off the progress
-/// line. Printed by one thread at a time (frames print theirs in order).
-class Notes {
-  public:
-    Notes(bool quiet, Progress* progress) : quiet_(quiet), progress_(progress) {}
-    void Once(const std::string& kind, const std::string& text) {
-        if (quiet_ || !printed_.insert(kind).second) return;
-        if (progress_ != nullptr) progress_->Clear();
-        WriteMessage(fmt::format("vemra-render: note: {}\n", text));
-    }
-
-  private:
-    bool quiet_;
-    Progress* progress_;
-    std::set<std::string> printed_;
-};
-
 /// One image to render: where it comes from and where its results go.
 struct Frame {
     std::string label;  ///< "frame 17", empty for a single image
@@ -70,65 +54,6 @@ struct Frame {
     /// missing sheet is written.
     bool keep_output = false;
 };
-
-/// A note a frame leaves for the notes, printed when the frame finishes.
-struct PendingNote {
-    std::string kind;
-    std::string text;
-};
-
-/// The note for samples clipped on their way into an integer world.
-PendingNote ClipNote(const std::string& name, std::size_t clipped, const LayoutChoice& choice) {
-    return {"clip", fmt::format("{}: {} sample(s) outside 0..1 clipped for the {} host's {}{}",
-                                name, clipped, HostName(choice.host), DescribeLayout(choice.layout),
-                                choice.host == HostKind::kAe ? " (--host prmr keeps them)" : "")};
-}
-
-/// A world of `layout` and size in `world`, kept when it already is one.
-sim::World& EnsureWorld(std::optional<sim::World>& world, sim::Layout layout, int width,
-                        int height) {
-    if (!world || world->layout() != layout || world->width() != width ||
-        world->height() != height) {
-        world.reset();  // the old buffer goes before the new one is made
-        world.emplace(layout, width, height);
-    }
-    return *world;
-}
-
-/// What one frame in flight keeps from frame to frame: its worlds and
-/// buffers, so that a running sequence allocates no frame-sized memory.
-struct FrameSlot {
-    std::optional<sim::World> input;
-    std::optional<sim::World> output;
-    std::vector<PendingNote> notes;
-};
-
-/// Renders `samples` into `slot.output` in the host and layout chosen for
-/// their type, with the slot's hosts.
-sim::World& RenderSamples(EffectSession& session, int slot_index, FrameSlot& slot,
-                          const Options& options, const sim::ParamValues& values,
-                          const ConstSamples& samples, const std::string& name) {
-    const LayoutChoice choice =
-        ChooseLayout(samples.layout.type, options.host, options.depth, session.capabilities());
-    sim::World& input = EnsureWorld(slot.input, choice.layout, samples.width, samples.height);
-    sim::World& output = EnsureWorld(slot.output, choice.layout, samples.width, samples.height);
-    const ConversionReport report = SamplesToWorld(samples, input);
-    if (report.clipped != 0) slot.notes.push_back(ClipNote(name, report.clipped, choice));
-    session.Render(slot_index, choice.host, input, output, values);
-    return output;
-}
-
-/// True when `a` and `b` name one file: the same inode if both exist, else
-/// the same path once made absolute and normalised.
-bool SameFile(const std::string& a, const std::string& b) {
-    struct stat sa {
-    }, sb{};
-    if (::stat(a.c_str(), &sa) == 0 && ::stat(b.c_str(), &sb) == 0) {
-        return sa.st_dev == sb.st_dev && sa.st_ino == sb.st_ino;
-    }
-    std::error_code error;
-    return fs::weakly_canonical(a, error) == fs::weakly_canonical(b, error);
-}
 
 /// A key that is equal for two names of one file.
 std::string FileKey(const std::string& path) {
@@ -423,31 +348,6 @@ void RunChart(const Options& options, EffectSession& session) {
 
 namespace {
 
-/// Bytes one frame in flight holds at most, for `pixels` pixels of samples
-/// `sample` bytes deep: the decoded channels (eight at most), the input
-/// and output worlds, the output samples and the encoded file.
-std::uint64_t FrameFootprint(std::uint64_t pixels, std::size_t sample, sim::Layout layout,
-                             std::size_t decoded_channels) {
-    return pixels * (decoded_channels * sample + 2 * sim::BytesPerPixel(layout) + 2 * 4 * sample);
-}
-
-/// The frames in flight and threads for `frames` frames of about
-/// `bytes_per_frame` each, with the session's hosts set up for them.
-WorkPlan PrepareWork(const Options& options, EffectSession& session, long frames,
-                     std::uint64_t bytes_per_frame) {
-    const WorkPlan plan = PlanWork(
-        options.threads, options.in_flight, frames, bytes_per_frame,
-        options.memory_budget != 0 ? options.memory_budget : DefaultMemoryBudget(), kMaxInFlight);
-    session.PrepareSlots(plan.in_flight, plan.iteration_threads);
-    // The image library's own threads take the same share as the host's
-    // iteration. OpenEXR's thread pool is one for the whole process: with
-    // several frames in flight each frame compresses on its own thread (-1:
-    // no pool), since a pool of one would take every frame's work in turn.
-    OIIO::attribute("threads", plan.iteration_threads);
-    OIIO::attribute("exr_threads", plan.in_flight > 1 ? -1 : plan.iteration_threads);
-    return plan;
-}
-
 /// Estimates a frame's footprint from the first input's header, opened but
 /// not decoded; 0 when it cannot be read (its frame will fail on its own),
 /// which leaves the frames in flight to the thread count alone.
@@ -488,12 +388,6 @@ struct FileSlot : FrameSlot {
 
 namespace {
 
-/// True when something, even a broken link, sits at `path`.
-bool Exists(const std::string& path) {
-    std::error_code error;
-    return fs::exists(fs::symlink_status(path, error));
-}
-
 /// With --skip-existing, takes out of `frames` those whose every result is
 /// already there, and marks those whose output is there but whose sheet is
 /// missing. Returns how many were taken out.
@@ -530,14 +424,6 @@ std::string RunScope(const Options& options, const std::vector<Frame>& planned) 
     const long tasks = TaskCount(SequenceNumbers(options, pattern).size(), options.chunk);
     return fmt::format("task {} of {} ({} to {})", *options.task, tasks, planned.front().label,
                        planned.back().label);
-}
-
-/// "37 rendered, 2 skipped, 1 failed", and the frames a stop left unrendered.
-std::string Tally(long rendered, long skipped, long failed, long left) {
-    std::string tally =
-        fmt::format("{} rendered, {} skipped, {} failed", rendered, skipped, failed);
-    if (left > 0) tally += fmt::format(", {} not rendered", left);
-    return tally;
 }
 
 }  // namespace
