@@ -312,6 +312,33 @@ TEST_F(MovieIo, RefusesMoviesCutShortAndFilesThatAreNotMovies) {
     EXPECT_THROW(MovieReader((dir_ / "h264.mp4").string(), kWidth * kHeight - 1), MovieError);
 }
 
+TEST_F(MovieIo, WriterRefusesStreamsTheContainerCannotHoldAndDropsAnUnfinishedFile) {
+    // PCM audio has no place in MP4: refused up front, naming the target.
+    const fs::path mp4 = dir_ / "pcm.mp4";
+    {
+        MovieReader reader((dir_ / "prores.mov").string(), 1u << 20);
+        try {
+            MovieWriter writer(mp4.string(), mp4.string(), reader, {});
+            ADD_FAILURE() << "pcm_s16le audio accepted into mp4";
+        } catch (const MovieError& error) {
+            EXPECT_NE(std::string(error.what()).find("pcm_s16le"), std::string::npos)
+                << error.what();
+        }
+    }
+    // A writer dropped half way frees everything and leaves no finished
+    // file behind: the container never gets its index.
+    const fs::path half = dir_ / "half.mov";
+    {
+        MovieReader reader((dir_ / "prores.mov").string(), 1u << 20);
+        MovieWriter writer(half.string(), half.string(), reader, {});
+        MovieFrame frame;
+        for (int i = 0; i < kFrames / 2 && reader.Next(frame); ++i) writer.Write(frame);
+    }
+    int status = 0;
+    Shell(Ffprobe() + " -v quiet " + Quoted(half), status);
+    EXPECT_NE(status, 0);
+}
+
 TEST(MoviePath, TellsMoviesByTheirExtension) {
     const std::pair<const char*, bool> cases[] = {
         {"a.mov", true},         {"dir/B.MP4", true},  {"x.y.mkv", true},       {"clip.M2TS", true},

@@ -20,6 +20,10 @@ std::string ErrorText(int code) {
     return text.data();
 }
 
+void QuietFfmpegLog() {
+    if (av_log_get_level() == AV_LOG_INFO) av_log_set_level(AV_LOG_ERROR);
+}
+
 FramePtr NewFrame() {
     FramePtr frame(av_frame_alloc());
     if (!frame) throw std::bad_alloc();
@@ -299,6 +303,7 @@ void MovieReader::Internals::Convert(Image& image) {
 
 MovieReader::MovieReader(const std::string& path, std::uint64_t max_pixels)
     : in_(std::make_unique<Internals>()) {
+    QuietFfmpegLog();
     in_->path = path;
     in_->max_pixels = max_pixels;
     in_->packet = NewPacket();

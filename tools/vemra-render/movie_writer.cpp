@@ -398,6 +398,7 @@ MovieWriter::MovieWriter(const std::string& path, const std::string& target_name
     out.target = target_name;
     out.source = source.in_.get();
     out.packet = NewPacket();
+    QuietFfmpegLog();
     if (out.source->frames_decoded > 0 || out.source->video_packets > 0) {
         throw std::logic_error("MovieWriter: create the writer before reading the source");
     }
