@@ -197,11 +197,12 @@ TEST_F(MovieIo, WritesWhatFfmpegWritesFromTheSameRawFrames) {
         const char* pix_fmt;      ///< encoder pixel format; empty: chosen
         const char* raw_options;  ///< how the raw frames are described to ffmpeg
     };
-    // RGB outputs (the format ffmpeg would choose), and YCbCr ones that
-    // exercise the matrix, range and 4:2:0 siting of the conversion.
+    // RGB outputs (named where the encoder also takes the source's own
+    // format, which would be the default), and YCbCr ones that exercise the
+    // matrix, range and 4:2:0 siting of the conversion.
     const Case cases[] = {
-        {"h264.mp4", "", ""},
-        {"prores.mov", "", ""},
+        {"h264.mp4", "bgr0", ""},
+        {"prores.mov", "gbrap16le", ""},
         {"ffv1.mkv", "", ""},
         {"float.mkv", "", ""},
         {"h264.mp4", "yuv420p", "-colorspace bt709 -color_range tv"},

@@ -21,7 +21,10 @@ std::string ErrorText(int code) {
 }
 
 void QuietFfmpegLog() {
-    if (av_log_get_level() == AV_LOG_INFO) av_log_set_level(AV_LOG_ERROR);
+    // Every failure reaches the caller as a MovieError of one line, so
+    // FFmpeg's own messages (an encoder's statistics, a demuxer's warning
+    // about the file it is about to fail on) would only add lines around it.
+    if (av_log_get_level() == AV_LOG_INFO) av_log_set_level(AV_LOG_QUIET);
 }
 
 FramePtr NewFrame() {

@@ -174,15 +174,24 @@ void MovieWriter::Internals::OpenEncoder(const MovieWriteSettings& settings) {
                                          target, codec->name, settings.pix_fmt));
         }
     } else if (codec->pix_fmts != nullptr) {
-        // Ranked from the frames' layout without alpha when the source has
-        // none: the choice ffmpeg makes for such frames fed as RGB.
+        // The source's own pixel format when the encoder takes it: a 4:2:0
+        // H.264 stays 4:2:0, as players and editors expect, and a ProRes 4444
+        // keeps its alpha and depth.
+        const auto source_pixels = static_cast<AVPixelFormat>(in.video->codecpar->format);
+        for (const AVPixelFormat* p = codec->pix_fmts; *p != AV_PIX_FMT_NONE; ++p) {
+            if (*p == source_pixels) pixel_format = source_pixels;
+        }
+    }
+    if (pixel_format == AV_PIX_FMT_NONE && codec->pix_fmts != nullptr) {
+        // Otherwise ranked from the frames' layout, without alpha when the
+        // source has none: the choice ffmpeg makes for such frames fed as RGB.
         const AVPixelFormat ranked_from = in.has_alpha                     ? source_format
                                           : in.type == SampleType::kUint8  ? AV_PIX_FMT_RGB24
                                           : in.type == SampleType::kUint16 ? AV_PIX_FMT_RGB48LE
                                                                            : AV_PIX_FMT_GBRPF32LE;
         pixel_format =
             avcodec_find_best_pix_fmt_of_list(codec->pix_fmts, ranked_from, in.has_alpha, nullptr);
-    } else {
+    } else if (pixel_format == AV_PIX_FMT_NONE) {
         pixel_format = source_format;
     }
 
@@ -529,7 +538,8 @@ std::string_view MovieWriter::Keeps() {
            "but the one rendered (cover art, other angles), are dropped. The video is "
            "re-encoded: by default with the source's codec where this FFmpeg has an encoder for "
            "it and the container takes it, else ProRes 4444 for .mov, FFV1 for .mkv, .nut and "
-           ".avi, H.264 (libx264) for others.";
+           ".avi, H.264 (libx264) for others; and in the source's pixel format where the encoder "
+           "takes it, else the encoder's nearest to the rendered frames.";
 }
 
 }  // namespace render

@@ -40,8 +40,9 @@ class MovieWriter {
     /// hardware wrapper); otherwise by container: ProRes 4444 (prores_ks) for
     /// .mov, FFV1 for .mkv .nut .avi, libx264 (mpeg4 without it) for the
     /// others. The pixel format, when `settings.pix_fmt` is empty: the
-    /// encoder's format nearest to the frames' RGBA (8, 16 bits or float),
-    /// alpha counted when the source has it, by FFmpeg's own ranking
+    /// source's own when the encoder takes it (a 4:2:0 H.264 stays 4:2:0);
+    /// else the encoder's format nearest to the frames' RGBA (8, 16 bits or
+    /// float), alpha counted when the source has it, by FFmpeg's own ranking
     /// (avcodec_find_best_pix_fmt_of_list), the ffmpeg program's choice.
     /// Throws MovieError naming `target_name` for an unknown container or
     /// encoder, a pixel format the encoder does not take, a stream the
