@@ -28,6 +28,11 @@ void RunFiles(const Options& options, EffectSession& session);
 /// in chunks of --chunk frames, e.g. "1-24".
 void PrintTasks(const Options& options);
 
+/// Renders a movie (an input the movie reader takes, movie_reader.h): into
+/// a movie, whole, with its other streams and timing kept; or into image
+/// files, one a frame. Lives in movie_job.cpp.
+void RunMovie(const Options& options, EffectSession& session);
+
 /// Renders raw frames from standard input to standard output.
 void RunRaw(const Options& options, EffectSession& session);
 

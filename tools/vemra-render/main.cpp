@@ -13,6 +13,7 @@
 #include "tools/vemra-render/effect_session.h"
 #include "tools/vemra-render/interrupt.h"
 #include "tools/vemra-render/jobs.h"
+#include "tools/vemra-render/movie_reader.h"
 #include "tools/vemra-render/options.h"
 
 namespace fs = std::filesystem;
@@ -80,6 +81,8 @@ int main(int argc, char** argv) {
             render::RunRaw(*options, session);
         } else if (options->inputs.empty()) {
             render::RunChart(*options, session);
+        } else if (options->inputs.size() == 1 && render::IsMoviePath(options->inputs[0])) {
+            render::RunMovie(*options, session);
         } else {
             render::RunFiles(*options, session);
         }

@@ -9,6 +9,8 @@
 #include "tools/vemra-render/compression.h"
 #include "tools/vemra-render/control_options.h"
 #include "tools/vemra-render/image_io.h"
+#include "tools/vemra-render/movie_reader.h"
+#include "tools/vemra-render/movie_writer.h"
 #include "tools/vemra-render/raw_pipe.h"
 #include "tools/vemra-render/task_range.h"
 #include "tools/vemra-render/test_chart.h"
@@ -17,6 +19,22 @@
 namespace render {
 
 namespace {
+
+/// `text` broken into lines of at most `width` characters at spaces.
+std::string Wrap(std::string_view text, std::size_t width = 79) {
+    std::string wrapped, line;
+    while (!text.empty()) {
+        const std::size_t space = text.find(' ');
+        const std::string_view word = text.substr(0, space);
+        if (!line.empty() && line.size() + 1 + word.size() > width) {
+            wrapped += line + "\n";
+            line.clear();
+        }
+        line += (line.empty() ? "" : " ") + std::string(word);
+        text = space == std::string_view::npos ? std::string_view() : text.substr(space + 1);
+    }
+    return wrapped + line;
+}
 
 constexpr const char* kDescription =
     "vemra-render: renders images, image sequences and raw video through the Vemra Temperature\n"
@@ -73,6 +91,15 @@ single image iterates on all of them. Outputs still appear in frame order.
 Compression (--compression): the option, else the input's own setting when
 input and output are of the same format, else the tool's default:
 {}
+Movies (.mov .mp4 .mkv .avi .mxf ... in or out): read and written with FFmpeg's
+libraries. Every frame is decoded in order and converted to RGBA at the
+source's depth (8 bits, 16 bits or float) with the movie's own colour matrix
+and range, as the ffmpeg program converts it. Into image files, frame k goes
+to number --start-number + k - 1 of the output pattern, and --frames picks
+frames; into a movie the whole movie is rendered, and the output appears only
+once complete. --codec, --quality and --pix-fmt choose the encoding.
+{}
+
 Raw video: --raw WxH reads frames of --pix-fmt from standard input and writes
 them in the same format to standard output. Pixel formats:
   {}
@@ -85,7 +112,8 @@ Examples:
     vemra-render --raw 1920x1080 --temperature 0.4 |
     ffmpeg -f rawvideo -pix_fmt bgra -s 1920x1080 -r 25 -i - out.mov
 )",
-        fmt::join(kTaskIndexVariables, ", "), CompressionHelp(), RawFormatNames());
+        fmt::join(kTaskIndexVariables, ", "), CompressionHelp(), Wrap(MovieWriter::Keeps()),
+        RawFormatNames());
 }
 
 std::pair<int, int> SizeOption(const std::string& text, const char* option) {
@@ -204,11 +232,24 @@ std::optional<Options> ParseCommandLine(int argc, char** argv,
                    "(default 1)")
         ->type_name("N")
         ->group(sequence);
+    app.add_option("--codec", options.codec,
+                   "Encoder of a movie output (default: the input's codec, else by container; "
+                   "see below)")
+        ->type_name("NAME")
+        ->group(sequence);
+    int quality = -1;
+    app.add_option("--quality", quality,
+                   "A movie encoder's quality: crf for libx264, qscale for prores_ks and mpeg4")
+        ->check(CLI::NonNegativeNumber.description(""))
+        ->type_name("Q")
+        ->group(sequence);
     std::string raw;
     app.add_option("--raw", raw, "Raw video of WxH pixels from standard input to standard output")
         ->type_name("WxH")
         ->group(sequence);
-    app.add_option("--pix-fmt", options.pix_fmt, "Raw pixel format (default bgra)")
+    app.add_option("--pix-fmt", options.pix_fmt,
+                   "Raw pixel format (default bgra), or a movie output's (default: the "
+                   "encoder's nearest to the frames)")
         ->type_name("FMT")
         ->group(sequence);
     int in_flight = 0;
@@ -292,7 +333,14 @@ std::optional<Options> ParseCommandLine(int argc, char** argv,
             throw UsageError(fmt::format("--pix-fmt: {}", e.what()));
         }
     } else if (app.count("--pix-fmt") != 0) {
-        throw UsageError("--pix-fmt goes with --raw");
+        if (!IsMoviePath(options.output)) {
+            throw UsageError("--pix-fmt goes with --raw or a movie output");
+        }
+        options.movie_pix_fmt = options.pix_fmt;
+    }
+    if (app.count("--quality") != 0) options.quality = quality;
+    if ((!options.codec.empty() || options.quality) && !IsMoviePath(options.output)) {
+        throw UsageError("--codec and --quality go with a movie output (e.g. -o out.mov)");
     }
     if (app.count("--start-number") != 0) options.start_number = start_number;
     if (!options.frames.empty() && options.inputs.size() != 1) {

@@ -56,6 +56,11 @@ struct Options {
     std::optional<std::pair<int, int>> raw_size;  ///< --raw WIDTHxHEIGHT
     std::string pix_fmt = "bgra";
 
+    // A movie output (movie_writer.h).
+    std::string codec;           ///< --codec; empty: the writer's default rule
+    std::string movie_pix_fmt;   ///< --pix-fmt with a movie output; empty: the writer's choice
+    std::optional<int> quality;  ///< --quality
+
     std::uint64_t max_pixels = 0;
     bool overwrite_input = false;
     bool describe = false;

@@ -1,0 +1,183 @@
+// vemra-render on movies, against the ffmpeg program: a movie rendered
+// straight into a movie must give the frames the pipe route gives (ffmpeg
+// decoding into the tool's raw pipe, ffmpeg encoding what comes out), with
+// the sound, the timing and the colour tags of the input; a movie into image
+// files gives every frame or is refused; a cut movie leaves nothing.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <filesystem>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "tool_runner.h"
+
+namespace render_test {
+namespace {
+
+namespace fs = std::filesystem;
+
+const std::string kFfmpeg = VEMRA_FFMPEG;
+const std::string kFfprobe = (fs::path(kFfmpeg).parent_path() / "ffprobe").string();
+
+/// `argv` as one bash word each.
+std::string ShellWords(const std::vector<std::string>& argv) {
+    std::string line;
+    for (const std::string& word : argv) {
+        std::string quoted = "'";
+        for (char c : word) quoted += c == '\'' ? std::string("'\\''") : std::string(1, c);
+        line += (line.empty() ? "" : " ") + quoted + "'";
+    }
+    return line;
+}
+
+/// Standard output of a shell command that must succeed.
+std::string Output(const std::string& command) {
+    const RunResult result = RunShell(command);
+    EXPECT_EQ(result.exit_code, 0) << command << "\n" << result.err;
+    return result.out;
+}
+
+/// Makes a 64x48 movie of `frames` frames at 25 fps with a sine-wave sound
+/// and colour tags, from ffmpeg's moving test pattern.
+void MakeMovie(const std::string& path, const std::string& codec_options, int frames) {
+    Output(kFfmpeg + " -v error -y -f lavfi -i testsrc2=size=64x48:rate=25 -f lavfi -i " +
+           "sine=frequency=440:sample_rate=48000 -frames:v " + std::to_string(frames) +
+           " -shortest " + codec_options +
+           " -color_primaries bt709 -color_trc bt709 -colorspace bt709 -c:a " +
+           (path.ends_with(".mp4") ? "aac" : "pcm_s16le") + " '" + path + "'");
+}
+
+const std::vector<std::string> kSteps = {"--temperature", "0.7",       "--magenta",
+                                         "-0.4",          "--opacity", "90"};
+
+TEST(ToolMovie, AMovieIntoAMovieGivesWhatThePipeRouteGivesAndKeepsSoundAndTiming) {
+    if (kFfmpeg.empty()) GTEST_SKIP() << "ffmpeg not installed (scripts/install-deps.sh render)";
+    struct Case {
+        const char* name;
+        const char* codec_options;
+        const char* raw;      ///< the pipe's raw format at the source's depth
+        const char* encoded;  ///< FFV1's pixel format on both routes
+    };
+    const Case cases[] = {
+        {"h264.mov", "-c:v libx264 -pix_fmt yuv420p -g 5", "rgba", "bgra"},
+        {"prores.mov",
+         "-vf \"format=yuva444p10le,geq=lum='lum(X,Y)':cb='cb(X,Y)':cr='cr(X,Y)':a='X*16'\" "
+         "-c:v prores_ks -profile:v 4444 -pix_fmt yuva444p10le",
+         "rgba64le", "gbrap16le"},
+        {"ffv1.mkv", "-c:v ffv1 -pix_fmt gbrp16le", "rgba64le", "gbrap16le"},
+    };
+    ScratchDir dir;
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        const std::string in = dir / c.name;
+        MakeMovie(in, c.codec_options, 12);
+        const std::string out = dir / (std::string("tool-") + c.name + ".mkv");
+        const RunResult tool =
+            RunTool(With({in, "-o", out, "--codec", "ffv1", "--pix-fmt", c.encoded}, kSteps));
+        ASSERT_EQ(tool.exit_code, 0) << tool.err;
+
+        const std::string piped = dir / (std::string("pipe-") + c.name + ".mkv");
+        Output(kFfmpeg + " -v error -i '" + in + "' -f rawvideo -pix_fmt " + c.raw + " - | " +
+               ShellWords(ToolArgv(With({"--raw", "64x48", "--pix-fmt", c.raw}, kSteps))) + " | " +
+               kFfmpeg + " -v error -y -f rawvideo -pix_fmt " + c.raw +
+               " -s 64x48 -r 25 -i - -c:v ffv1 -pix_fmt " + c.encoded + " '" + piped + "'");
+        // Decoded samples, frame for frame (framemd5 also lists each pts).
+        const auto frames = [&](const std::string& movie) {
+            std::istringstream md5(Output(kFfmpeg + " -v error -i '" + movie +
+                                          "' -map 0:v -f framemd5 -fps_mode passthrough -"));
+            // The hashes alone: the two routes' time bases differ.
+            std::vector<std::string> hashes;
+            for (std::string line; std::getline(md5, line);) {
+                if (!line.empty() && line[0] != '#')
+                    hashes.push_back(line.substr(line.rfind(',') + 2));
+            }
+            return hashes;
+        };
+        EXPECT_EQ(frames(out), frames(piped));
+        EXPECT_EQ(frames(out).size(), 12u);
+
+        // The sound's packets as they were, and the timing and tags of the input.
+        const auto audio = [&](const std::string& movie) {
+            return Output(kFfmpeg + " -v error -i '" + movie + "' -map 0:a -c copy -f md5 -");
+        };
+        EXPECT_EQ(audio(out), audio(in));
+        // ffprobe's lines of `what`, without the empty fields and lines its
+        // side-data sections add.
+        const auto probe = [&](const std::string& movie, const std::string& what) {
+            std::istringstream text(Output(kFfprobe + " -v error -select_streams v:0 " +
+                                           "-show_entries " + what + " -of csv=p=0 '" + movie +
+                                           "'"));
+            std::vector<std::string> lines;
+            for (std::string line; std::getline(text, line);) {
+                while (!line.empty() && line.back() == ',') line.pop_back();
+                if (!line.empty()) lines.push_back(line);
+            }
+            return lines;
+        };
+        // (The matrix is "gbr" for FFV1's RGB: the input's YCbCr matrix
+        // does not describe RGB samples.)
+        EXPECT_EQ(probe(out, "stream=r_frame_rate,color_primaries,color_transfer"),
+                  probe(in, "stream=r_frame_rate,color_primaries,color_transfer"));
+        EXPECT_EQ(probe(out, "frame=pts_time"), probe(in, "frame=pts_time"));
+    }
+}
+
+TEST(ToolMovie, ByDefaultTheInputsCodecAndPixelFormat) {
+    if (kFfmpeg.empty()) GTEST_SKIP() << "ffmpeg not installed (scripts/install-deps.sh render)";
+    ScratchDir dir;
+    MakeMovie(dir / "in.mp4", "-c:v libx264 -pix_fmt yuv420p", 6);
+    MakeMovie(dir / "in.mov", "-c:v prores_ks -profile:v 4444 -pix_fmt yuva444p10le", 6);
+    const auto codec = [&](const std::string& movie) {
+        return Output(kFfprobe + " -v error -select_streams v:0 -show_entries " +
+                      "stream=codec_name,pix_fmt -of csv=p=0 '" + movie + "'");
+    };
+    for (const auto& [in, out] : {std::pair{"in.mp4", "out.mp4"}, std::pair{"in.mp4", "out.mkv"},
+                                  std::pair{"in.mov", "out.mov"}, std::pair{"in.mov", "out.mkv"}}) {
+        const RunResult result = RunTool(With({dir / in, "-o", dir / out}, kSteps));
+        ASSERT_EQ(result.exit_code, 0) << result.err;
+        EXPECT_EQ(codec(dir / out), codec(dir / in)) << in << " into " << out;
+    }
+}
+
+TEST(ToolMovie, IntoImageFilesEveryFrameOrNone) {
+    if (kFfmpeg.empty()) GTEST_SKIP() << "ffmpeg not installed (scripts/install-deps.sh render)";
+    ScratchDir dir;
+    MakeMovie(dir / "in.mp4", "-c:v libx264 -pix_fmt yuv420p", 50);
+    const RunResult refused = RunTool({dir / "in.mp4", "-o", dir / "one.png"});
+    EXPECT_EQ(refused.exit_code, 2);
+    EXPECT_NE(refused.err.find("holds 50 frames"), std::string::npos) << refused.err;
+    EXPECT_NE(refused.err.find("--frames N"), std::string::npos) << refused.err;
+    ASSERT_EQ(RunTool(With({dir / "in.mp4", "-o", dir / "f.####.png"}, kSteps)).exit_code, 0);
+    ASSERT_EQ(
+        RunTool(With({dir / "in.mp4", "-o", dir / "pick.png", "--frames", "17"}, kSteps)).exit_code,
+        0);
+    std::vector<std::string> files = dir.Files();
+    EXPECT_EQ(files.size(), 52u);  // the movie, 50 frames and the picked one
+    EXPECT_EQ(files[0], "f.0001.png");
+    EXPECT_EQ(files[49], "f.0050.png");
+    EXPECT_EQ(ReadFilePixels(dir / "pick.png").values, ReadFilePixels(dir / "f.0017.png").values);
+}
+
+TEST(ToolMovie, AMovieCutShortFailsInOneLineAndLeavesNothing) {
+    if (kFfmpeg.empty()) GTEST_SKIP() << "ffmpeg not installed (scripts/install-deps.sh render)";
+    ScratchDir dir;
+    // Matroska's header comes first, so the cut shows only after 29 frames.
+    MakeMovie(dir / "whole.mkv", "-c:v ffv1", 50);
+    const std::string bytes = ReadFile(dir / "whole.mkv");
+    WriteFile(dir / "cut.mkv", bytes.substr(0, bytes.size() * 6 / 10));
+    fs::remove(dir / "whole.mkv");
+    for (const char* out : {"out.mkv", "out.####.png"}) {
+        const RunResult result = RunTool({dir / "cut.mkv", "-o", dir / out, "-q"});
+        EXPECT_EQ(result.exit_code, 1);
+        EXPECT_NE(result.err.find("cut.mkv: frame "), std::string::npos) << result.err;
+        EXPECT_EQ(std::count(result.err.begin(), result.err.end(), '\n'), 1) << result.err;
+    }
+    // The frames before the cut stay as files; the movie is not written at all.
+    EXPECT_FALSE(fs::exists(dir / "out.mkv"));
+    for (const std::string& name : dir.Files()) EXPECT_NE(name[0], '.') << name;
+}
+
+}  // namespace
+}  // namespace render_test
