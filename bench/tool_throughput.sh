@@ -14,7 +14,13 @@
 #   files     24 frames of 1920x1080, file sequence to file sequence, as 8-bit
 #             PNG, 16-bit TIFF, half and float EXR; and once 96 PNG frames
 #             through vemra-render alone, for its peak memory against the
-#             24-frame run.
+#             24-frame run;
+#   movie     a 10-second 1920x1080 H.264 clip (yuv420p, 25 fps, with AAC
+#             sound) into H.264 again (libx264's defaults, yuv420p, the sound
+#             copied): vemra-render straight from movie to movie, the pipe
+#             route (ffmpeg decoding into vemra-render's raw pipe, ffmpeg
+#             encoding and taking the sound from the input) and ffmpeg's own
+#             colortemperature filter.
 # The frames are a photograph with noise that changes every frame (flat test
 # patterns flatter every compressor). Every case runs three times, the tools
 # taking turns (A B A B A B), after one untimed run each that fills the page
@@ -77,10 +83,12 @@ raw_formats=(rgba bgra gbrapf32le)
 seq_formats=(png tiff exr-half exr-float)
 if [[ $quick == 1 ]]; then
   raw_w=640 raw_h=360 raw_frames=4 seq_w=480 seq_h=270 seq_frames=6 mem_frames=24 repetitions=1
+  movie_w=480 movie_h=270 movie_seconds=1
   raw_formats=(rgba gbrapf32le) seq_formats=(png exr-half)
   name=tool_throughput-quick
 else
   raw_w=3840 raw_h=2160 raw_frames=24 seq_w=1920 seq_h=1080 seq_frames=24 mem_frames=96 repetitions=3
+  movie_w=1920 movie_h=1080 movie_seconds=10
   name=tool_throughput
 fi
 ours_args=(--temperature 0.5 --magenta 0.3 --opacity 80 --clamp)
@@ -162,12 +170,24 @@ make_sequences() {
 }
 make_once "$seq_dir" make_sequences
 
+movie_dir=$inputs/movie-${movie_w}x${movie_h}-$movie_seconds
+movie_frames=$((movie_seconds * 25))
+movie_encode=(-c:v libx264 -pix_fmt yuv420p)
+make_movie() {
+  ffmpeg -hide_banner -nostats -loglevel error -nostdin -loop 1 -framerate 25 -i "$photo" \
+    -f lavfi -i "sine=frequency=440:sample_rate=48000" \
+    -vf "$(photo_filter $movie_w $movie_h yuv420p)" -t "$movie_seconds" \
+    "${movie_encode[@]}" -c:a aac "$movie_dir/in.mp4"
+}
+make_once "$movie_dir" make_movie
+
 # ------------------------------------------------------------------ runs ---
 
 # Each contender's command for the current case goes into `cmd`, its standard
 # input into `stdin` and its output (a file or a folder) into `output`.
 setup() {  # setup CASE_KIND FORMAT MODE CONTENDER
   local kind=$1 fmt=$2 mode=$3 who=$4 tool=$render
+  case_kind=$kind  # a movie case writes one file, not a file a frame
   local ff=(ffmpeg -hide_banner -nostats -loglevel "$loglevel")
   [[ $who == baseline ]] && tool=$baseline
   output=/dev/null
@@ -187,6 +207,22 @@ setup() {  # setup CASE_KIND FORMAT MODE CONTENDER
         -f rawvideo -pix_fmt "$fmt" -) ;;
       *:all) cmd=("$tool" -q --raw ${raw_w}x$raw_h --pix-fmt "$fmt" "${ours_args[@]}") ;;
       *:none) cmd=("$tool" -q --raw ${raw_w}x$raw_h --pix-fmt "$fmt" --opacity 0) ;;
+    esac
+  elif [[ $kind == movie ]]; then
+    local in=$movie_dir/in.mp4 raw=(-f rawvideo -pix_fmt rgba)
+    stdin=/dev/null
+    output=$work/out
+    case $who in
+      ffmpeg) cmd=("${ff[@]}" -nostdin -i "$in" -vf "$ffmpeg_filter" "${movie_encode[@]}"
+        -c:a copy "$output/out.mp4") ;;
+      pipe) cmd=(bash -c 'set -o pipefail
+        "$1" -hide_banner -nostats -loglevel error -nostdin -i "$2" '"${raw[*]}"' - |
+          "$3" -q --raw "$4" --pix-fmt rgba "${@:7}" |
+          "$1" -hide_banner -nostats -loglevel error -nostdin '"${raw[*]}"' -s "$4" -r 25 \
+            -i - -i "$2" -map 0:v -map 1:a '"${movie_encode[*]}"' -c:a copy "$5/$6"' \
+        pipe ffmpeg "$in" "$tool" "${movie_w}x$movie_h" "$output" out.mp4 "${ours_args[@]}") ;;
+      *) cmd=("$tool" -q "$in" -o "$output/out.mp4" --codec libx264 --pix-fmt yuv420p
+        "${ours_args[@]}") ;;
     esac
   else
     local ext=${seq_ext[$fmt]} dir=$seq_dir/$fmt codec
@@ -246,6 +282,7 @@ warm_up() {
     fresh_output
     execute /dev/null || { failed "$label, $who failed"; return 1; }
     read -r got _ < <(written)
+    [[ $case_kind == movie ]] && frames=1
     expected="$frames files" got="$got files"
   fi
   if [[ $got != "$expected" ]]; then
@@ -269,6 +306,7 @@ timed() {
   end=$EPOCHREALTIME
   if [[ $output != /dev/null ]]; then
     read -r files bytes < <(written)
+    [[ $case_kind == movie ]] && frames=1
     if ((files != frames)); then
       echo "tool_throughput: $label, $who wrote $files files, not $frames" >&2
       exit 1
@@ -322,6 +360,8 @@ for fmt in "${seq_formats[@]}"; do
   run_case "$fmt files, all steps" files "$fmt" all $seq_w $seq_h $seq_frames $repetitions "${tools[@]}"
 done
 run_case "png files, all steps, memory run" files png long $seq_w $seq_h $mem_frames 1 vemra-render
+run_case "h264 movie, all steps" movie h264 all $movie_w $movie_h $movie_frames $repetitions \
+  "${tools[@]}" pipe
 rm -rf "$work"
 
 # --------------------------------------------------------------- summary ---
@@ -478,6 +518,13 @@ for c in timed:
               f'{c["ffmpeg_conversions"]}')
 if not any(c["ffmpeg_conversions"] for c in timed):
     print("ffmpeg converts no pixels around its filter in any case (checked in its filter graph).")
+for c in timed:
+    if "pipe" in c["contenders"]:
+        pipe = get(c, "pipe", "best_wall_s")
+        print(f'{c["case"]}: the pipe route (ffmpeg | vemra-render --raw | ffmpeg, the sound '
+              f'taken from the input) {pipe:.3f} s; vemra-render ÷ pipe route '
+              f'{get(c, "vemra-render", "best_wall_s") / pipe:.2f}, size ÷ pipe route '
+              f'{get(c, "vemra-render", "output_bytes") / get(c, "pipe", "output_bytes"):.3f}.')
 if len(memory) == 2:
     print("Peak RSS of vemra-render on the PNG sequence: "
           + ", ".join(f'{c["frames"]} frames {get(c, "vemra-render", "peak_rss_kb") / 1024:.0f} MB'
