@@ -3,12 +3,18 @@
 // decoding into the tool's raw pipe, ffmpeg encoding what comes out), with
 // the sound, the timing and the colour tags of the input; a movie into image
 // files gives every frame or is refused; a cut movie leaves nothing.
+#include <fcntl.h>
 #include <gtest/gtest.h>
+#include <signal.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 #include <algorithm>
+#include <chrono>
 #include <filesystem>
 #include <sstream>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "tool_runner.h"
@@ -177,6 +183,42 @@ TEST(ToolMovie, AMovieCutShortFailsInOneLineAndLeavesNothing) {
     // The frames before the cut stay as files; the movie is not written at all.
     EXPECT_FALSE(fs::exists(dir / "out.mkv"));
     for (const std::string& name : dir.Files()) EXPECT_NE(name[0], '.') << name;
+}
+
+TEST(ToolMovie, AnInterruptLeavesNoMovieAndNoTemporary) {
+    if (kFfmpeg.empty()) GTEST_SKIP() << "ffmpeg not installed (scripts/install-deps.sh render)";
+    ScratchDir dir;
+    MakeMovie(dir / "whole.mkv", "-c:v libx264 -pix_fmt yuv420p", 50);
+    // The movie arrives through a pipe that stops in the middle: the tool
+    // has its output's temporary open and waits for more when the signal comes.
+    ASSERT_EQ(::mkfifo((dir / "in.mkv").c_str(), 0600), 0);
+    Process tool(ToolArgv({dir / "in.mkv", "-o", dir / "out.mkv"}), {});
+    // Opened without blocking, so a tool that never reads cannot hang the test.
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(30);
+    int pipe = -1;
+    while (pipe < 0 && std::chrono::steady_clock::now() < deadline) {
+        pipe = ::open((dir / "in.mkv").c_str(), O_WRONLY | O_NONBLOCK | O_CLOEXEC);
+        if (pipe < 0) std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    }
+    ASSERT_GE(pipe, 0) << "the tool never opened its input";
+    ::fcntl(pipe, F_SETFL, O_WRONLY);
+    const std::string bytes = ReadFile(dir / "whole.mkv");
+    ASSERT_EQ(::write(pipe, bytes.data(), bytes.size() * 6 / 10), ssize_t(bytes.size() * 6 / 10));
+    const auto temporary = [&] {
+        for (const std::string& name : dir.Files()) {
+            if (name.rfind(".out.mkv.vemra-", 0) == 0) return true;
+        }
+        return false;
+    };
+    while (!temporary() && std::chrono::steady_clock::now() < deadline) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    }
+    ASSERT_TRUE(temporary());
+    ::kill(tool.pid(), SIGTERM);
+    const RunResult result = tool.Wait();
+    ::close(pipe);
+    EXPECT_EQ(result.exit_code, 128 + SIGTERM) << result.err;
+    EXPECT_EQ(dir.Files(), (std::vector<std::string>{"in.mkv", "whole.mkv"}));
 }
 
 }  // namespace
