@@ -164,10 +164,10 @@ void ReadImage(const std::string& path, std::uint64_t max_pixels, LoadedImage& i
     const bool layers = PartsAreLayers(*in);
     const bool more = in->seek_subimage(frame + 1, 0);
     (void)in->geterror();  // a failed look for a next frame is no error of the read
-    if (!in->seek_subimage(frame, 0)) {
+    // The seek fills `header` with the frame's own description.
+    if (!in->seek_subimage(frame, 0, header)) {
         throw InputError(fmt::format("{}: has no frame {}", path, frame + 1));
     }
-    header = in->spec();
     ReadOpenedImage(*in, header, path, max_pixels, into);
     into.more_frames = more && !layers;
     if (more && layers) {
