@@ -42,6 +42,21 @@ void Notes::Once(const std::string& kind, const std::string& text) {
     WriteMessage(fmt::format("vemra-render: note: {}\n", text));
 }
 
+void ImageFilesSlot::Commit(Notes& printer) {
+    if (pending_output) pending_output->Commit();
+    if (pending_compare) pending_compare->Commit();
+    pending_output.reset();
+    pending_compare.reset();
+    for (const PendingNote& note : notes) printer.Once(note.kind, note.text);
+    notes.clear();
+}
+
+void ImageFilesSlot::Drop() {
+    pending_output.reset();
+    pending_compare.reset();
+    notes.clear();
+}
+
 sim::World& RenderSamples(EffectSession& session, int slot_index, FrameSlot& slot,
                           const Options& options, const sim::ParamValues& values,
                           const ConstSamples& samples, const std::string& name) {

@@ -4,12 +4,14 @@
 #pragma once
 
 #include <cstdint>
+#include <memory>
 #include <optional>
 #include <set>
 #include <string>
 #include <vector>
 
 #include "sim/world.h"
+#include "tools/vemra-render/atomic_output.h"
 #include "tools/vemra-render/effect_session.h"
 #include "tools/vemra-render/layout_choice.h"
 #include "tools/vemra-render/options.h"
@@ -46,6 +48,19 @@ struct FrameSlot {
     std::optional<sim::World> input;
     std::optional<sim::World> output;
     std::vector<PendingNote> notes;
+};
+
+/// A frame in flight that writes image files: the buffer its files are
+/// encoded in, and the outputs waiting to be renamed into place in frame order.
+struct ImageFilesSlot : FrameSlot {
+    std::vector<unsigned char> encoded;
+    std::unique_ptr<AtomicFile> pending_output;
+    std::unique_ptr<AtomicFile> pending_compare;
+
+    /// Renames the waiting outputs into place and prints the frame's notes.
+    void Commit(Notes& printer);
+    /// Drops the waiting outputs (their temporaries are removed) and the notes.
+    void Drop();
 };
 
 /// Renders `samples` into `slot.output` in the host and layout chosen for

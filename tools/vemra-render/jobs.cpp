@@ -376,12 +376,9 @@ std::uint64_t FileFrameFootprint(const Options& options, const EffectSession& se
 
 /// A file frame in flight: the slot's buffers, and its outputs waiting to be
 /// renamed into place.
-struct FileSlot : FrameSlot {
+struct FileSlot : ImageFilesSlot {
     LoadedImage loaded;
     Image after;
-    std::vector<unsigned char> encoded;
-    std::unique_ptr<AtomicFile> pending_output;
-    std::unique_ptr<AtomicFile> pending_compare;
 };
 
 }  // namespace
@@ -494,22 +491,11 @@ void RunFiles(const Options& options, EffectSession& session) {
         for (std::string& note : written_notes) slot.notes.push_back({"alpha", std::move(note)});
     };
     stages.finish = [&](long, int slot_index) {
-        FileSlot& slot = slots[std::size_t(slot_index)];
-        if (slot.pending_output) slot.pending_output->Commit();
-        if (slot.pending_compare) slot.pending_compare->Commit();
-        slot.pending_output.reset();
-        slot.pending_compare.reset();
-        for (const PendingNote& note : slot.notes) notes.Once(note.kind, note.text);
-        slot.notes.clear();
+        slots[std::size_t(slot_index)].Commit(notes);
         SetFramesFinished(++finished);
         progress.FrameDone();
     };
-    stages.discard = [&](long, int slot_index) {
-        FileSlot& slot = slots[std::size_t(slot_index)];
-        slot.pending_output.reset();  // removes its temporary
-        slot.pending_compare.reset();
-        slot.notes.clear();
-    };
+    stages.discard = [&](long, int slot_index) { slots[std::size_t(slot_index)].Drop(); };
     // "frame 17 (17 of 40) failed: why"
     const auto failure = [&](long index, const std::exception_ptr& error) {
         const Frame& frame = frames[std::size_t(index)];

@@ -30,11 +30,8 @@ namespace {
 
 /// A movie frame in flight: the decoded frame, rendered in place, and, for
 /// image outputs, the encoded files waiting to be renamed into place.
-struct MovieSlot : FrameSlot {
+struct MovieSlot : ImageFilesSlot {
     MovieFrame frame;
-    std::vector<unsigned char> encoded;
-    std::unique_ptr<AtomicFile> pending_output;
-    std::unique_ptr<AtomicFile> pending_compare;
 };
 
 /// The work plan for a movie's frames, sized by its first frame.
@@ -246,22 +243,11 @@ void RenderMovieToImages(const Options& options, EffectSession& session, MovieRe
     };
     long finished = 0;
     stages.finish = [&](long, int slot_index) {
-        MovieSlot& slot = slots[std::size_t(slot_index)];
-        slot.pending_output->Commit();
-        if (slot.pending_compare) slot.pending_compare->Commit();
-        slot.pending_output.reset();
-        slot.pending_compare.reset();
-        for (const PendingNote& note : slot.notes) notes.Once(note.kind, note.text);
-        slot.notes.clear();
+        slots[std::size_t(slot_index)].Commit(notes);
         SetFramesFinished(++finished);
         progress.FrameDone();
     };
-    stages.discard = [&](long, int slot_index) {
-        MovieSlot& slot = slots[std::size_t(slot_index)];
-        slot.pending_output.reset();  // removes its temporary
-        slot.pending_compare.reset();
-        slot.notes.clear();
-    };
+    stages.discard = [&](long, int slot_index) { slots[std::size_t(slot_index)].Drop(); };
 
     const FramesResult result = RunFrames(stages, plan.in_flight);
     progress.Clear();
