@@ -161,16 +161,14 @@ void ReadImage(const std::string& path, std::uint64_t max_pixels, LoadedImage& i
     const QuietStderr quiet;
     OIIO::ImageSpec header;
     const std::unique_ptr<OIIO::ImageInput> in = OpenInput(path, header);
-    const bool layers = PartsAreLayers(*in);
-    const bool more = in->seek_subimage(frame + 1, 0);
-    (void)in->geterror();  // a failed look for a next frame is no error of the read
     // The seek fills `header` with the frame's own description.
-    if (!in->seek_subimage(frame, 0, header)) {
+    if (frame != 0 && !in->seek_subimage(frame, 0, header)) {
         throw InputError(fmt::format("{}: has no frame {}", path, frame + 1));
     }
     ReadOpenedImage(*in, header, path, max_pixels, into);
-    into.more_frames = more && !layers;
-    if (more && layers) {
+    // An OpenEXR file's further parts are layers of this frame: a note.
+    if (into.more_frames && PartsAreLayers(*in)) {
+        into.more_frames = false;
         into.notes.push_back(fmt::format(
             "{}: its parts after the first are layers of one frame, not frames: only the first "
             "part is rendered and written",
@@ -263,6 +261,9 @@ void ReadOpenedImage(OIIO::ImageInput& in, const OIIO::ImageSpec& file_header,
             }
         }
     }
+    // Whether a frame follows, asked once this one is read, so no seek back.
+    loaded.more_frames = in.seek_subimage(in.current_subimage() + 1, 0);
+    (void)in.geterror();  // a failed look for a next frame is no error of the read
     in.close();
 
     std::vector<std::string> dropped;
