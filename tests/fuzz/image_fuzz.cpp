@@ -27,10 +27,10 @@
 #include <vector>
 
 #include "tests/fuzz/fuzz_input.h"
-#include "tools/vemra-render/compare_sheet.h"
-#include "tools/vemra-render/image_io.h"
-#include "tools/vemra-render/layout_choice.h"
-#include "tools/vemra-render/pixel_convert.h"
+#include "tools/vemra-render/io/image_files.h"
+#include "tools/vemra-render/pixels/compare_sheet.h"
+#include "tools/vemra-render/pixels/pixel_convert.h"
+#include "tools/vemra-render/session/layout_choice.h"
 
 namespace {
 

@@ -1,4 +1,4 @@
-#include "tools/vemra-render/atomic_output.h"
+#include "tools/vemra-render/run/atomic_output.h"
 
 #include <gtest/gtest.h>
 #include <signal.h>
@@ -11,7 +11,7 @@
 #include <fstream>
 #include <sstream>
 
-#include "tools/vemra-render/interrupt.h"
+#include "tools/vemra-render/run/interrupt.h"
 
 namespace render {
 namespace {

@@ -1,4 +1,4 @@
-#include "tools/vemra-render/compare_sheet.h"
+#include "tools/vemra-render/pixels/compare_sheet.h"
 
 #include <gtest/gtest.h>
 
@@ -6,7 +6,7 @@
 #include <random>
 #include <stdexcept>
 
-#include "tools/vemra-render/progress.h"
+#include "tools/vemra-render/run/progress.h"
 
 namespace render {
 namespace {

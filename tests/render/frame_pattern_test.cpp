@@ -1,4 +1,4 @@
-#include "tools/vemra-render/frame_pattern.h"
+#include "tools/vemra-render/io/frame_pattern.h"
 
 #include <gtest/gtest.h>
 #include <unistd.h>

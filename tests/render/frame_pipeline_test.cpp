@@ -2,7 +2,7 @@
 // order, failures in every stage, slots never shared, real temporary files
 // renamed into place in order. Built without the image library, so the
 // ThreadSanitizer build runs it too.
-#include "tools/vemra-render/frame_pipeline.h"
+#include "tools/vemra-render/run/frame_pipeline.h"
 
 #include <gtest/gtest.h>
 #include <unistd.h>
@@ -21,7 +21,7 @@
 #include <thread>
 #include <vector>
 
-#include "tools/vemra-render/atomic_output.h"
+#include "tools/vemra-render/run/atomic_output.h"
 
 namespace render {
 namespace {

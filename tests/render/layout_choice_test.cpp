@@ -1,4 +1,4 @@
-#include "tools/vemra-render/layout_choice.h"
+#include "tools/vemra-render/session/layout_choice.h"
 
 #include <gtest/gtest.h>
 

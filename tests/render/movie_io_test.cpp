@@ -13,8 +13,8 @@
 #include <string>
 #include <vector>
 
-#include "tools/vemra-render/movie_reader.h"
-#include "tools/vemra-render/movie_writer.h"
+#include "tools/vemra-render/io/movie_reader.h"
+#include "tools/vemra-render/io/movie_writer.h"
 
 namespace render {
 namespace {

@@ -1,4 +1,4 @@
-#include "tools/vemra-render/pixel_convert.h"
+#include "tools/vemra-render/pixels/pixel_convert.h"
 
 #include <gtest/gtest.h>
 

@@ -1,4 +1,4 @@
-#include "tools/vemra-render/task_range.h"
+#include "tools/vemra-render/jobs/task_range.h"
 
 #include <gtest/gtest.h>
 

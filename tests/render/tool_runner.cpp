@@ -14,7 +14,7 @@
 #include <sstream>
 #include <stdexcept>
 
-#include "tools/vemra-render/image_io.h"
+#include "tools/vemra-render/io/image_files.h"
 
 namespace render_test {
 

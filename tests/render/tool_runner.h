@@ -9,7 +9,7 @@
 #include <string>
 #include <vector>
 
-#include "tools/vemra-render/image.h"
+#include "tools/vemra-render/pixels/image.h"
 
 namespace render_test {
 

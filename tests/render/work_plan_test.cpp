@@ -1,4 +1,4 @@
-#include "tools/vemra-render/work_plan.h"
+#include "tools/vemra-render/run/work_plan.h"
 
 #include <gtest/gtest.h>
 

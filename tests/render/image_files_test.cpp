@@ -1,0 +1,221 @@
+#include "tools/vemra-render/io/image_files.h"
+
+#include <gtest/gtest.h>
+#include <unistd.h>
+
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+
+#include "tools/vemra-render/io/compression.h"
+#include "tools/vemra-render/run/atomic_output.h"
+
+namespace render {
+namespace {
+
+namespace fs = std::filesystem;
+
+class ImageIo : public testing::Test {
+  protected:
+    void SetUp() override {
+        dir_ = fs::temp_directory_path() /
+               ("vemra-io-" + std::to_string(::getpid()) + "-" +
+                testing::UnitTest::GetInstance()->current_test_info()->name());
+        fs::create_directories(dir_);
+    }
+    void TearDown() override { fs::remove_all(dir_); }
+    std::string Path(const std::string& name) const { return (dir_ / name).string(); }
+
+    /// Writes bytes with OpenImageIO itself: `channels` channels of uint8.
+    void WriteWithOiio(const std::string& path, int width, int height, int channels,
+                       const std::vector<std::uint8_t>& bytes) {
+        std::unique_ptr<OIIO::ImageOutput> out = OIIO::ImageOutput::create(path);
+        OIIO::ImageSpec header(width, height, channels, OIIO::TypeDesc::UINT8);
+        header.attribute("oiio:UnassociatedAlpha", 1);
+        ASSERT_TRUE(out->open(path, header));
+        ASSERT_TRUE(out->write_image(OIIO::TypeDesc::UINT8, bytes.data()));
+        ASSERT_TRUE(out->close());
+    }
+
+    fs::path dir_;
+};
+
+TEST_F(ImageIo, GreyExpandsToRgbAndGreyAlphaKeepsItsAlpha) {
+    WriteWithOiio(Path("grey.png"), 2, 1, 1, {7, 200});
+    const LoadedImage grey = ReadImage(Path("grey.png"));
+    EXPECT_FALSE(grey.has_alpha());
+    for (Channel c : {kRed, kGreen, kBlue}) EXPECT_EQ(grey.samples().Sample(1, 0, c), 200.0f);
+    EXPECT_EQ(grey.samples().Sample(1, 0, kAlpha), 255.0f);
+
+    WriteWithOiio(Path("grey_alpha.png"), 1, 1, 2, {9, 33});
+    const LoadedImage grey_alpha = ReadImage(Path("grey_alpha.png"));
+    EXPECT_TRUE(grey_alpha.has_alpha());
+    EXPECT_EQ(grey_alpha.samples().Sample(0, 0, kBlue), 9.0f);
+    EXPECT_EQ(grey_alpha.samples().Sample(0, 0, kAlpha), 33.0f);
+
+    // Written back as colour, without alpha.
+    WriteImage(Path("out.png"), ToImage(grey.samples()),
+               WriteSettings{OIIO::TypeDesc::UINT8, &grey, "", nullptr});
+    EXPECT_EQ(ReadImage(Path("out.png")).header.nchannels, 3);
+}
+
+TEST_F(ImageIo, PartlyTransparentPixelsPassUnpremultipliedBothWays) {
+    // Colour far above what premultiplied data could hold at this alpha.
+    const std::vector<std::uint8_t> pixels{250, 128, 3, 10, 0, 255, 99, 0};
+    WriteWithOiio(Path("in.png"), 2, 1, 4, pixels);
+    const LoadedImage loaded = ReadImage(Path("in.png"));
+    EXPECT_EQ(loaded.samples().Sample(0, 0, kRed), 250.0f);
+    const Image image = ToImage(loaded.samples());
+    WriteImage(Path("out.png"), image, WriteSettings{OIIO::TypeDesc::UINT8, &loaded, "", nullptr});
+    EXPECT_EQ(ToImage(ReadImage(Path("out.png")).samples()).pixels, image.pixels);
+}
+
+TEST_F(ImageIo, HalfReadsAsFloatAndIsWrittenAsHalf) {
+    Image image = Image::Blank(1, 1, SampleType::kFloat);
+    for (int c = 0; c < 4; ++c) image.SetSample(0, 0, c, 1.5f + float(c));
+    WriteImage(Path("in.exr"), image, WriteSettings{OIIO::TypeDesc::HALF, nullptr, "", nullptr});
+    const LoadedImage loaded = ReadImage(Path("in.exr"));
+    EXPECT_EQ(loaded.layout.type, SampleType::kFloat);
+    EXPECT_EQ(loaded.header.format, OIIO::TypeDesc::HALF);
+    EXPECT_EQ(loaded.samples().Sample(0, 0, kAlpha), 4.5f);
+}
+
+TEST_F(ImageIo, UnusableInputsThrowNamingTheFile) {
+    WriteWithOiio(Path("big.png"), 20, 20, 3, std::vector<std::uint8_t>(1200, 1));
+    std::ofstream(Path("junk.tif")) << "definitely not a TIFF";
+    fs::create_directory(Path("folder.png"));
+    struct Case {
+        std::string path;
+        std::uint64_t limit;
+        const char* cause;
+    };
+    for (const Case& c :
+         {Case{Path("big.png"), 399, "20 x 20 = 400 pixels is above the limit of 399"},
+          Case{Path("junk.tif"), kDefaultMaxPixels, ""},
+          Case{Path("missing.png"), kDefaultMaxPixels, "no such file"},
+          Case{Path("folder.png"), kDefaultMaxPixels, "is a folder"}}) {
+        try {
+            ReadImage(c.path, c.limit);
+            ADD_FAILURE() << c.path;
+        } catch (const InputError& e) {
+            const std::string message = e.what();
+            EXPECT_EQ(message.rfind(c.path + ": ", 0), 0u) << message;
+            EXPECT_NE(message.find(c.cause), std::string::npos) << message;
+            EXPECT_EQ(message.find('\n'), std::string::npos) << message;
+        }
+    }
+}
+
+/// A reader whose header says what a test wants and whose samples are 7, or
+/// the channel's number when `numbered`; it counts the rows it decodes.
+class HeaderOnlyReader final : public OIIO::ImageInput {
+  public:
+    explicit HeaderOnlyReader(const OIIO::ImageSpec& header, bool numbered = false)
+        : numbered_(numbered) {
+        m_spec = header;
+    }
+    int rows_decoded = 0;
+    const char* format_name() const override { return "test"; }
+    bool open(const std::string&, OIIO::ImageSpec& header) override {
+        header = m_spec;
+        return true;
+    }
+    bool close() override { return true; }
+    bool read_native_scanline(int, int, int, int, void* data) override {
+        ++rows_decoded;
+        auto* bytes = static_cast<std::uint8_t*>(data);
+        for (std::size_t i = 0; i < m_spec.scanline_bytes(true); ++i) {
+            bytes[i] = numbered_ ? std::uint8_t(i % std::size_t(m_spec.nchannels)) : 7;
+        }
+        return true;
+    }
+
+  private:
+    bool numbered_;
+};
+
+TEST(ReadOpenedImage, RefusesHeadersWithoutExactlyOnePlane) {
+    // Depth 0 would read no plane and pass on a black image as the file's.
+    for (const int depth : {0, -1, 2}) {
+        OIIO::ImageSpec header(3, 2, 3, OIIO::TypeDesc::UINT8);
+        header.depth = depth;
+        HeaderOnlyReader reader(header);
+        EXPECT_THROW(ReadOpenedImage(reader, header, "flat.img"), InputError) << "depth " << depth;
+    }
+    const OIIO::ImageSpec header(3, 2, 3, OIIO::TypeDesc::UINT8);
+    HeaderOnlyReader reader(header);
+    const LoadedImage loaded = ReadOpenedImage(reader, header, "flat.img");
+    EXPECT_EQ(loaded.samples().Sample(2, 1, kRed), 7.0f);
+    EXPECT_EQ(loaded.samples().Sample(2, 1, kAlpha), 255.0f);
+}
+
+TEST(ReadOpenedImage, DecodesEachRowOnceAndMapsChannelsByName) {
+    struct Case {
+        std::vector<std::string> names;
+        int rows_per_image;         ///< decodes per row: 1, or one per channel when far apart
+        std::array<float, 4> rgba;  ///< the channel numbers that land in R, G, B, A
+    };
+    const std::vector<std::string> wide = {"R",  "G",  "B",  "x1", "x2", "x3",
+                                           "x4", "x5", "x6", "x7", "A"};
+    // The third: no third colour among X, Y and A, so blue reads as zero.
+    // clang-format off
+    for (const Case& c : {Case{{"R", "G", "B", "A"}, 1, {0, 1, 2, 3}},
+                          Case{{"A", "B", "G", "R", "Z"}, 1, {3, 2, 1, 0}},
+                          Case{{"X", "Y", "A"}, 3, {0, 1, 0, 2}},
+                          Case{{"Y"}, 1, {0, 0, 0, 255}},
+                          Case{wide, 4, {0, 1, 2, 10}}}) {
+        // clang-format on
+        OIIO::ImageSpec header(3, 2, int(c.names.size()), OIIO::TypeDesc::UINT8);
+        header.channelnames = c.names;
+        header.alpha_channel = -1;
+        HeaderOnlyReader reader(header, true);
+        const LoadedImage loaded = ReadOpenedImage(reader, header, "named.img");
+        EXPECT_EQ(reader.rows_decoded, c.rows_per_image * header.height) << c.names.size();
+        // The conversion into a world takes red, green and blue from the buffer.
+        EXPECT_TRUE(loaded.layout.has(kRed) && loaded.layout.has(kGreen) &&
+                    loaded.layout.has(kBlue))
+            << c.names.size();
+        for (Channel ch : {kRed, kGreen, kBlue, kAlpha}) {
+            EXPECT_EQ(loaded.samples().Sample(2, 1, ch), c.rgba[std::size_t(ch)])
+                << c.names.size() << " channels, channel " << int(ch);
+        }
+    }
+}
+
+TEST_F(ImageIo, CompressionComesFromTheOptionThenTheSameFormatInputThenTheDefault) {
+    Image image = Image::Blank(4, 4, SampleType::kFloat);
+    WriteImage(Path("piz.exr"), image,
+               WriteSettings{OIIO::TypeDesc::HALF, nullptr, "piz", nullptr});
+    const LoadedImage piz = ReadImage(Path("piz.exr"));
+    EXPECT_EQ(piz.header.get_string_attribute("compression"), "piz");
+    struct Case {
+        const char* output;
+        std::string option;
+        const char* expected;
+    };
+    for (const Case& c : {Case{"kept.exr", "", "piz"}, Case{"asked.exr", "rle", "rle"},
+                          Case{"other.tif", "", "zip"}, Case{"lzw.tif", "lzw", "lzw"}}) {
+        WriteImage(Path(c.output), image,
+                   WriteSettings{OIIO::TypeDesc::HALF, &piz, c.option, nullptr});
+        EXPECT_EQ(ReadImage(Path(c.output)).header.get_string_attribute("compression"), c.expected)
+            << c.output;
+    }
+    EXPECT_NO_THROW(CheckCompression("png", "zip:9"));
+    for (const char* bad : {"zip:10", "piz", "zip:x"}) {
+        EXPECT_THROW(CheckCompression("png", bad), std::invalid_argument) << bad;
+    }
+    EXPECT_THROW(CheckCompression("openexr", "lzw"), std::invalid_argument);
+    EXPECT_NO_THROW(CheckCompression("jpeg", "anything the library takes"));
+}
+
+TEST_F(ImageIo, FormatsWithoutAlphaGetANoteAndUnknownOnesAnError) {
+    const Image image = Image::Blank(2, 2, SampleType::kUint8, true);
+    const std::vector<std::string> notes = WriteImage(
+        Path("out.jpg"), image, WriteSettings{OIIO::TypeDesc::UINT8, nullptr, "", nullptr});
+    ASSERT_EQ(notes.size(), 1u);
+    EXPECT_NE(notes[0].find("alpha not written"), std::string::npos);
+    EXPECT_THROW(WriteImage(Path("out.nosuchformat"), image, WriteSettings{}), OutputError);
+}
+
+}  // namespace
+}  // namespace render

@@ -1,0 +1,81 @@
+// Reading movie files through FFmpeg: the video stream decoded frame by frame
+// into RGBA images, converted exactly as the ffmpeg program converts a movie
+// to raw RGBA video, with the file's other streams available to a
+// MovieWriter that copies them.
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <stdexcept>
+#include <string>
+#include <string_view>
+
+#include "tools/vemra-render/pixels/image.h"
+
+namespace render {
+
+/// Thrown when a movie cannot be read or written; the message is one line
+/// naming the file and the cause.
+class MovieError : public std::runtime_error {
+  public:
+    using std::runtime_error::runtime_error;
+};
+
+/// True when `path` names a file the movie reader takes rather than the image
+/// library: by its extension (.mov .mp4 .m4v .mkv .webm .avi .mxf .mts .m2ts
+/// .ts .mpg .mpeg .y4m .nut .flv .ogv, any case).
+bool IsMoviePath(std::string_view path);
+
+/// One decoded video frame.
+struct MovieFrame {
+    Image image;                ///< RGBA of the reader's sample type, buffer reused frame to frame
+    std::int64_t pts = 0;       ///< in the video stream's time base (the best-effort timestamp)
+    std::int64_t duration = 0;  ///< in the same time base; 0 when the file does not say
+    long number = 0;            ///< 1 for the first decoded frame
+};
+
+class MovieReader {
+  public:
+    /// Opens `path`, finds its video stream (the one FFmpeg ranks best) and
+    /// opens its decoder. Throws MovieError for a file FFmpeg cannot open, a
+    /// file with no video stream or no decoder for it, and frames of more
+    /// than `max_pixels` pixels.
+    MovieReader(const std::string& path, std::uint64_t max_pixels);
+    ~MovieReader();
+    MovieReader(const MovieReader&) = delete;
+    MovieReader& operator=(const MovieReader&) = delete;
+
+    int width() const;
+    int height() const;
+    /// kUint8 for sources of 8 bits or fewer a component, kUint16 up to 16,
+    /// kFloat for float sources (and integer ones deeper than 16 bits).
+    SampleType type() const;
+    /// The source pixel format has alpha.
+    bool has_alpha() const;
+    /// The container's count of video frames, or -1 when it does not say.
+    long frame_count() const;
+    /// The path the reader was opened with, for messages.
+    const std::string& path() const;
+
+    /// Decodes the next video frame into `frame`, converted to RGBA of type()
+    /// as `ffmpeg -i FILE -f rawvideo -pix_fmt rgba|rgba64le|gbrapf32le -`
+    /// converts it (float arrives planar there, interleaved here); a source
+    /// without alpha gets an opaque one. Returns false after the last frame.
+    /// Throws MovieError naming the file and the frame for a read or decode
+    /// error, a frame the decoder marks as damaged, a change of frame size or
+    /// pixel format within the stream, and a file that ends in the middle:
+    /// a packet the demuxer found cut off, fewer packets than a QuickTime/MP4
+    /// sample table lists, or streams that end more than two frames before
+    /// the duration the container declares.
+    bool Next(MovieFrame& frame);
+
+    /// The reader's state, which MovieWriter uses to copy the stream layout
+    /// and the packets of the other streams (see movie_common.h).
+    struct Internals;
+
+  private:
+    friend class MovieWriter;
+    std::unique_ptr<Internals> in_;
+};
+
+}  // namespace render

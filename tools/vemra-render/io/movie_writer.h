@@ -1,0 +1,79 @@
+// Writing movie files through FFmpeg: the video stream encoded from RGBA
+// frames, everything else of the source movie copied as it is, and the
+// source's timing, tags and metadata kept.
+#pragma once
+
+#include <memory>
+#include <string>
+#include <string_view>
+
+#include "tools/vemra-render/io/movie_reader.h"
+
+namespace render {
+
+/// How the video stream is encoded.
+struct MovieWriteSettings {
+    /// Encoder name (e.g. "libx264", "prores_ks", "ffv1"); empty: the
+    /// default rule at MovieWriter.
+    std::string codec;
+    /// Encoder pixel format (e.g. "yuv422p10le"); empty: the one the ffmpeg
+    /// program would choose for our RGBA frames, see MovieWriter.
+    std::string pix_fmt;
+    /// Codec-specific quality: the encoder's "crf" option where it has one
+    /// (libx264), else a fixed quantiser scale (qscale: prores_ks, mpeg4);
+    /// -1 leaves the encoder's default.
+    int quality = -1;
+};
+
+class MovieWriter {
+  public:
+    /// Creates the container at `path` (a temporary the caller made) in the
+    /// format that `target_name`'s extension calls for, with one video stream
+    /// encoded from RGBA frames of `source.type()` and every audio, subtitle
+    /// and data stream of `source` copied as it is. Create it before reading
+    /// the first frame of `source`: from then on the reader sets aside the
+    /// packets of the copied streams for this writer.
+    ///
+    /// The encoder, when `settings.codec` is empty: the encoder of the
+    /// source's own video codec when this FFmpeg has one and the container
+    /// can hold that codec (prores_ks for ProRes, libx264 for H.264, never a
+    /// hardware wrapper); otherwise by container: ProRes 4444 (prores_ks) for
+    /// .mov, FFV1 for .mkv .nut .avi, libx264 (mpeg4 without it) for the
+    /// others. The pixel format, when `settings.pix_fmt` is empty: the
+    /// source's own when the encoder takes it (a 4:2:0 H.264 stays 4:2:0);
+    /// else the encoder's format nearest to the frames' RGBA (8, 16 bits or
+    /// float), alpha counted when the source has it, by FFmpeg's own ranking
+    /// (avcodec_find_best_pix_fmt_of_list), the ffmpeg program's choice.
+    /// Throws MovieError naming `target_name` for an unknown container or
+    /// encoder, a pixel format the encoder does not take, a stream the
+    /// container cannot hold, and any FFmpeg failure.
+    MovieWriter(const std::string& path, const std::string& target_name, MovieReader& source,
+                const MovieWriteSettings& settings);
+    /// On a writer that did not finish: frees everything and writes no
+    /// trailer (the caller drops the temporary).
+    ~MovieWriter();
+    MovieWriter(const MovieWriter&) = delete;
+    MovieWriter& operator=(const MovieWriter&) = delete;
+
+    /// Encodes `frame` (the size and sample type of the source's frames) with
+    /// its pts and duration, and writes the packets of copied streams that
+    /// the reader has set aside meanwhile. Throws MovieError.
+    void Write(const MovieFrame& frame);
+    /// Drains the encoder, copies the source's remaining packets of the
+    /// copied streams (reading the source to its end if it is not there
+    /// yet), writes the trailer and closes the file. Throws MovieError.
+    void Finish();
+
+    /// The encoder's name and pixel format, e.g. "ffv1 (bgra)", for notes.
+    std::string EncoderDescription() const;
+
+    /// What the output keeps, for --help: one paragraph.
+    static std::string_view Keeps();
+
+    struct Internals;
+
+  private:
+    std::unique_ptr<Internals> out_;
+};
+
+}  // namespace render

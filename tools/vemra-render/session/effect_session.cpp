@@ -1,0 +1,174 @@
+#include "tools/vemra-render/session/effect_session.h"
+
+#include <fmt/format.h>
+
+#include <algorithm>
+#include <optional>
+
+#include "sim/controls.h"
+#include "tools/vemra-render/jobs/control_options.h"
+
+namespace render {
+
+namespace {
+
+/// The declared name, cut at its terminator or at the field's end.
+std::string NameOf(const PF_ParamDef& def) {
+    return std::string(def.name, strnlen(def.name, sizeof def.name));
+}
+
+ControlInfo Describe(const PF_ParamDef& def, const char* option) {
+    ControlInfo info{NameOf(def), option, def.param_type, def.uu.id, 0, 0, 0, 0, 0, 0, false};
+    switch (def.param_type) {
+        case PF_Param_FLOAT_SLIDER:
+            info.default_value = double(def.u.fs_d.dephault);
+            info.valid_min = double(def.u.fs_d.valid_min);
+            info.valid_max = double(def.u.fs_d.valid_max);
+            info.slider_min = double(def.u.fs_d.slider_min);
+            info.slider_max = double(def.u.fs_d.slider_max);
+            info.precision = def.u.fs_d.precision;
+            info.percent = (def.u.fs_d.display_flags & PF_ValueDisplayFlag_PERCENT) != 0;
+            break;
+        case PF_Param_FIX_SLIDER:
+            info.default_value = sim::FromFixed(def.u.fd.dephault);
+            info.valid_min = sim::FromFixed(def.u.fd.valid_min);
+            info.valid_max = sim::FromFixed(def.u.fd.valid_max);
+            info.slider_min = sim::FromFixed(def.u.fd.slider_min);
+            info.slider_max = sim::FromFixed(def.u.fd.slider_max);
+            info.precision = def.u.fd.precision;
+            info.percent = (def.u.fd.display_flags & PF_ValueDisplayFlag_PERCENT) != 0;
+            break;
+        case PF_Param_CHECKBOX:
+            info.default_value = def.u.bd.dephault != 0 ? 1.0 : 0.0;
+            break;
+        default:
+            break;
+    }
+    return info;
+}
+
+std::string Quoted(const char* message, std::size_t size) {
+    return std::string(message, strnlen(message, size));
+}
+
+}  // namespace
+
+std::string FormatValue(const ControlInfo& control, double value) {
+    if (control.type == PF_Param_CHECKBOX) return value != 0.0 ? "on" : "off";
+    const int precision = std::clamp(control.precision, 0, 6);
+    return fmt::format("{:.{}f}{}", value, precision, control.percent ? "%" : "");
+}
+
+EffectSession::EffectSession(const std::string& path, int threads)
+    : library_([&] {
+          try {
+              return sim::EffectLibrary::Load(path);
+          } catch (const sim::LoadError& e) {
+              throw EffectError(fmt::format("cannot load the effect: {}", e.what()));
+          }
+      }()) {
+    slots_.push_back(NewHosts(threads));
+    capabilities_.prmr_formats = slots_[0].prmr->supported_pixel_formats();
+    capabilities_.ae_deep = (slots_[0].ae->out_data().out_flags & PF_OutFlag_DEEP_COLOR_AWARE) != 0;
+
+    // The controls, found as the host finds them.
+    const std::vector<PF_ParamDef>& declared = slots_[0].ae->declared_params();
+    const sim::ControlRoles roles = sim::FindControlRoles(declared);
+    const std::optional<std::size_t> found[4] = {roles.temperature, roles.magenta, roles.opacity,
+                                                 roles.clamp};
+    const char* descriptions[4] = {"a float slider for temperature",
+                                   "a second float slider for magenta",
+                                   "a fixed slider for opacity", "a checkbox for clamping"};
+    for (int i = 0; i < 4; ++i) {
+        if (!found[i]) {
+            throw EffectError(fmt::format("{}: the effect declared no {}", path, descriptions[i]));
+        }
+        controls_.push_back(Describe(declared[*found[i]], kControlOptions[std::size_t(i)].flag));
+    }
+}
+
+EffectSession::~EffectSession() = default;
+
+EffectSession::HostPair EffectSession::NewHosts(int threads) {
+    HostPair pair{std::make_unique<sim::Host>(library_, ApplIdOf(HostKind::kAe)),
+                  std::make_unique<sim::Host>(library_, ApplIdOf(HostKind::kPrmr))};
+    for (HostKind kind : {HostKind::kAe, HostKind::kPrmr}) {
+        sim::Host& host = pair.For(kind);
+        host.SetThreads(threads);
+        if (const PF_Err code = host.GlobalSetup(); code != PF_Err_NONE) {
+            throw EffectError(fmt::format("{}: global set-up in the {} host failed with code {}",
+                                          path(), HostName(kind), code));
+        }
+        if (const PF_Err code = host.ParamsSetup(); code != PF_Err_NONE) {
+            throw EffectError(
+                fmt::format("{}: parameter set-up failed with code {}", path(), code));
+        }
+        host.ClearLog();
+    }
+    return pair;
+}
+
+void EffectSession::PrepareSlots(int count, int threads) {
+    for (HostPair& pair : slots_) {
+        pair.ae->SetThreads(threads);
+        pair.prmr->SetThreads(threads);
+    }
+    while (int(slots_.size()) < count) slots_.push_back(NewHosts(threads));
+}
+
+std::string EffectSession::AboutText() {
+    sim::Host& ae = *slots_[0].ae;
+    PF_OutData& out = ae.out_data();
+    out.return_msg[0] = '\0';
+    if (const PF_Err code = ae.About(); code != PF_Err_NONE) {
+        throw EffectError(fmt::format("{}: the about command failed with code {}", path(), code));
+    }
+    std::string text = Quoted(out.return_msg, sizeof out.return_msg);
+    std::replace(text.begin(), text.end(), '\r', '\n');
+    return text;
+}
+
+void EffectSession::CheckValues(const sim::ParamValues& values) const {
+    const double given[3] = {values.temperature, values.magenta, values.opacity};
+    for (int i = 0; i < 3; ++i) {
+        const ControlInfo& control = controls_[std::size_t(i)];
+        if (!(given[i] >= control.valid_min && given[i] <= control.valid_max)) {
+            throw EffectError(fmt::format("{} {}: outside the valid range of {}, {} to {}",
+                                          control.option, given[i], control.name,
+                                          FormatValue(control, control.valid_min),
+                                          FormatValue(control, control.valid_max)));
+        }
+    }
+}
+
+void EffectSession::Render(int slot, HostKind kind, sim::World& input, sim::World& output,
+                           const sim::ParamValues& values) {
+    sim::Host& host = slots_.at(std::size_t(slot)).For(kind);
+    PF_OutData& out = host.out_data();
+    out.out_flags &= ~PF_OutFlag_DISPLAY_ERROR_MESSAGE;
+    out.return_msg[0] = '\0';
+    PF_Err code;
+    try {
+        code = host.Render(input, output, values);
+    } catch (const sim::HostError& e) {
+        throw EffectError(e.what());
+    }
+    // The host logs every call; a long sequence keeps none of it.
+    host.ClearLog();
+    if (code != PF_Err_NONE) {
+        std::string message = fmt::format("the effect failed to render ({} host, {}) with code {}",
+                                          HostName(kind), DescribeLayout(input.layout()), code);
+        if ((out.out_flags & PF_OutFlag_DISPLAY_ERROR_MESSAGE) != 0) {
+            message += ": " + Quoted(out.return_msg, sizeof out.return_msg);
+        }
+        throw EffectError(message);
+    }
+}
+
+sim::World EffectSession::Render(HostKind kind, sim::World& input, const sim::ParamValues& values) {
+    sim::World output(input.layout(), input.width(), input.height());
+    Render(0, kind, input, output, values);
+    return output;
+}
+
+}  // namespace render
