@@ -14,7 +14,7 @@
 #include <string>
 
 #include "tests/fuzz/fuzz_input.h"
-#include "tools/vemra-render/io/image_files.h"
+#include "tools/vemra-render/io/image_files_oiio.h"
 
 namespace {
 
@@ -42,9 +42,9 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     }
     try {
         const render::LoadedImage loaded = render::ReadImage(InputPath(), 1u << 22);
-        vemra::fuzz::Require(
-            loaded.width == loaded.header.width && loaded.height == loaded.header.height,
-            "a file read has its header's size");
+        vemra::fuzz::Require(loaded.width == loaded.header->spec.width &&
+                                 loaded.height == loaded.header->spec.height,
+                             "a file read has its header's size");
     } catch (const render::InputError&) {
     }
     return 0;

@@ -27,7 +27,7 @@
 #include <vector>
 
 #include "tests/fuzz/fuzz_input.h"
-#include "tools/vemra-render/io/image_files.h"
+#include "tools/vemra-render/io/image_files_oiio.h"
 #include "tools/vemra-render/pixels/compare_sheet.h"
 #include "tools/vemra-render/pixels/pixel_convert.h"
 #include "tools/vemra-render/session/layout_choice.h"
@@ -203,7 +203,7 @@ void CheckLoaded(const render::LoadedImage& loaded, const OIIO::ImageSpec& heade
     const render::ConstSamples image = loaded.samples();
     Require(image.width == header.width && image.height == header.height,
             "the image has the header's size");
-    Require(image.layout.type == render::HoldingType(header.format),
+    Require(image.layout.type == render::SampleTypeOfFile(header.format),
             "the image holds the file's sample type");
     std::ptrdiff_t last_sample = 0;
     for (std::ptrdiff_t offset : image.layout.offset) last_sample = std::max(last_sample, offset);

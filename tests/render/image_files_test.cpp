@@ -1,5 +1,3 @@
-#include "tools/vemra-render/io/image_files.h"
-
 #include <gtest/gtest.h>
 #include <unistd.h>
 
@@ -8,6 +6,7 @@
 #include <fstream>
 
 #include "tools/vemra-render/io/compression.h"
+#include "tools/vemra-render/io/image_files_oiio.h"
 #include "tools/vemra-render/run/atomic_output.h"
 
 namespace render {
@@ -54,9 +53,9 @@ TEST_F(ImageIo, GreyExpandsToRgbAndGreyAlphaKeepsItsAlpha) {
     EXPECT_EQ(grey_alpha.samples().Sample(0, 0, kAlpha), 33.0f);
 
     // Written back as colour, without alpha.
-    WriteImage(Path("out.png"), ToImage(grey.samples()),
-               WriteSettings{OIIO::TypeDesc::UINT8, &grey, "", nullptr});
-    EXPECT_EQ(ReadImage(Path("out.png")).header.nchannels, 3);
+    WriteImageAs(Path("out.png"), ToImage(grey.samples()), WriteSettings{&grey, "", nullptr},
+                 OIIO::TypeDesc::UINT8);
+    EXPECT_EQ(ReadImage(Path("out.png")).header->spec.nchannels, 3);
 }
 
 TEST_F(ImageIo, PartlyTransparentPixelsPassUnpremultipliedBothWays) {
@@ -66,17 +65,18 @@ TEST_F(ImageIo, PartlyTransparentPixelsPassUnpremultipliedBothWays) {
     const LoadedImage loaded = ReadImage(Path("in.png"));
     EXPECT_EQ(loaded.samples().Sample(0, 0, kRed), 250.0f);
     const Image image = ToImage(loaded.samples());
-    WriteImage(Path("out.png"), image, WriteSettings{OIIO::TypeDesc::UINT8, &loaded, "", nullptr});
+    WriteImageAs(Path("out.png"), image, WriteSettings{&loaded, "", nullptr},
+                 OIIO::TypeDesc::UINT8);
     EXPECT_EQ(ToImage(ReadImage(Path("out.png")).samples()).pixels, image.pixels);
 }
 
 TEST_F(ImageIo, HalfReadsAsFloatAndIsWrittenAsHalf) {
     Image image = Image::Blank(1, 1, SampleType::kFloat);
     for (int c = 0; c < 4; ++c) image.SetSample(0, 0, c, 1.5f + float(c));
-    WriteImage(Path("in.exr"), image, WriteSettings{OIIO::TypeDesc::HALF, nullptr, "", nullptr});
+    WriteImageAs(Path("in.exr"), image, WriteSettings{nullptr, "", nullptr}, OIIO::TypeDesc::HALF);
     const LoadedImage loaded = ReadImage(Path("in.exr"));
     EXPECT_EQ(loaded.layout.type, SampleType::kFloat);
-    EXPECT_EQ(loaded.header.format, OIIO::TypeDesc::HALF);
+    EXPECT_EQ(loaded.header->spec.format, OIIO::TypeDesc::HALF);
     EXPECT_EQ(loaded.samples().Sample(0, 0, kAlpha), 4.5f);
 }
 
@@ -184,10 +184,10 @@ TEST(ReadOpenedImage, DecodesEachRowOnceAndMapsChannelsByName) {
 
 TEST_F(ImageIo, CompressionComesFromTheOptionThenTheSameFormatInputThenTheDefault) {
     Image image = Image::Blank(4, 4, SampleType::kFloat);
-    WriteImage(Path("piz.exr"), image,
-               WriteSettings{OIIO::TypeDesc::HALF, nullptr, "piz", nullptr});
+    WriteImageAs(Path("piz.exr"), image, WriteSettings{nullptr, "piz", nullptr},
+                 OIIO::TypeDesc::HALF);
     const LoadedImage piz = ReadImage(Path("piz.exr"));
-    EXPECT_EQ(piz.header.get_string_attribute("compression"), "piz");
+    EXPECT_EQ(piz.header->spec.get_string_attribute("compression"), "piz");
     struct Case {
         const char* output;
         std::string option;
@@ -195,9 +195,10 @@ TEST_F(ImageIo, CompressionComesFromTheOptionThenTheSameFormatInputThenTheDefaul
     };
     for (const Case& c : {Case{"kept.exr", "", "piz"}, Case{"asked.exr", "rle", "rle"},
                           Case{"other.tif", "", "zip"}, Case{"lzw.tif", "lzw", "lzw"}}) {
-        WriteImage(Path(c.output), image,
-                   WriteSettings{OIIO::TypeDesc::HALF, &piz, c.option, nullptr});
-        EXPECT_EQ(ReadImage(Path(c.output)).header.get_string_attribute("compression"), c.expected)
+        WriteImageAs(Path(c.output), image, WriteSettings{&piz, c.option, nullptr},
+                     OIIO::TypeDesc::HALF);
+        EXPECT_EQ(ReadImage(Path(c.output)).header->spec.get_string_attribute("compression"),
+                  c.expected)
             << c.output;
     }
     EXPECT_NO_THROW(CheckCompression("png", "zip:9"));
@@ -210,8 +211,8 @@ TEST_F(ImageIo, CompressionComesFromTheOptionThenTheSameFormatInputThenTheDefaul
 
 TEST_F(ImageIo, FormatsWithoutAlphaGetANoteAndUnknownOnesAnError) {
     const Image image = Image::Blank(2, 2, SampleType::kUint8, true);
-    const std::vector<std::string> notes = WriteImage(
-        Path("out.jpg"), image, WriteSettings{OIIO::TypeDesc::UINT8, nullptr, "", nullptr});
+    const std::vector<std::string> notes = WriteImageAs(
+        Path("out.jpg"), image, WriteSettings{nullptr, "", nullptr}, OIIO::TypeDesc::UINT8);
     ASSERT_EQ(notes.size(), 1u);
     EXPECT_NE(notes[0].find("alpha not written"), std::string::npos);
     EXPECT_THROW(WriteImage(Path("out.nosuchformat"), image, WriteSettings{}), OutputError);

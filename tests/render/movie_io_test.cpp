@@ -13,6 +13,8 @@
 #include <string>
 #include <vector>
 
+#include "tools/vemra-render/io/copied_packets.h"
+#include "tools/vemra-render/io/movie_formats.h"
 #include "tools/vemra-render/io/movie_reader.h"
 #include "tools/vemra-render/io/movie_writer.h"
 
@@ -146,7 +148,10 @@ class MovieIo : public ::testing::Test {
         const fs::path temporary = target.string() + ".partial";
         {
             MovieReader reader(source.string(), 1u << 20);
-            MovieWriter writer(temporary.string(), target.string(), reader, settings);
+            CopiedPackets packets;
+            MovieWriter writer(temporary.string(), target.string(), reader.source(), settings,
+                               packets);
+            reader.CopyPacketsInto(writer.copied_streams(), packets);
             MovieFrame frame;
             while (reader.Next(frame)) writer.Write(frame);
             writer.Finish();
@@ -319,7 +324,8 @@ TEST_F(MovieIo, WriterRefusesStreamsTheContainerCannotHoldAndDropsAnUnfinishedFi
     {
         MovieReader reader((dir_ / "prores.mov").string(), 1u << 20);
         try {
-            MovieWriter writer(mp4.string(), mp4.string(), reader, {});
+            CopiedPackets packets;
+            MovieWriter writer(mp4.string(), mp4.string(), reader.source(), {}, packets);
             ADD_FAILURE() << "pcm_s16le audio accepted into mp4";
         } catch (const MovieError& error) {
             EXPECT_NE(std::string(error.what()).find("pcm_s16le"), std::string::npos)
@@ -331,7 +337,9 @@ TEST_F(MovieIo, WriterRefusesStreamsTheContainerCannotHoldAndDropsAnUnfinishedFi
     const fs::path half = dir_ / "half.mov";
     {
         MovieReader reader((dir_ / "prores.mov").string(), 1u << 20);
-        MovieWriter writer(half.string(), half.string(), reader, {});
+        CopiedPackets packets;
+        MovieWriter writer(half.string(), half.string(), reader.source(), {}, packets);
+        reader.CopyPacketsInto(writer.copied_streams(), packets);
         MovieFrame frame;
         for (int i = 0; i < kFrames / 2 && reader.Next(frame); ++i) writer.Write(frame);
     }

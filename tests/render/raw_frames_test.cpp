@@ -11,15 +11,6 @@
 namespace render {
 namespace {
 
-TEST(RawFrameSize, ParsesWidthByHeight) {
-    EXPECT_EQ(ParseFrameSize("1920x1080"), (std::pair{1920, 1080}));
-    EXPECT_EQ(ParseFrameSize("1X1"), (std::pair{1, 1}));
-    for (const char* bad :
-         {"", "1920", "x1080", "1920x", "0x10", "10x-1", "1920x1080x3", "a x b", " 1x1"}) {
-        EXPECT_THROW(ParseFrameSize(bad), RawError) << bad;
-    }
-}
-
 TEST(RawFormats, UnknownNameListsTheKnownOnes) {
     try {
         FindRawFormat("yuv420p");

@@ -217,7 +217,7 @@ TEST(ToolMovie, AnInterruptLeavesNoMovieAndNoTemporary) {
     ::kill(tool.pid(), SIGTERM);
     const RunResult result = tool.Wait();
     ::close(pipe);
-    EXPECT_EQ(result.exit_code, 128 + SIGTERM) << result.err;
+    EXPECT_EQ(result.signal, SIGTERM) << result.exit_code << " " << result.err;
     EXPECT_EQ(dir.Files(), (std::vector<std::string>{"in.mkv", "whole.mkv"}));
 }
 

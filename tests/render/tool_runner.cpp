@@ -14,7 +14,7 @@
 #include <sstream>
 #include <stdexcept>
 
-#include "tools/vemra-render/io/image_files.h"
+#include "tools/vemra-render/io/image_files_oiio.h"
 
 namespace render_test {
 

@@ -1,18 +1,16 @@
-// vemra-render: renders images, sequences and raw video through the Vemra
-// Temperature effect library, loaded and driven by the stand-in host.
-#include <OpenImageIO/imageio.h>
+// vemra-render: renders images, sequences, movies and raw video through the
+// Vemra Temperature effect library, loaded and driven by the stand-in host.
 #include <fmt/format.h>
-#include <unistd.h>
 
-#include <cstdio>
 #include <filesystem>
 #include <optional>
 #include <string>
 #include <system_error>
 
-#include "tools/vemra-render/io/movie_reader.h"
+#include "tools/vemra-render/app/command_line.h"
+#include "tools/vemra-render/app/exit_status.h"
+#include "tools/vemra-render/jobs/controls.h"
 #include "tools/vemra-render/jobs/jobs.h"
-#include "tools/vemra-render/jobs/options.h"
 #include "tools/vemra-render/run/interrupt.h"
 #include "tools/vemra-render/session/effect_session.h"
 
@@ -39,57 +37,35 @@ std::string DefaultPlugin() {
         fmt::format("cannot find the effect library (looked for {}); give --plugin PATH", tried));
 }
 
-int Fail(const std::string& message, int code) {
-    std::fflush(stdout);
-    fmt::print(stderr, "vemra-render: error: {}\n", message);
-    return code;
+/// The default effect's controls, for the end of --help; nothing when it
+/// cannot be loaded.
+std::string ControlsForHelp() {
+    try {
+        render::EffectSession session(DefaultPlugin(), 1);
+        return fmt::format("Controls of {}:\n{}", session.path(), render::ControlTable(session));
+    } catch (const std::exception&) {
+        return "";
+    }
 }
 
 }  // namespace
 
 int main(int argc, char** argv) {
-    render::InstallInterruptHandlers();
-    std::optional<render::Options> options;
+    render::StartInterruptThread();
     try {
-        // Help lists the effect's controls when the default effect loads.
-        options = render::ParseCommandLine(argc, argv, []() -> std::string {
-            try {
-                render::EffectSession session(DefaultPlugin(), 1);
-                return fmt::format("Controls of {}:\n{}", session.path(),
-                                   render::ControlTable(session));
-            } catch (const std::exception&) {
-                return "";
-            }
-        });
-    } catch (const render::UsageError& e) {
-        return Fail(std::string(e.what()) + " (see --help)", 2);
-    }
-    if (!options) return 0;
-
-    try {
+        const std::optional<render::Options> options =
+            render::ParseCommandLine(argc, argv, ControlsForHelp);
+        if (!options) return 0;
         // Printing a farm's task range needs the frame list alone, not the effect.
         if (options->print_tasks) {
             render::PrintTasks(*options);
             return 0;
         }
-        OIIO::attribute("threads", options->threads);
         render::EffectSession session(options->plugin.empty() ? DefaultPlugin() : options->plugin,
                                       options->threads);
-        if (options->describe) {
-            render::Describe(session);
-        } else if (options->raw_size) {
-            render::RunRaw(*options, session);
-        } else if (options->inputs.empty()) {
-            render::RunChart(*options, session);
-        } else if (options->inputs.size() == 1 && render::IsMoviePath(options->inputs[0])) {
-            render::RunMovie(*options, session);
-        } else {
-            render::RunFiles(*options, session);
-        }
-    } catch (const render::UsageError& e) {
-        return Fail(std::string(e.what()) + " (see --help)", 2);
+        render::RunJob(*options, session);
     } catch (const std::exception& e) {
-        return Fail(e.what(), 1);
+        return render::ReportFailure(e);
     }
     return 0;
 }

@@ -54,15 +54,6 @@ std::pair<std::string_view, int> Split(std::string_view text) {
     return {text.substr(0, colon), level};
 }
 
-/// PNG's writer takes a zlib level of its own rather than "compression".
-void SetPng(OIIO::ImageSpec& header, std::string_view value) {
-    const auto [method, level] = Split(value);
-    header.erase_attribute("compression");
-    header.attribute("png:compressionLevel", method == "none" ? 0 : level >= 0 ? level : 6);
-    // PNG_FILTER_SUB alone: one cheap filter, no search over five per row.
-    header.attribute("png:filter", 0x10);
-}
-
 }  // namespace
 
 void CheckCompression(std::string_view format_name, const std::string& compression) {
@@ -78,20 +69,18 @@ void CheckCompression(std::string_view format_name, const std::string& compressi
     }
 }
 
-void SetCompression(OIIO::ImageSpec& header, std::string_view format_name,
-                    const std::string& option, bool from_same_format) {
+std::string ChooseCompression(std::string_view format_name, const std::string& option,
+                              const std::string& source_own) {
+    if (!option.empty()) return option;
+    if (!source_own.empty()) return source_own;
     const FormatCompression* format = Find(format_name);
-    std::string value = option;
-    if (value.empty() && from_same_format) {
-        value = header.get_string_attribute("compression");
-    }
-    if (value.empty() && format != nullptr) value = std::string(format->fallback);
-    if (value.empty()) return;  // a format with no say here: the library's own default
-    if (format_name == "png") {
-        SetPng(header, value);
-    } else {
-        header.attribute("compression", value);
-    }
+    return format != nullptr ? std::string(format->fallback) : std::string();
+}
+
+PngCompression PngCompressionOf(std::string_view value) {
+    const auto [method, level] = Split(value);
+    // PNG_FILTER_SUB alone: one cheap filter, no search over five per row.
+    return {method == "none" ? 0 : level >= 0 ? level : 6, 0x10};
 }
 
 std::string CompressionHelp() {

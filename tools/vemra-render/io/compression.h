@@ -5,8 +5,6 @@
 // comparable speed.
 #pragma once
 
-#include <OpenImageIO/imageio.h>
-
 #include <string>
 #include <string_view>
 
@@ -18,11 +16,20 @@ namespace render {
 /// without a list of their own take any text, as OpenImageIO does.
 void CheckCompression(std::string_view format_name, const std::string& compression);
 
-/// Sets the compression of `header` for a file of `format_name`: `option`
-/// when given; else the header's own "compression" when `from_same_format`
-/// (the input's, carried with its metadata); else the tool's default.
-void SetCompression(OIIO::ImageSpec& header, std::string_view format_name,
-                    const std::string& option, bool from_same_format);
+/// The compression a file of `format_name` is written with: `option` when
+/// given; else `source_own` (the input's own setting, when the input is of
+/// the same format) when it says one; else the tool's default for the
+/// format. Empty: the image library's own default.
+std::string ChooseCompression(std::string_view format_name, const std::string& option,
+                              const std::string& source_own);
+
+/// PNG's writer takes a zlib level and a row filter rather than a method name.
+struct PngCompression {
+    int level;   ///< zlib level, 0 for "none"
+    int filter;  ///< libpng's row filter mask
+};
+/// The PNG settings for a compression value such as "zip:3" or "none".
+PngCompression PngCompressionOf(std::string_view value);
 
 /// The methods --help lists, one line per format.
 std::string CompressionHelp();

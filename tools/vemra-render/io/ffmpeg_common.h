@@ -1,8 +1,5 @@
-// What the movie reader and the movie writer share and nothing else uses:
-// owning handles for FFmpeg's objects, FFmpeg error text, the conversion
-// settings the ffmpeg program uses, and the reader's demuxing state, which the
-// writer drains for the streams it copies. Includes FFmpeg's headers, so only
-// the two movie sources include it.
+// What io/'s movie sources share of FFmpeg: its headers, owning handles for
+// its objects, its error text and its log level. Only io/ includes it.
 #pragma once
 
 extern "C" {
@@ -14,13 +11,8 @@ extern "C" {
 }
 
 #include <cstdint>
-#include <deque>
 #include <memory>
 #include <string>
-#include <vector>
-
-#include "tools/vemra-render/io/movie_reader.h"
-#include "tools/vemra-render/pixels/image.h"
 
 namespace render::movie {
 
@@ -69,85 +61,8 @@ using SwsPtr = std::unique_ptr<SwsContext, SwsDeleter>;
 FramePtr NewFrame();
 PacketPtr NewPacket();
 
-/// The interleaved pixel format of an Image of `type` as FFmpeg names it,
-/// the one the ffmpeg program would read or write as raw video: RGBA,
-/// RGBA64LE, or (for float, which FFmpeg has only planar) GBRAPF32LE.
-AVPixelFormat RgbaFormatOf(SampleType type);
-
-/// A conversion context between two frame layouts of the same size, set up
-/// as the ffmpeg program's automatic conversion sets up its own: bicubic,
-/// default parameters, and for 4:2:0 8-bit frames the MPEG-2 vertical chroma
-/// siting on either side. Throws MovieError (with `name` in the message).
-SwsPtr MakeConverter(int width, int height, AVPixelFormat from, AVPixelFormat to,
-                     const std::string& name);
-
-/// Sets the YCbCr matrix and ranges of `converter` as the ffmpeg program's
-/// conversion does for a frame tagged `matrix` and `range`: the tagged matrix
-/// on both sides (an unknown one reads as BT.601), the input range from the
-/// tag when it says one, and `output_full_range` for the output when it is
-/// 0 or 1 (-1 keeps the converter's default for the output format).
-void SetColorDetails(SwsContext* converter, AVColorSpace matrix, AVColorRange range,
-                     int output_full_range);
-
-/// Converts the planar float frame `planar` (GBRAPF32) into the interleaved
-/// float RGBA of `image`, and back. Both have the same size.
-void InterleaveFloat(const AVFrame& planar, Image& image);
-void DeinterleaveFloat(const Image& image, AVFrame& planar);
+/// A frame of `format` and size with its own buffers, or "what: ..." as a
+/// MovieError naming `name`.
+FramePtr NewFrameWithBuffer(AVPixelFormat format, int width, int height, const std::string& name);
 
 }  // namespace render::movie
-
-namespace render {
-
-/// The reader's state. Declared here, beside the FFmpeg types, so that the
-/// writer can copy the stream layout and take the packets of the streams it
-/// copies, which the reader sets aside while it looks for video packets:
-/// one pass over the file feeds both.
-struct MovieReader::Internals {
-    std::string path;
-    std::uint64_t max_pixels = 0;
-    movie::InputPtr input;
-    int video_index = -1;
-    AVStream* video = nullptr;
-    movie::CodecContextPtr decoder;
-    movie::PacketPtr packet;
-    movie::FramePtr decoded;
-    movie::FramePtr planar;  ///< GBRAPF32 conversion output for float sources
-    movie::SwsPtr converter;
-    AVPixelFormat converter_from = AV_PIX_FMT_NONE;
-    AVColorSpace converter_matrix = AVCOL_SPC_NB;
-    AVColorRange converter_range = AVCOL_RANGE_NB;
-
-    int width = 0;
-    int height = 0;
-    SampleType type = SampleType::kUint8;
-    bool has_alpha = false;
-
-    long frames_decoded = 0;
-    long video_packets = 0;
-    bool demuxed_all = false;  ///< av_read_frame reached the end of the file
-    bool drained = false;      ///< the decoder gave its last frame
-    /// The latest end (timestamp plus duration) of any packet read, in microseconds.
-    std::int64_t packets_end = movie::kNoTimestamp;
-
-    /// Streams whose packets are set aside for a writer (by index), and the
-    /// packets set aside, in file order.
-    std::vector<bool> keep_stream;
-    std::deque<movie::PacketPtr> kept;
-
-    /// What ReadPacket found.
-    enum class Read { kVideo, kOther, kEnd };
-    /// Reads the next packet of the file: a video packet is left in `packet`,
-    /// a packet of a kept stream is queued, any other is dropped. At the end
-    /// of the file checks that the file was whole. Throws MovieError for a
-    /// read error, a packet the demuxer marks as damaged, and a file cut short.
-    Read ReadPacket();
-    /// Throws MovieError when the file just read to its end shows it was cut
-    /// short (see ReadPacket).
-    void CheckComplete() const;
-    /// Converts `decoded` into `image` as RGBA of `type`.
-    void Convert(Image& image);
-    /// "FILE: frame N: " for messages about the frame being decoded.
-    std::string FramePrefix() const;
-};
-
-}  // namespace render

@@ -10,10 +10,13 @@
 #include <string_view>
 #include <vector>
 
+#include "tools/vemra-render/run/refusal.h"
+
 namespace render {
 
-/// Thrown for a malformed pattern or frame range; the message says what is wrong.
-class PatternError : public std::runtime_error {
+/// Thrown for a malformed pattern or frame range; the message says what is
+/// wrong. A refusal: the request names no frames the tool can take.
+class PatternError : public std::runtime_error, public Refusal {
   public:
     using std::runtime_error::runtime_error;
 };

@@ -16,6 +16,7 @@
 #include <system_error>
 
 #include "tools/vemra-render/io/compression.h"
+#include "tools/vemra-render/io/image_files_oiio.h"
 #include "tools/vemra-render/run/atomic_output.h"
 #include "tools/vemra-render/run/interrupt.h"
 #include "tools/vemra-render/run/quiet_stderr.h"
@@ -37,6 +38,11 @@ std::string OneLine(const std::string& message) {
 }
 
 }  // namespace
+
+LoadedImage::LoadedImage() : header(std::make_unique<ImageFileHeader>()) {}
+LoadedImage::~LoadedImage() = default;
+LoadedImage::LoadedImage(LoadedImage&&) noexcept = default;
+LoadedImage& LoadedImage::operator=(LoadedImage&&) noexcept = default;
 
 OIIO::TypeDesc FileTypeOf(SampleType type) {
     switch (type) {
@@ -105,7 +111,7 @@ ChannelMap MapChannels(const OIIO::ImageSpec& header) {
 
 }  // namespace
 
-SampleType HoldingType(OIIO::TypeDesc file_type) {
+SampleType SampleTypeOfFile(OIIO::TypeDesc file_type) {
     switch (file_type.basetype) {
         case OIIO::TypeDesc::UINT8:
         case OIIO::TypeDesc::INT8:
@@ -143,6 +149,19 @@ bool PartsAreLayers(const OIIO::ImageInput& in) {
 }
 
 }  // namespace
+
+std::optional<ImageFileSummary> ReadImageFileSummary(const std::string& path) {
+    std::error_code error;
+    if (!fs::is_regular_file(path, error)) return std::nullopt;
+    const std::unique_ptr<OIIO::ImageInput> in = OIIO::ImageInput::create(path);
+    OIIO::ImageSpec header;
+    const bool opened = in && in->open(path, header);
+    OIIO::geterror();
+    if (!opened) return std::nullopt;
+    in->close();
+    return ImageFileSummary{header.width, header.height, header.nchannels,
+                            SampleTypeOfFile(header.format)};
+}
 
 int CountFrames(const std::string& path) {
     const QuietStderr quiet;
@@ -192,30 +211,32 @@ LoadedImage ReadOpenedImage(OIIO::ImageInput& in, const OIIO::ImageSpec& header,
 void ReadOpenedImage(OIIO::ImageInput& in, const OIIO::ImageSpec& file_header,
                      const std::string& name, std::uint64_t max_pixels, LoadedImage& loaded) {
     auto fail = [&](const std::string& cause) { return InputError(name + ": " + cause); };
-    loaded.header = file_header;
+    if (!loaded.header) loaded.header = std::make_unique<ImageFileHeader>();
+    loaded.header->spec = file_header;
     loaded.format_name = in.format_name();
     loaded.notes.clear();
     loaded.more_frames = false;
-    const OIIO::ImageSpec& header = loaded.header;
+    const OIIO::ImageSpec& header = loaded.header->spec;
     if (header.width <= 0 || header.height <= 0 || header.nchannels <= 0) {
         throw fail(fmt::format("corrupt: {} x {} pixels, {} channels", header.width, header.height,
                                header.nchannels));
     }
-    if (header.depth > 1) throw fail("volume images are not supported");
+    auto refuse = [&](const std::string& cause) { return InputRefused(name + ": " + cause); };
+    if (header.depth > 1) throw refuse("volume images are not supported");
     // No plane at all would be read as nothing and the image left black.
     if (header.depth < 1) throw fail(fmt::format("corrupt: depth {}", header.depth));
     const std::uint64_t pixels = std::uint64_t(header.width) * std::uint64_t(header.height);
     if (pixels > max_pixels) {
-        throw fail(fmt::format("{} x {} = {} pixels is above the limit of {} (--max-pixels)",
-                               header.width, header.height, pixels, max_pixels));
+        throw refuse(fmt::format("{} x {} = {} pixels is above the limit of {} (--max-pixels)",
+                                 header.width, header.height, pixels, max_pixels));
     }
     // The host's worlds count row bytes in 32 bits: 16 bytes a float pixel.
     if (header.width > std::numeric_limits<std::int32_t>::max() / 16) {
-        throw fail(fmt::format("{} pixels wide is wider than a host world can be", header.width));
+        throw refuse(fmt::format("{} pixels wide is wider than a host world can be", header.width));
     }
 
     const ChannelMap map = MapChannels(header);
-    const SampleType type = HoldingType(header.format);
+    const SampleType type = SampleTypeOfFile(header.format);
     const std::size_t sample = SampleBytes(type);
     const int wanted[4] = {map.red, map.green, map.blue, map.alpha};
     int first = header.nchannels, last = -1;
@@ -289,9 +310,37 @@ std::string CheckOutputFormat(const fs::path& target) {
     return out->format_name();
 }
 
+namespace {
+
+/// Sets the compression of `header`, a file of `format_name` (see compression.h).
+void SetCompression(OIIO::ImageSpec& header, std::string_view format_name,
+                    const std::string& option, bool from_same_format) {
+    const std::string value = ChooseCompression(
+        format_name, option, from_same_format ? header.get_string_attribute("compression") : "");
+    if (value.empty()) return;  // a format with no say here: the library's own default
+    if (format_name == "png") {
+        const PngCompression png = PngCompressionOf(value);
+        header.erase_attribute("compression");
+        header.attribute("png:compressionLevel", png.level);
+        header.attribute("png:filter", png.filter);
+    } else {
+        header.attribute("compression", value);
+    }
+}
+
+}  // namespace
+
 std::unique_ptr<AtomicFile> EncodeImage(const fs::path& target, const Image& image,
                                         const WriteSettings& settings,
                                         std::vector<std::string>& notes) {
+    const OIIO::TypeDesc file_type =
+        settings.source != nullptr ? settings.source->header->spec.format : FileTypeOf(image.type);
+    return EncodeImageAs(target, image, settings, file_type, notes);
+}
+
+std::unique_ptr<AtomicFile> EncodeImageAs(const fs::path& target, const Image& image,
+                                          const WriteSettings& settings, OIIO::TypeDesc file_type,
+                                          std::vector<std::string>& notes) {
     const std::string name = target.string();
     CheckOutputPath(target);
     std::unique_ptr<OIIO::ImageOutput> out = OIIO::ImageOutput::create(name);
@@ -305,10 +354,10 @@ std::unique_ptr<AtomicFile> EncodeImage(const fs::path& target, const Image& ima
         notes.push_back(
             fmt::format("{}: alpha not written ({} files hold none)", name, out->format_name()));
     }
-    OIIO::ImageSpec header(image.width, image.height, channels, settings.file_type);
+    OIIO::ImageSpec header(image.width, image.height, channels, file_type);
     bool same_format = false;
     if (settings.source != nullptr) {
-        const OIIO::ImageSpec& source = settings.source->header;
+        const OIIO::ImageSpec& source = settings.source->header->spec;
         same_format = settings.source->format_name == out->format_name();
         if (same_format) header.extra_attribs = source.extra_attribs;
         header.x = source.x;
@@ -369,6 +418,18 @@ std::vector<std::string> WriteImage(const fs::path& target, const Image& image,
     std::vector<std::string> notes;
     EncodeImage(target, image, settings, notes)->Commit();
     return notes;
+}
+
+std::vector<std::string> WriteImageAs(const fs::path& target, const Image& image,
+                                      const WriteSettings& settings, OIIO::TypeDesc file_type) {
+    std::vector<std::string> notes;
+    EncodeImageAs(target, image, settings, file_type, notes)->Commit();
+    return notes;
+}
+
+void ShareImageLibraryThreads(int threads, int in_flight) {
+    OIIO::attribute("threads", threads);
+    OIIO::attribute("exr_threads", in_flight > 1 ? -1 : threads);
 }
 
 }  // namespace render

@@ -1,12 +1,13 @@
 // Reading and writing image files through OpenImageIO. Pixel values pass as
 // the file holds them: no colour management, no alpha (un)premultiplication.
+// This header shows none of the image library's types; image_files_oiio.h
+// has the parts that take them.
 #pragma once
-
-#include <OpenImageIO/imageio.h>
 
 #include <cstdint>
 #include <filesystem>
 #include <memory>
+#include <optional>
 #include <stdexcept>
 #include <string>
 #include <vector>
@@ -14,6 +15,7 @@
 #include "tools/vemra-render/pixels/image.h"
 #include "tools/vemra-render/pixels/samples.h"
 #include "tools/vemra-render/run/atomic_output.h"
+#include "tools/vemra-render/run/refusal.h"
 
 namespace render {
 
@@ -24,15 +26,28 @@ class InputError : public std::runtime_error {
     using std::runtime_error::runtime_error;
 };
 
-/// The default for --max-pixels: 8192 x 8192.
-inline constexpr std::uint64_t kDefaultMaxPixels = 8192ull * 8192ull;
+/// An input the tool will not take, told before its pixels are read: above
+/// --max-pixels, wider than a host world can be, a volume. A refusal.
+class InputRefused : public InputError, public Refusal {
+  public:
+    using InputError::InputError;
+};
+
+/// The image library's own description of a file (its sample format,
+/// windows and metadata), defined in image_files_oiio.h.
+struct ImageFileHeader;
 
 /// A decoded frame as the file holds it, and what is needed to write the
 /// result in its likeness. One LoadedImage can be read into frame after frame:
-/// its buffer is kept and only grows.
+/// its buffers are kept and only grow.
 struct LoadedImage {
-    OIIO::ImageSpec header;   ///< the file's own description (format, metadata, windows)
-    std::string format_name;  ///< OpenImageIO's name of the file format, e.g. "png"
+    LoadedImage();
+    ~LoadedImage();
+    LoadedImage(LoadedImage&&) noexcept;
+    LoadedImage& operator=(LoadedImage&&) noexcept;
+
+    std::unique_ptr<ImageFileHeader> header;  ///< the file's own description
+    std::string format_name;                  ///< the library's name of the format, e.g. "png"
     /// Things the reader gave up, for a note on standard error (channels
     /// beyond red, green, blue and alpha).
     std::vector<std::string> notes;
@@ -52,12 +67,18 @@ struct LoadedImage {
     bool has_alpha() const { return layout.has(kAlpha); }
 };
 
-/// The file sample type of an Image sample type.
-OIIO::TypeDesc FileTypeOf(SampleType type);
+/// What a file's header says of its first frame, read without decoding it.
+struct ImageFileSummary {
+    int width = 0;
+    int height = 0;
+    int channels = 0;
+    SampleType type = SampleType::kUint8;  ///< the type that holds the file's samples
+};
 
-/// Which Image sample type holds a file sample type: 8-bit types as uint8,
-/// other integer types as uint16, half, float and double as float.
-SampleType HoldingType(OIIO::TypeDesc file_type);
+/// The summary of `path` when it is a regular file the image library opens;
+/// nullopt otherwise (a pipe is never opened, since that would take what its
+/// frame reads).
+std::optional<ImageFileSummary> ReadImageFileSummary(const std::string& path);
 
 /// How many frames `path` holds as the image library sees it: pages of a
 /// TIFF, frames of an animated or movie file; 1 for most files, and for an
@@ -74,21 +95,13 @@ int CountFrames(const std::string& path);
 void ReadImage(const std::string& path, std::uint64_t max_pixels, LoadedImage& into, int frame = 0);
 LoadedImage ReadImage(const std::string& path, std::uint64_t max_pixels = kDefaultMaxPixels);
 
-/// What ReadImage does once the file is open: checks `header`, the one the
-/// reader's open gave, then reads and maps the channels from `in`. `name`
-/// names the image in messages. Tests and the fuzzer hand it readers of their own.
-void ReadOpenedImage(OIIO::ImageInput& in, const OIIO::ImageSpec& header, const std::string& name,
-                     std::uint64_t max_pixels, LoadedImage& into);
-LoadedImage ReadOpenedImage(OIIO::ImageInput& in, const OIIO::ImageSpec& header,
-                            const std::string& name, std::uint64_t max_pixels = kDefaultMaxPixels);
-
 /// How to write an image.
 struct WriteSettings {
-    /// Sample type in the file; the file format may store a nearer one it
-    /// supports (PNG stores float as 16 bits, JPEG everything as 8 bits).
-    OIIO::TypeDesc file_type = OIIO::TypeDesc::UINT8;
-    /// The file the image came from: its windows are kept, and its metadata
-    /// too when the output is of the same format.
+    /// The file the image came from: the file's sample type is the source's
+    /// (the file format may store a nearer one it supports: PNG stores float
+    /// as 16 bits, JPEG everything as 8 bits), its windows are kept, and its
+    /// metadata too when the output is of the same format. Null: the image's
+    /// own sample type.
     const LoadedImage* source = nullptr;
     /// --compression as given (empty: the source's own when the format is
     /// the same, else the tool's default for the format); see compression.h.
@@ -117,5 +130,11 @@ std::unique_ptr<AtomicFile> EncodeImage(const std::filesystem::path& target, con
 /// format could not hold. Throws OutputError naming the file and the cause.
 std::vector<std::string> WriteImage(const std::filesystem::path& target, const Image& image,
                                     const WriteSettings& settings);
+
+/// Gives the image library's codecs the threads a frame has: `threads` each
+/// of `in_flight` frames at once. OpenEXR's thread pool is one for the whole
+/// process: with several frames in flight each frame compresses on its own
+/// thread (no pool), since a pool of one would take every frame's work in turn.
+void ShareImageLibraryThreads(int threads, int in_flight);
 
 }  // namespace render

@@ -4,153 +4,67 @@
 
 #include <algorithm>
 #include <array>
-#include <cctype>
 #include <cstring>
 #include <new>
 
 #include "tools/vemra-render/io/ffmpeg_common.h"
+#include "tools/vemra-render/io/movie_conversion.h"
+#include "tools/vemra-render/io/movie_source.h"
 
 namespace render {
 
-namespace movie {
-
-std::string ErrorText(int code) {
-    std::array<char, AV_ERROR_MAX_STRING_SIZE> text{};
-    if (av_strerror(code, text.data(), text.size()) < 0) return fmt::format("error {}", code);
-    return text.data();
-}
-
-void QuietFfmpegLog() {
-    // Every failure reaches the caller as a MovieError of one line, so
-    // FFmpeg's own messages (an encoder's statistics, a demuxer's warning
-    // about the file it is about to fail on) would only add lines around it.
-    if (av_log_get_level() == AV_LOG_INFO) av_log_set_level(AV_LOG_QUIET);
-}
-
-FramePtr NewFrame() {
-    FramePtr frame(av_frame_alloc());
-    if (!frame) throw std::bad_alloc();
-    return frame;
-}
-
-PacketPtr NewPacket() {
-    PacketPtr packet(av_packet_alloc());
-    if (!packet) throw std::bad_alloc();
-    return packet;
-}
-
-AVPixelFormat RgbaFormatOf(SampleType type) {
-    switch (type) {
-        case SampleType::kUint8:
-            return AV_PIX_FMT_RGBA;
-        case SampleType::kUint16:
-            return AV_PIX_FMT_RGBA64LE;
-        case SampleType::kFloat:
-            return AV_PIX_FMT_GBRAPF32LE;
-    }
-    return AV_PIX_FMT_RGBA;
-}
-
-SwsPtr MakeConverter(int width, int height, AVPixelFormat from, AVPixelFormat to,
-                     const std::string& name) {
-    SwsPtr converter(sws_alloc_context());
-    if (!converter) throw std::bad_alloc();
-    SwsContext* c = converter.get();
-    // The ffmpeg program converts through its scale filter with the flags
-    // "bicubic" and the filter's defaults; 8-bit 4:2:0 gets MPEG-2 chroma
-    // siting (vertical position 128) there, on the side that has it.
-    av_opt_set_int(c, "srcw", width, 0);
-    av_opt_set_int(c, "srch", height, 0);
-    av_opt_set_int(c, "src_format", from, 0);
-    av_opt_set_int(c, "dstw", width, 0);
-    av_opt_set_int(c, "dsth", height, 0);
-    av_opt_set_int(c, "dst_format", to, 0);
-    av_opt_set_int(c, "sws_flags", SWS_BICUBIC, 0);
-    av_opt_set_int(c, "src_h_chr_pos", -513, 0);
-    av_opt_set_int(c, "src_v_chr_pos", from == AV_PIX_FMT_YUV420P ? 128 : -513, 0);
-    av_opt_set_int(c, "dst_h_chr_pos", -513, 0);
-    av_opt_set_int(c, "dst_v_chr_pos", to == AV_PIX_FMT_YUV420P ? 128 : -513, 0);
-    if (int code = sws_init_context(c, nullptr, nullptr); code < 0) {
-        throw MovieError(fmt::format("{}: cannot convert {} to {}: {}", name,
-                                     av_get_pix_fmt_name(from), av_get_pix_fmt_name(to),
-                                     ErrorText(code)));
-    }
-    return converter;
-}
-
-void SetColorDetails(SwsContext* converter, AVColorSpace matrix, AVColorRange range,
-                     int output_full_range) {
-    int* inv_table = nullptr;
-    int* table = nullptr;
-    int in_full = 0, out_full = 0, brightness = 0, contrast = 0, saturation = 0;
-    sws_getColorspaceDetails(converter, &inv_table, &in_full, &table, &out_full, &brightness,
-                             &contrast, &saturation);
-    // The scale filter's "auto" matrix: the frame's own, BT.601 for RGB,
-    // YCgCo and anything it does not know.
-    int space = matrix;
-    if (space < 1 || space > 10 || space == AVCOL_SPC_YCGCO) space = AVCOL_SPC_BT470BG;
-    const int* coefficients = sws_getCoefficients(space);
-    if (range != AVCOL_RANGE_UNSPECIFIED) in_full = range == AVCOL_RANGE_JPEG;
-    if (output_full_range >= 0) out_full = output_full_range;
-    sws_setColorspaceDetails(converter, coefficients, in_full, coefficients, out_full, brightness,
-                             contrast, saturation);
-}
-
-void InterleaveFloat(const AVFrame& planar, Image& image) {
-    // GBRAP planes: 0 green, 1 blue, 2 red, 3 alpha.
-    constexpr std::array<int, 4> kPlaneOfChannel{2, 0, 1, 3};
-    for (int y = 0; y < image.height; ++y) {
-        auto* out = reinterpret_cast<float*>(image.PixelAddress(0, y));
-        for (int c = 0; c < 4; ++c) {
-            const int plane = kPlaneOfChannel[std::size_t(c)];
-            const auto* in = reinterpret_cast<const float*>(
-                planar.data[plane] + std::ptrdiff_t(y) * planar.linesize[plane]);
-            for (int x = 0; x < image.width; ++x) out[4 * x + c] = in[x];
-        }
-    }
-}
-
-void DeinterleaveFloat(const Image& image, AVFrame& planar) {
-    constexpr std::array<int, 4> kPlaneOfChannel{2, 0, 1, 3};
-    for (int y = 0; y < image.height; ++y) {
-        const auto* in = reinterpret_cast<const float*>(image.PixelAddress(0, y));
-        for (int c = 0; c < 4; ++c) {
-            const int plane = kPlaneOfChannel[std::size_t(c)];
-            auto* out = reinterpret_cast<float*>(planar.data[plane] +
-                                                 std::ptrdiff_t(y) * planar.linesize[plane]);
-            for (int x = 0; x < image.width; ++x) out[x] = in[4 * x + c];
-        }
-    }
-}
-
-}  // namespace movie
-
 using namespace movie;
 
-bool IsMoviePath(std::string_view path) {
-    static constexpr std::array<std::string_view, 16> kExtensions{
-        "mov",  "mp4", "m4v", "mkv",  "webm", "avi", "mxf", "mts",
-        "m2ts", "ts",  "mpg", "mpeg", "y4m",  "nut", "flv", "ogv"};
-    const std::size_t slash = path.find_last_of('/');
-    const std::string_view name = slash == std::string_view::npos ? path : path.substr(slash + 1);
-    const std::size_t dot = name.find_last_of('.');
-    if (dot == std::string_view::npos || dot == 0) return false;
-    std::string extension(name.substr(dot + 1));
-    for (char& ch : extension) ch = char(std::tolower(static_cast<unsigned char>(ch)));
-    return std::find(kExtensions.begin(), kExtensions.end(), extension) != kExtensions.end();
-}
+/// The reader's state.
+struct MovieReader::Internals {
+    std::string path;
+    std::uint64_t max_pixels = 0;
+    InputPtr input;
+    int video_index = -1;
+    AVStream* video = nullptr;
+    CodecContextPtr decoder;
+    PacketPtr packet;
+    FramePtr decoded;
+    FramePtr planar;  ///< GBRAPF32 conversion output for float sources
+    SwsPtr converter;
+    AVPixelFormat converter_from = AV_PIX_FMT_NONE;
+    AVColorSpace converter_matrix = AVCOL_SPC_NB;
+    AVColorRange converter_range = AVCOL_RANGE_NB;
 
-namespace {
+    int width = 0;
+    int height = 0;
+    SampleType type = SampleType::kUint8;
+    bool has_alpha = false;
+    MovieSource source;
 
-/// The Image sample type that holds `format`'s samples.
-SampleType HoldingType(const AVPixFmtDescriptor& desc) {
-    if (desc.flags & AV_PIX_FMT_FLAG_FLOAT) return SampleType::kFloat;
-    int depth = 0;
-    for (int c = 0; c < desc.nb_components; ++c) depth = std::max(depth, desc.comp[c].depth);
-    return depth <= 8 ? SampleType::kUint8 : depth <= 16 ? SampleType::kUint16 : SampleType::kFloat;
-}
+    long frames_decoded = 0;
+    long video_packets = 0;
+    bool demuxed_all = false;  ///< av_read_frame reached the end of the file
+    bool drained = false;      ///< the decoder gave its last frame
+    /// The latest end (timestamp plus duration) of any packet read, in microseconds.
+    std::int64_t packets_end = kNoTimestamp;
 
-}  // namespace
+    /// Streams whose packets go to `copied` (by index), and where they go.
+    std::vector<bool> keep_stream;
+    CopiedPackets* copied = nullptr;
+
+    /// What ReadPacket found.
+    enum class Read { kVideo, kOther, kEnd };
+    /// Reads the next packet of the file: a video packet is left in `packet`,
+    /// a packet of a copied stream is queued, any other is dropped. At the end
+    /// of the file checks that the file was whole. Throws MovieError for a
+    /// read error, a packet the demuxer marks as damaged, and a file cut short.
+    Read ReadPacket();
+    /// Throws MovieError when the file just read to its end shows it was cut
+    /// short (see ReadPacket).
+    void CheckComplete() const;
+    /// Converts `decoded` into `image` as RGBA of `type`.
+    void Convert(Image& image);
+    /// Opens the decoder of the video stream.
+    void OpenDecoder(const AVCodec* codec);
+    /// "FILE: frame N: " for messages about the frame being decoded.
+    std::string FramePrefix() const;
+};
 
 std::string MovieReader::Internals::FramePrefix() const {
     return fmt::format("{}: frame {}", path, frames_decoded + 1);
@@ -163,6 +77,7 @@ MovieReader::Internals::Read MovieReader::Internals::ReadPacket() {
         if (code == kErrorEof) {
             demuxed_all = true;
             CheckComplete();
+            if (copied != nullptr) copied->Close();
             return Read::kEnd;
         }
         if (code < 0) {
@@ -196,8 +111,7 @@ MovieReader::Internals::Read MovieReader::Internals::ReadPacket() {
             ++video_packets;
             return Read::kVideo;
         }
-        kept.push_back(NewPacket());
-        av_packet_move_ref(kept.back().get(), packet.get());
+        copied->Push(packet.get());
         return Read::kOther;
     }
 }
@@ -341,25 +255,33 @@ MovieReader::MovieReader(const std::string& path, std::uint64_t max_pixels)
         throw MovieError(fmt::format("{}: the video stream has no frame size", path));
     }
     if (std::uint64_t(in_->width) * std::uint64_t(in_->height) > max_pixels) {
-        throw MovieError(fmt::format("{}: {}x{} frames are above the limit of {} pixels", path,
-                                     in_->width, in_->height, max_pixels));
+        throw MovieRefused(fmt::format("{}: {}x{} frames are above the limit of {} pixels", path,
+                                       in_->width, in_->height, max_pixels));
     }
     const AVPixFmtDescriptor* desc = av_pix_fmt_desc_get(AVPixelFormat(parameters->format));
     if (desc == nullptr) {
         throw MovieError(fmt::format("{}: the pixel format of the video stream is unknown", path));
     }
-    in_->type = HoldingType(*desc);
+    in_->type = SampleTypeOfPixels(*desc);
     in_->has_alpha = (desc->flags & AV_PIX_FMT_FLAG_ALPHA) != 0;
 
-    in_->decoder.reset(avcodec_alloc_context3(codec));
-    if (!in_->decoder) throw std::bad_alloc();
-    AVCodecContext* decoder = in_->decoder.get();
-    if (int code = avcodec_parameters_to_context(decoder, parameters); code < 0) {
+    in_->source = MovieSource{path,       format,
+                              in_->video, av_guess_sample_aspect_ratio(format, in_->video, nullptr),
+                              in_->width, in_->height,
+                              in_->type,  in_->has_alpha};
+    in_->OpenDecoder(codec);
+}
+
+void MovieReader::Internals::OpenDecoder(const AVCodec* codec) {
+    decoder.reset(avcodec_alloc_context3(codec));
+    if (!decoder) throw std::bad_alloc();
+    AVCodecContext* context = decoder.get();
+    if (int code = avcodec_parameters_to_context(context, video->codecpar); code < 0) {
         throw MovieError(fmt::format("{}: {}", path, ErrorText(code)));
     }
-    decoder->pkt_timebase = in_->video->time_base;
-    av_opt_set(decoder, "threads", "auto", 0);
-    if (int code = avcodec_open2(decoder, codec, nullptr); code < 0) {
+    context->pkt_timebase = video->time_base;
+    av_opt_set(context, "threads", "auto", 0);
+    if (int code = avcodec_open2(context, codec, nullptr); code < 0) {
         throw MovieError(
             fmt::format("{}: cannot open the {} decoder: {}", path, codec->name, ErrorText(code)));
     }
@@ -384,6 +306,17 @@ long MovieReader::frame_count() const {
 }
 const std::string& MovieReader::path() const {
     return in_->path;
+}
+const MovieSource& MovieReader::source() const {
+    return in_->source;
+}
+
+void MovieReader::CopyPacketsInto(const std::vector<int>& streams, CopiedPackets& packets) {
+    if (in_->frames_decoded > 0 || in_->video_packets > 0) {
+        throw std::logic_error("MovieReader: packets are copied from the start of the file only");
+    }
+    for (int index : streams) in_->keep_stream.at(std::size_t(index)) = true;
+    in_->copied = &packets;
 }
 
 bool MovieReader::Next(MovieFrame& frame) {

@@ -1,18 +1,22 @@
 // Reading movie files through FFmpeg: the video stream decoded frame by frame
 // into RGBA images, converted exactly as the ffmpeg program converts a movie
-// to raw RGBA video, with the file's other streams available to a
-// MovieWriter that copies them.
+// to raw RGBA video, and the packets of the file's other streams handed to a
+// writer that copies them, through a queue (copied_packets.h).
 #pragma once
 
 #include <cstdint>
 #include <memory>
 #include <stdexcept>
 #include <string>
-#include <string_view>
+#include <vector>
 
+#include "tools/vemra-render/io/copied_packets.h"
 #include "tools/vemra-render/pixels/image.h"
+#include "tools/vemra-render/run/refusal.h"
 
 namespace render {
+
+struct MovieSource;
 
 /// Thrown when a movie cannot be read or written; the message is one line
 /// naming the file and the cause.
@@ -21,10 +25,13 @@ class MovieError : public std::runtime_error {
     using std::runtime_error::runtime_error;
 };
 
-/// True when `path` names a file the movie reader takes rather than the image
-/// library: by its extension (.mov .mp4 .m4v .mkv .webm .avi .mxf .mts .m2ts
-/// .ts .mpg .mpeg .y4m .nut .flv .ogv, any case).
-bool IsMoviePath(std::string_view path);
+/// A movie or a movie output the tool will not take, told before any frame:
+/// frames above --max-pixels, an encoder or pixel format that does not exist
+/// or does not fit the container. A refusal.
+class MovieRefused : public MovieError, public Refusal {
+  public:
+    using MovieError::MovieError;
+};
 
 /// One decoded video frame.
 struct MovieFrame {
@@ -69,12 +76,15 @@ class MovieReader {
     /// the duration the container declares.
     bool Next(MovieFrame& frame);
 
-    /// The reader's state, which MovieWriter uses to copy the stream layout
-    /// and the packets of the other streams (see movie_common.h).
-    struct Internals;
+    /// The description of the file a writer copies its layout from.
+    const MovieSource& source() const;
+    /// From now on, queues the packets of `streams` (indexes in the file)
+    /// into `packets` as they are met, and closes it at the end of the file.
+    /// Call it before reading the first frame; throws std::logic_error after.
+    void CopyPacketsInto(const std::vector<int>& streams, CopiedPackets& packets);
 
   private:
-    friend class MovieWriter;
+    struct Internals;
     std::unique_ptr<Internals> in_;
 };
 

@@ -1,15 +1,20 @@
 // Writing movie files through FFmpeg: the video stream encoded from RGBA
-// frames, everything else of the source movie copied as it is, and the
-// source's timing, tags and metadata kept.
+// frames (movie_encoder.h), the source's other streams copied as they are
+// from the packets a reader queues for it, and the source's timing, tags and
+// metadata kept.
 #pragma once
 
 #include <memory>
 #include <string>
 #include <string_view>
+#include <vector>
 
+#include "tools/vemra-render/io/copied_packets.h"
 #include "tools/vemra-render/io/movie_reader.h"
 
 namespace render {
+
+struct MovieSource;
 
 /// How the video stream is encoded.
 struct MovieWriteSettings {
@@ -25,14 +30,15 @@ struct MovieWriteSettings {
     int quality = -1;
 };
 
+class MovieEncoder;
+
 class MovieWriter {
   public:
     /// Creates the container at `path` (a temporary the caller made) in the
     /// format that `target_name`'s extension calls for, with one video stream
-    /// encoded from RGBA frames of `source.type()` and every audio, subtitle
-    /// and data stream of `source` copied as it is. Create it before reading
-    /// the first frame of `source`: from then on the reader sets aside the
-    /// packets of the copied streams for this writer.
+    /// encoded from RGBA frames of `source`'s sample type and every audio,
+    /// subtitle and data stream of `source` copied as it is, from the packets
+    /// that arrive in `packets` (copied_streams() says which streams those are).
     ///
     /// The encoder, when `settings.codec` is empty: the encoder of the
     /// source's own video codec when this FFmpeg has one and the container
@@ -47,21 +53,26 @@ class MovieWriter {
     /// Throws MovieError naming `target_name` for an unknown container or
     /// encoder, a pixel format the encoder does not take, a stream the
     /// container cannot hold, and any FFmpeg failure.
-    MovieWriter(const std::string& path, const std::string& target_name, MovieReader& source,
-                const MovieWriteSettings& settings);
+    MovieWriter(const std::string& path, const std::string& target_name, const MovieSource& source,
+                const MovieWriteSettings& settings, CopiedPackets& packets);
     /// On a writer that did not finish: frees everything and writes no
     /// trailer (the caller drops the temporary).
     ~MovieWriter();
     MovieWriter(const MovieWriter&) = delete;
     MovieWriter& operator=(const MovieWriter&) = delete;
 
+    /// The source's streams (indexes in the source) whose packets the writer
+    /// copies: the reader queues these into the writer's CopiedPackets.
+    const std::vector<int>& copied_streams() const;
+
     /// Encodes `frame` (the size and sample type of the source's frames) with
-    /// its pts and duration, and writes the packets of copied streams that
-    /// the reader has set aside meanwhile. Throws MovieError.
+    /// its pts and duration, and writes the copied packets queued meanwhile.
+    /// Throws MovieError.
     void Write(const MovieFrame& frame);
-    /// Drains the encoder, copies the source's remaining packets of the
-    /// copied streams (reading the source to its end if it is not there
-    /// yet), writes the trailer and closes the file. Throws MovieError.
+    /// Drains the encoder, writes the rest of the copied packets, which must
+    /// all have arrived (the queue is closed: the source was read to its
+    /// end; std::logic_error otherwise), writes the trailer and closes the
+    /// file. Throws MovieError.
     void Finish();
 
     /// The encoder's name and pixel format, e.g. "ffv1 (bgra)", for notes.
@@ -70,9 +81,8 @@ class MovieWriter {
     /// What the output keeps, for --help: one paragraph.
     static std::string_view Keeps();
 
-    struct Internals;
-
   private:
+    struct Internals;
     std::unique_ptr<Internals> out_;
 };
 

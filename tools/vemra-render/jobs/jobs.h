@@ -1,17 +1,18 @@
-// The tool's three kinds of job: the built-in test chart, files (one, several
-// or a frame sequence) and raw video through pipes. Each throws a
-// std::runtime_error with a one-line message on failure.
+// The tool's jobs, one file each: the test chart (chart_job.cpp), image
+// files and sequences (file_job.cpp), raw video through pipes (raw_job.cpp),
+// movies (movie_job.cpp), the farm's task range (task_job.cpp) and the
+// effect's description (describe_job.cpp). Each throws an exception with a
+// one-line message on failure; app/exit_status.h turns it into the exit status.
 #pragma once
 
-#include "sim/host.h"
 #include "tools/vemra-render/jobs/options.h"
 #include "tools/vemra-render/session/effect_session.h"
 
 namespace render {
 
-/// The effect control values: the options given, the declared defaults for
-/// the rest, checked against the declared ranges (EffectError).
-sim::ParamValues ControlValues(const Options& options, const EffectSession& session);
+/// Runs the job `options` asks for with the loaded effect: --describe, --raw,
+/// a movie input, files, or the test chart when no input is given.
+void RunJob(const Options& options, EffectSession& session);
 
 /// Renders the test chart (no input given) to the output, default
 /// "vemra-chart.png", and writes the before/after sheet beside it; prints the
@@ -24,21 +25,19 @@ void RunChart(const Options& options, EffectSession& session);
 /// frame's output exists at the end.
 void RunFiles(const Options& options, EffectSession& session);
 
-/// Prints the array range of tasks (--print-tasks) the input pattern needs
-/// in chunks of --chunk frames, e.g. "1-24".
-void PrintTasks(const Options& options);
-
-/// Renders a movie (an input the movie reader takes, movie_reader.h): into
-/// a movie, whole, with its other streams and timing kept; or into image
-/// files, one a frame. Lives in movie_job.cpp.
+/// Renders a movie (an input io/movie_formats.h names a movie): into a
+/// movie, whole, with its other streams and timing kept; or into image
+/// files, one a frame.
 void RunMovie(const Options& options, EffectSession& session);
 
 /// Renders raw frames from standard input to standard output.
 void RunRaw(const Options& options, EffectSession& session);
 
-/// Prints the about text and the declared controls as a table.
+/// Prints the array range of tasks (--print-tasks) the input pattern needs
+/// in chunks of --chunk frames, e.g. "1-24". Needs no effect.
+void PrintTasks(const Options& options);
+
+/// Prints the about text, the declared controls and the layouts rendered.
 void Describe(EffectSession& session);
-/// The declared controls as a table, for --describe and --help.
-std::string ControlTable(const EffectSession& session);
 
 }  // namespace render

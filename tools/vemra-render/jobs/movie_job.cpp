@@ -1,40 +1,34 @@
-// Movies through the effect: every video frame decoded with FFmpeg's
-// libraries, rendered, and either encoded into an output movie with the
-// other streams, the timing and the tags kept, or written as one image file
-// per frame. Frames are in flight as in a sequence: decoding (taking) and
-// encoding (finishing) keep frame order, the rendering between runs
-// concurrently.
+// The movie job: every video frame decoded with FFmpeg's libraries,
+// rendered, and either encoded into an output movie with the other streams,
+// the timing and the tags kept, or written as one image file per frame
+// through the image-frames driver. Frames are in flight as in a sequence:
+// decoding (taking) and encoding (finishing) keep frame order, the rendering
+// between runs concurrently.
 #include <fmt/format.h>
 
 #include <algorithm>
 #include <mutex>
 #include <set>
 
-#include "tools/vemra-render/io/compression.h"
+#include "tools/vemra-render/io/copied_packets.h"
 #include "tools/vemra-render/io/frame_pattern.h"
-#include "tools/vemra-render/io/image_files.h"
+#include "tools/vemra-render/io/movie_formats.h"
 #include "tools/vemra-render/io/movie_reader.h"
 #include "tools/vemra-render/io/movie_writer.h"
-#include "tools/vemra-render/jobs/job_parts.h"
+#include "tools/vemra-render/jobs/controls.h"
+#include "tools/vemra-render/jobs/frame_work.h"
+#include "tools/vemra-render/jobs/image_frames.h"
 #include "tools/vemra-render/jobs/jobs.h"
-#include "tools/vemra-render/pixels/compare_sheet.h"
-#include "tools/vemra-render/pixels/pixel_convert.h"
+#include "tools/vemra-render/jobs/outputs.h"
 #include "tools/vemra-render/run/atomic_output.h"
 #include "tools/vemra-render/run/frame_pipeline.h"
-#include "tools/vemra-render/run/interrupt.h"
 #include "tools/vemra-render/run/quiet_stderr.h"
 
 namespace render {
 
 namespace {
 
-/// A movie frame in flight: the decoded frame, rendered in place, and, for
-/// image outputs, the encoded files waiting to be renamed into place.
-struct MovieSlot : ImageFilesSlot {
-    MovieFrame frame;
-};
-
-/// The work plan for a movie's frames, sized by its first frame.
+/// The work plan for a movie's frames, sized by its frame size.
 WorkPlan PrepareMovieWork(const Options& options, EffectSession& session,
                           const MovieReader& reader) {
     const LayoutChoice choice =
@@ -42,48 +36,40 @@ WorkPlan PrepareMovieWork(const Options& options, EffectSession& session,
     return PrepareWork(
         options, session, reader.frame_count(),
         FrameFootprint(std::uint64_t(reader.width()) * std::uint64_t(reader.height()),
-                       SampleBytes(reader.type()), choice.layout, 4));
-}
-
-/// Renders the slot's frame in place.
-void RenderFrame(EffectSession& session, int slot_index, MovieSlot& slot, const Options& options,
-                 const sim::ParamValues& values, const std::string& name) {
-    Image& image = slot.frame.image;
-    const sim::World& output =
-        RenderSamples(session, slot_index, slot, options, values, SamplesOf(image), name);
-    WorldToSamples(output, SamplesOf(image));
+                       reader.type(), choice, 4));
 }
 
 /// What went wrong with the failing frame: the reader's own message, which
 /// names the movie and the frame, or "in.mov: frame 17 failed: why".
-std::string FrameFailure(const FramesResult& result, const std::string& input) {
+std::string FrameFailure(const std::exception_ptr& error, const std::string& input,
+                         long frame_number) {
     try {
-        std::rethrow_exception(result.error);
+        std::rethrow_exception(error);
     } catch (const MovieError& e) {
         return e.what();
     } catch (const std::exception& e) {
-        return fmt::format("{}: frame {} failed: {}", input, result.failed_frame + 1, e.what());
+        return fmt::format("{}: frame {} failed: {}", input, frame_number, e.what());
     }
 }
+
+/// A movie frame in flight: the decoded frame, rendered in place.
+struct MovieSlot {
+    MovieFrame frame;
+    std::vector<PendingNote> notes;
+};
 
 /// The movie into a movie: every frame, the other streams copied, written
 /// to a temporary that is renamed into place once the container is
 /// finalised; any failure leaves no output.
 void RenderMovieToMovie(const Options& options, EffectSession& session, MovieReader& reader,
-                        const sim::ParamValues& values) {
+                        const ControlValues& values) {
     const std::string& input = reader.path();
     if (!options.frames.empty() || options.start_number || options.compare) {
         throw UsageError(
             "--frames, --start-number and --compare go with image outputs: a movie is rendered "
             "whole, so that its sound stays in step (cut it with ffmpeg first)");
     }
-    CheckOutputPath(options.output);
-    if (SameFile(input, options.output) && !options.overwrite_input) {
-        throw OutputError(
-            fmt::format("{}: refusing to write over the input (--overwrite-input "
-                        "allows it)",
-                        options.output));
-    }
+    CheckMovieOutput(input, options);
     if (options.skip_existing && Exists(options.output)) {
         if (!options.quiet) {
             WriteMessage(fmt::format("vemra-render: {} exists; left as it is (--skip-existing)\n",
@@ -94,13 +80,16 @@ void RenderMovieToMovie(const Options& options, EffectSession& session, MovieRea
 
     const WorkPlan plan = PrepareMovieWork(options, session, reader);
     AtomicFile file(options.output);
-    MovieWriter writer(file.temp_path(), options.output, reader,
-                       {options.codec, options.movie_pix_fmt, options.quality.value_or(-1)});
+    CopiedPackets packets;
+    MovieWriter writer(file.temp_path(), options.output, reader.source(),
+                       {options.codec, options.pix_fmt.value_or(""), options.quality.value_or(-1)},
+                       packets);
+    reader.CopyPacketsInto(writer.copied_streams(), packets);
     std::vector<MovieSlot> slots(std::size_t(plan.in_flight));
     Progress progress(std::max(0L, reader.frame_count()), !options.quiet);
     Notes notes(options.quiet, &progress);
-    // The reader sets aside the copied streams' packets for the writer, so
-    // decoding and encoding take turns.
+    // The reader queues the copied streams' packets that the writer takes,
+    // so decoding and encoding take turns.
     std::mutex streams;
 
     FrameStages stages;
@@ -109,7 +98,9 @@ void RenderMovieToMovie(const Options& options, EffectSession& session, MovieRea
         return reader.Next(slots[std::size_t(slot_index)].frame);
     };
     stages.work = [&](long, int slot_index) {
-        RenderFrame(session, slot_index, slots[std::size_t(slot_index)], options, values, input);
+        MovieSlot& slot = slots[std::size_t(slot_index)];
+        const Samples samples = SamplesOf(slot.frame.image);
+        RenderFrame(session, slot_index, options, values, samples, samples, input, slot.notes);
     };
     stages.finish = [&](long, int slot_index) {
         MovieSlot& slot = slots[std::size_t(slot_index)];
@@ -128,8 +119,9 @@ void RenderMovieToMovie(const Options& options, EffectSession& session, MovieRea
     const FramesResult result = RunFrames(stages, plan.in_flight);
     progress.Clear();
     if (result.error) {
-        throw std::runtime_error(
-            fmt::format("{}; {} not written", FrameFailure(result, input), options.output));
+        throw std::runtime_error(fmt::format(
+            "{}; {} not written", FrameFailure(result.error, input, result.failed_frame + 1),
+            options.output));
     }
     writer.Finish();
     file.Commit();
@@ -140,130 +132,140 @@ void RenderMovieToMovie(const Options& options, EffectSession& session, MovieRea
     }
 }
 
-/// The movie into image files: each frame (or each --frames picks) into the
-/// output pattern, numbered from --start-number; or the one frame --frames
-/// picks into a single file.
-void RenderMovieToImages(const Options& options, EffectSession& session, MovieReader& reader,
-                         const sim::ParamValues& values) {
-    const std::string& input = reader.path();
-    const std::optional<FramePattern> pattern = FramePattern::Parse(options.output);
+/// The frames --frames asks for, from 1; empty: every frame.
+std::set<long> WantedFrames(const Options& options) {
     std::set<long> wanted;
-    if (!options.frames.empty()) {
-        const std::vector<long> numbers = ParseFrameRange(options.frames);
-        wanted.insert(numbers.begin(), numbers.end());
-        if (*wanted.begin() < 1) {
-            throw UsageError(
-                fmt::format("--frames {}: a movie's frames count from 1", options.frames));
-        }
+    if (options.frames.empty()) return wanted;
+    const std::vector<long> numbers = ParseFrameRange(options.frames);
+    wanted.insert(numbers.begin(), numbers.end());
+    if (*wanted.begin() < 1) {
+        throw UsageError(fmt::format("--frames {}: a movie's frames count from 1", options.frames));
     }
-    if (!pattern) {
-        if (options.start_number) {
-            throw UsageError("--start-number numbers the files of an output frame pattern");
-        }
-        const bool one = wanted.size() == 1 || (wanted.empty() && reader.frame_count() == 1);
-        if (!one) {
-            throw UsageError(fmt::format(
-                "{} holds {} frames and {} is one file: give -o a frame pattern (e.g. "
-                "out.####.png) to render every frame, or --frames N to pick one",
-                input, reader.frame_count() > 0 ? std::to_string(reader.frame_count()) : "several",
-                options.output));
-        }
-        if (wanted.empty()) wanted.insert(1);
-    }
-    const long start = options.start_number.value_or(1);
-    const auto output_of = [&](long number) {
-        return pattern ? pattern->Format(start + number - 1) : options.output;
-    };
-    std::optional<FramePattern> sheet;
-    if (options.compare) {
-        sheet = !options.compare_output.empty()
-                    ? FramePattern::Parse(options.compare_output)
-                    : (pattern ? std::optional(pattern->WithStemSuffix("-compare")) : std::nullopt);
-    }
-    const auto sheet_of = [&](long number) -> std::string {
-        if (!options.compare) return {};
-        if (sheet) return sheet->Format(start + number - 1);
-        return options.compare_output.empty() ? InsertBeforeExtension(options.output, "-compare")
-                                              : options.compare_output;
-    };
-    for (const std::string& path : {output_of(1), sheet_of(1)}) {
-        if (path.empty()) continue;
-        CheckOutputPath(path);
-        try {
-            CheckCompression(CheckOutputFormat(path), options.compression);
-        } catch (const std::invalid_argument& e) {
-            throw UsageError(e.what());
+    return wanted;
+}
+
+/// The movie's frames as image frames, decoded in the take stage: each
+/// frame (or each --frames picks) into the output pattern, numbered from
+/// --start-number, or the one frame --frames picks into a single file.
+class MovieFrames {
+  public:
+    MovieFrames(const Options& options, MovieReader& reader)
+        : options_(options),
+          reader_(reader),
+          wanted_(WantedFrames(options)),
+          rule_(options.output, options.compare, options.compare_output, false),
+          start_(options.start_number.value_or(1)) {
+        if (!rule_.pattern()) {
+            const long count = reader.frame_count();
+            const bool one = wanted_.size() == 1 || (wanted_.empty() && count == 1);
+            RequireOneFrame(options, reader.path(), count > 0 ? std::to_string(count) : "several",
+                            one ? 1 : 0);
+            if (wanted_.empty()) wanted_.insert(1);
         }
     }
 
-    const WorkPlan plan = PrepareMovieWork(options, session, reader);
-    std::vector<MovieSlot> slots(std::size_t(plan.in_flight));
-    Progress progress(wanted.empty() ? std::max(0L, reader.frame_count()) : long(wanted.size()),
-                      !options.quiet);
-    Notes notes(options.quiet, &progress);
-    std::vector<long> taken;  // the movie frame number of each pipeline frame
-    long skipped = 0;
+    /// The frames the run is asked for, as far as the movie's header tells:
+    /// those --frames picks, else every frame it counts (or the first).
+    std::vector<ImageFrame> Planned() const {
+        std::vector<ImageFrame> planned;
+        if (!wanted_.empty()) {
+            for (long number : wanted_) planned.push_back(FrameOf(number));
+        } else {
+            for (long number = 1; number <= std::max(1L, reader_.frame_count()); ++number) {
+                planned.push_back(FrameOf(number));
+            }
+        }
+        return planned;
+    }
 
-    FrameStages stages;
-    stages.take = [&](long, int slot_index) {
-        MovieFrame& frame = slots[std::size_t(slot_index)].frame;
+    /// The frames the progress line counts; 0: not known.
+    long total() const {
+        return wanted_.empty() ? std::max(0L, reader_.frame_count()) : long(wanted_.size());
+    }
+
+    /// The source of the frames, decoding into one buffer per frame in flight.
+    ImageFrameSource Source(int in_flight) {
+        slots_.resize(std::size_t(in_flight));
+        ImageFrameSource source;
+        source.take = [this](long, int slot, ImageFrame& frame) { return Take(slot, frame); };
+        source.read = [this](const ImageFrame&, int slot, LoadedImage&) {
+            const Image& image = slots_[std::size_t(slot)].image;
+            return SourceSamples{SamplesOf(image), image.has_alpha, nullptr};
+        };
+        return source;
+    }
+
+    /// Throws UsageError for a frame --frames asks for that the movie does not have.
+    void CheckAllTaken() const {
+        for (long number : wanted_) {
+            if (std::find(taken_.begin(), taken_.end(), number) == taken_.end()) {
+                throw UsageError(fmt::format("--frames {}: {} ends before frame {}",
+                                             options_.frames, reader_.path(), number));
+            }
+        }
+    }
+
+    long taken() const { return long(taken_.size()); }
+    long skipped() const { return skipped_; }
+
+  private:
+    ImageFrame FrameOf(long number) const {
+        return {fmt::format("frame {}", number), reader_.path(), int(number - 1),
+                std::size_t(number), rule_.For(rule_.pattern() ? start_ + number - 1 : 1)};
+    }
+
+    /// Decodes up to the next frame wanted and not skipped, into `slot`.
+    bool Take(int slot, ImageFrame& frame) {
+        MovieFrame& decoded = slots_[std::size_t(slot)];
         for (;;) {
-            if (!wanted.empty() && !taken.empty() && taken.back() >= *wanted.rbegin()) {
+            if (!wanted_.empty() && !taken_.empty() && taken_.back() >= *wanted_.rbegin()) {
                 return false;  // past the last frame asked for: stop decoding
             }
-            if (!reader.Next(frame)) return false;
-            if (!wanted.empty() && wanted.count(frame.number) == 0) continue;
-            if (options.skip_existing && Exists(output_of(frame.number)) &&
-                (!options.compare || Exists(sheet_of(frame.number)))) {
-                ++skipped;
-                taken.push_back(frame.number);
-                if (!wanted.empty() && frame.number >= *wanted.rbegin()) return false;
+            if (!reader_.Next(decoded)) return false;
+            if (!wanted_.empty() && wanted_.count(decoded.number) == 0) continue;
+            frame = FrameOf(decoded.number);
+            taken_.push_back(decoded.number);
+            if (options_.skip_existing && Exists(frame.names.output) &&
+                (frame.names.compare.empty() || Exists(frame.names.compare))) {
+                ++skipped_;
                 continue;
             }
-            taken.push_back(frame.number);
             return true;
         }
-    };
-    stages.work = [&](long, int slot_index) {
-        MovieSlot& slot = slots[std::size_t(slot_index)];
-        const long number = slot.frame.number;
-        const Image before = options.compare ? slot.frame.image : Image{};
-        RenderFrame(session, slot_index, slot, options, values, input);
-        const WriteSettings settings{FileTypeOf(reader.type()), nullptr, options.compression,
-                                     &slot.encoded};
-        std::vector<std::string> written_notes;
-        slot.pending_output =
-            EncodeImage(output_of(number), slot.frame.image, settings, written_notes);
-        if (options.compare) {
-            slot.pending_compare =
-                EncodeImage(sheet_of(number), MakeCompareSheet(before, slot.frame.image), settings,
-                            written_notes);
-        }
-        for (std::string& note : written_notes) slot.notes.push_back({"alpha", std::move(note)});
-    };
-    long finished = 0;
-    stages.finish = [&](long, int slot_index) {
-        slots[std::size_t(slot_index)].Commit(notes);
-        SetFramesFinished(++finished);
-        progress.FrameDone();
-    };
-    stages.discard = [&](long, int slot_index) { slots[std::size_t(slot_index)].Drop(); };
+    }
 
-    const FramesResult result = RunFrames(stages, plan.in_flight);
+    const Options& options_;
+    MovieReader& reader_;
+    std::set<long> wanted_;
+    OutputRule rule_;
+    long start_;
+    std::vector<MovieFrame> slots_;
+    std::vector<long> taken_;  ///< the movie frame number of each frame taken or skipped
+    long skipped_ = 0;
+};
+
+/// The movie into image files.
+void RenderMovieToImages(const Options& options, EffectSession& session, MovieReader& reader,
+                         const ControlValues& values) {
+    MovieFrames frames(options, reader);
+    CheckPlan(PlanOf(frames.Planned()), options);
+    const WorkPlan plan = PrepareMovieWork(options, session, reader);
+    Progress progress(frames.total(), !options.quiet);
+    Notes notes(options.quiet, &progress);
+    const ImageFramesResult result = RenderImageFrames(
+        {options, session, values, plan, progress, notes}, frames.Source(plan.in_flight));
     progress.Clear();
-    if (result.error) {
-        throw std::runtime_error(fmt::format("{}; {} finished frame(s) kept",
-                                             FrameFailure(result, input), result.finished));
+    const FramesResult& done = result.frames;
+    if (done.error) {
+        const ImageFrame& failed = result.taken[std::size_t(done.failed_frame)];
+        throw std::runtime_error(fmt::format(
+            "{}; {} finished frame(s) kept",
+            FrameFailure(done.error, reader.path(), failed.frame_in_file + 1), done.finished));
     }
-    for (long number : wanted) {
-        if (std::find(taken.begin(), taken.end(), number) == taken.end()) {
-            throw UsageError(
-                fmt::format("--frames {}: {} ends before frame {}", options.frames, input, number));
-        }
-    }
-    if (!options.quiet && (pattern || skipped != 0)) {
-        WriteMessage(fmt::format("vemra-render: {} frame(s) of {}: {}\n", taken.size(), input,
-                                 Tally(result.finished, skipped, 0, 0)));
+    frames.CheckAllTaken();
+    if (!options.quiet && (FramePattern::Parse(options.output) || frames.skipped() != 0)) {
+        WriteMessage(fmt::format("vemra-render: {} frame(s) of {}: {}\n", frames.taken(),
+                                 reader.path(), Tally(done.finished, frames.skipped(), 0, 0)));
     }
 }
 
@@ -272,7 +274,7 @@ void RenderMovieToImages(const Options& options, EffectSession& session, MovieRe
 void RunMovie(const Options& options, EffectSession& session) {
     if (options.output.empty()) throw UsageError("no output given: -o FILE");
     if (options.chunk != 0) throw UsageError("--chunk and --task go with an input frame pattern");
-    const sim::ParamValues values = ControlValues(options, session);
+    const ControlValues values = ValuesFromOptions(options, session);
     MovieReader reader(options.inputs[0], options.max_pixels);
     if (IsMoviePath(options.output)) {
         RenderMovieToMovie(options, session, reader, values);

@@ -10,6 +10,10 @@
 
 namespace render {
 
+/// The most pixels an image may have unless --max-pixels says otherwise:
+/// 8192 x 8192. Larger ones are refused before their pixels are read.
+inline constexpr std::uint64_t kDefaultMaxPixels = 8192ull * 8192ull;
+
 /// How the samples of an Image are stored. Half files are held as float:
 /// every half value converts to float exactly.
 enum class SampleType { kUint8, kUint16, kFloat };

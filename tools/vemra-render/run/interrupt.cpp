@@ -36,6 +36,21 @@ std::string Number(long value) {
     return std::to_string(value);
 }
 
+/// Ends the process by `signal_number` itself, with its default action, so
+/// that the parent sees the death by the signal (a shell loop or make then
+/// stops on Ctrl-C, as it does for other programs).
+[[noreturn]] void DieBy(int signal_number) {
+    struct sigaction default_action {};
+    default_action.sa_handler = SIG_DFL;
+    sigaction(signal_number, &default_action, nullptr);
+    sigset_t just_this;
+    sigemptyset(&just_this);
+    sigaddset(&just_this, signal_number);
+    pthread_sigmask(SIG_UNBLOCK, &just_this, nullptr);
+    ::raise(signal_number);
+    ::_exit(128 + signal_number);  // only if the signal did not end the process
+}
+
 /// The signal thread: waits for the first signal, stops the writers, sweeps.
 void WaitForInterrupt() {
     const sigset_t set = InterruptSignals();
@@ -52,12 +67,12 @@ void WaitForInterrupt() {
     WriteMessage("\nvemra-render: interrupted by signal " + Number(signal_number) + "; " +
                  Number(frames_finished.load()) +
                  " finished frame(s) kept, the unfinished output removed\n");
-    ::_exit(128 + signal_number);
+    DieBy(signal_number);
 }
 
 }  // namespace
 
-void InstallInterruptHandlers() {
+void StartInterruptThread() {
     const sigset_t set = InterruptSignals();
     pthread_sigmask(SIG_BLOCK, &set, nullptr);
     struct sigaction ignore {};

@@ -1,7 +1,7 @@
 // What happens when the tool is interrupted (SIGINT, SIGTERM, SIGHUP): no
 // output file appears or moves any more, every temporary output still being
-// written is removed, finished outputs stay, one line goes to standard error
-// and the process ends with 128 + the signal.
+// written is removed, finished outputs stay, one line goes to standard error,
+// and the process then dies by the same signal, as a shell expects.
 //
 // The signals are taken by a thread of their own (sigwait), not by a handler
 // running in the middle of another thread's work. That thread first takes the
@@ -18,7 +18,7 @@ namespace render {
 /// later inherits, and starts the thread that waits for them; ignores SIGPIPE
 /// so that a reader closing a pipe shows up as a write error. Call it first
 /// in main, before any other thread exists.
-void InstallInterruptHandlers();
+void StartInterruptThread();
 
 /// Most temporary outputs alive at once; frames in flight are capped so that
 /// their temporaries fit.

@@ -27,8 +27,6 @@ class Progress {
     /// Clears the line so a message can be printed, redrawn on the next frame.
     void Clear();
 
-    long done() const { return done_; }
-
   private:
     void Draw();
     void Put(const std::string& text);

@@ -3,7 +3,6 @@
 #include <fcntl.h>
 #include <unistd.h>
 
-#include <atomic>
 #include <cstdio>
 #include <mutex>
 
@@ -12,10 +11,9 @@ namespace render {
 namespace {
 
 std::mutex quiet_mutex;
-int quiet_count = 0;    // guarded by quiet_mutex
-int saved_stderr = -1;  // guarded by quiet_mutex
-std::atomic<int> message_fd{STDERR_FILENO};
-static_assert(std::atomic<int>::is_always_lock_free);
+int quiet_count = 0;             // guarded by quiet_mutex
+int saved_stderr = -1;           // guarded by quiet_mutex
+int message_fd = STDERR_FILENO;  // guarded by quiet_mutex: the tool's messages go here
 
 }  // namespace
 
@@ -27,7 +25,7 @@ QuietStderr::QuietStderr() {
     const int null = ::open("/dev/null", O_WRONLY | O_CLOEXEC);
     if (saved_stderr >= 0 && null >= 0) {
         ::fcntl(saved_stderr, F_SETFD, FD_CLOEXEC);
-        message_fd.store(saved_stderr);
+        message_fd = saved_stderr;
         ::dup2(null, STDERR_FILENO);
     }
     if (null >= 0) ::close(null);
@@ -38,20 +36,16 @@ QuietStderr::~QuietStderr() {
     if (--quiet_count > 0 || saved_stderr < 0) return;
     std::fflush(stderr);
     ::dup2(saved_stderr, STDERR_FILENO);
-    message_fd.store(STDERR_FILENO);
+    message_fd = STDERR_FILENO;
     ::close(saved_stderr);
     saved_stderr = -1;
-}
-
-int MessageFd() {
-    return message_fd.load();
 }
 
 void WriteMessage(std::string_view text) {
     // Under the lock, so the descriptor cannot be closed in the middle.
     std::lock_guard lock(quiet_mutex);
     std::fflush(stderr);
-    const int fd = message_fd.load();
+    const int fd = message_fd;
     while (!text.empty()) {
         const ssize_t written = ::write(fd, text.data(), text.size());
         if (written <= 0) return;

@@ -18,11 +18,8 @@ class QuietStderr {
     QuietStderr& operator=(const QuietStderr&) = delete;
 };
 
-/// The descriptor the tool's own messages go to: standard error, or where it
-/// was saved during a quiet spell. Safe to call from a signal handler.
-int MessageFd();
-
-/// Writes `text` to MessageFd() whole, from any thread.
+/// Writes `text` whole to standard error, or where it was saved during a
+/// quiet spell, from any thread.
 void WriteMessage(std::string_view text);
 
 }  // namespace render

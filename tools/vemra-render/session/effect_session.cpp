@@ -6,7 +6,7 @@
 #include <optional>
 
 #include "sim/controls.h"
-#include "tools/vemra-render/jobs/control_options.h"
+#include "tools/vemra-render/pixels/pixel_convert.h"
 
 namespace render {
 
@@ -17,10 +17,12 @@ std::string NameOf(const PF_ParamDef& def) {
     return std::string(def.name, strnlen(def.name, sizeof def.name));
 }
 
-ControlInfo Describe(const PF_ParamDef& def, const char* option) {
-    ControlInfo info{NameOf(def), option, def.param_type, def.uu.id, 0, 0, 0, 0, 0, 0, false};
+/// The control `def` declares, in the units the host shows.
+ControlInfo ControlOfDeclaration(const PF_ParamDef& def) {
+    ControlInfo info{NameOf(def), ControlKind::kCheckbox, long(def.uu.id), 0, 0, 0, 0, 0, 0, false};
     switch (def.param_type) {
         case PF_Param_FLOAT_SLIDER:
+            info.kind = ControlKind::kFloatSlider;
             info.default_value = double(def.u.fs_d.dephault);
             info.valid_min = double(def.u.fs_d.valid_min);
             info.valid_max = double(def.u.fs_d.valid_max);
@@ -30,6 +32,7 @@ ControlInfo Describe(const PF_ParamDef& def, const char* option) {
             info.percent = (def.u.fs_d.display_flags & PF_ValueDisplayFlag_PERCENT) != 0;
             break;
         case PF_Param_FIX_SLIDER:
+            info.kind = ControlKind::kFixedSlider;
             info.default_value = sim::FromFixed(def.u.fd.dephault);
             info.valid_min = sim::FromFixed(def.u.fd.valid_min);
             info.valid_max = sim::FromFixed(def.u.fd.valid_max);
@@ -38,13 +41,22 @@ ControlInfo Describe(const PF_ParamDef& def, const char* option) {
             info.precision = def.u.fd.precision;
             info.percent = (def.u.fd.display_flags & PF_ValueDisplayFlag_PERCENT) != 0;
             break;
-        case PF_Param_CHECKBOX:
-            info.default_value = def.u.bd.dephault != 0 ? 1.0 : 0.0;
-            break;
         default:
+            info.default_value = def.u.bd.dephault != 0 ? 1.0 : 0.0;
             break;
     }
     return info;
+}
+
+/// A world of `layout` and size in `world`, kept when it already is one.
+sim::World& EnsureWorld(std::optional<sim::World>& world, sim::Layout layout, int width,
+                        int height) {
+    if (!world || world->layout() != layout || world->width() != width ||
+        world->height() != height) {
+        world.reset();  // the old buffer goes before the new one is made
+        world.emplace(layout, width, height);
+    }
+    return *world;
 }
 
 std::string Quoted(const char* message, std::size_t size) {
@@ -54,7 +66,7 @@ std::string Quoted(const char* message, std::size_t size) {
 }  // namespace
 
 std::string FormatValue(const ControlInfo& control, double value) {
-    if (control.type == PF_Param_CHECKBOX) return value != 0.0 ? "on" : "off";
+    if (control.kind == ControlKind::kCheckbox) return value != 0.0 ? "on" : "off";
     const int precision = std::clamp(control.precision, 0, 6);
     return fmt::format("{:.{}f}{}", value, precision, control.percent ? "%" : "");
 }
@@ -83,7 +95,7 @@ EffectSession::EffectSession(const std::string& path, int threads)
         if (!found[i]) {
             throw EffectError(fmt::format("{}: the effect declared no {}", path, descriptions[i]));
         }
-        controls_.push_back(Describe(declared[*found[i]], kControlOptions[std::size_t(i)].flag));
+        controls_.push_back(ControlOfDeclaration(declared[*found[i]]));
     }
 }
 
@@ -91,7 +103,8 @@ EffectSession::~EffectSession() = default;
 
 EffectSession::HostPair EffectSession::NewHosts(int threads) {
     HostPair pair{std::make_unique<sim::Host>(library_, ApplIdOf(HostKind::kAe)),
-                  std::make_unique<sim::Host>(library_, ApplIdOf(HostKind::kPrmr))};
+                  std::make_unique<sim::Host>(library_, ApplIdOf(HostKind::kPrmr)), std::nullopt,
+                  std::nullopt};
     for (HostKind kind : {HostKind::kAe, HostKind::kPrmr}) {
         sim::Host& host = pair.For(kind);
         host.SetThreads(threads);
@@ -128,22 +141,24 @@ std::string EffectSession::AboutText() {
     return text;
 }
 
-void EffectSession::CheckValues(const sim::ParamValues& values) const {
-    const double given[3] = {values.temperature, values.magenta, values.opacity};
-    for (int i = 0; i < 3; ++i) {
-        const ControlInfo& control = controls_[std::size_t(i)];
-        if (!(given[i] >= control.valid_min && given[i] <= control.valid_max)) {
-            throw EffectError(fmt::format("{} {}: outside the valid range of {}, {} to {}",
-                                          control.option, given[i], control.name,
-                                          FormatValue(control, control.valid_min),
-                                          FormatValue(control, control.valid_max)));
-        }
-    }
+RenderReport EffectSession::RenderSamples(int slot, const ConstSamples& before,
+                                          const Samples& after, const ControlValues& values,
+                                          std::optional<HostKind> host,
+                                          std::optional<Depth> depth) {
+    HostPair& pair = slots_.at(std::size_t(slot));
+    RenderReport report{ChooseLayout(before.layout.type, host, depth, capabilities_)};
+    sim::World& input = EnsureWorld(pair.input, report.choice.layout, before.width, before.height);
+    sim::World& output =
+        EnsureWorld(pair.output, report.choice.layout, before.width, before.height);
+    report.clipped = SamplesToWorld(before, input).clipped;
+    Render(pair, report.choice.host, input, output, values);
+    WorldToSamples(output, after);
+    return report;
 }
 
-void EffectSession::Render(int slot, HostKind kind, sim::World& input, sim::World& output,
-                           const sim::ParamValues& values) {
-    sim::Host& host = slots_.at(std::size_t(slot)).For(kind);
+void EffectSession::Render(HostPair& slot, HostKind kind, sim::World& input, sim::World& output,
+                           const ControlValues& values) {
+    sim::Host& host = slot.For(kind);
     PF_OutData& out = host.out_data();
     out.out_flags &= ~PF_OutFlag_DISPLAY_ERROR_MESSAGE;
     out.return_msg[0] = '\0';
@@ -163,12 +178,6 @@ void EffectSession::Render(int slot, HostKind kind, sim::World& input, sim::Worl
         }
         throw EffectError(message);
     }
-}
-
-sim::World EffectSession::Render(HostKind kind, sim::World& input, const sim::ParamValues& values) {
-    sim::World output(input.layout(), input.width(), input.height());
-    Render(0, kind, input, output, values);
-    return output;
 }
 
 }  // namespace render

@@ -3,6 +3,7 @@
 #pragma once
 
 #include <memory>
+#include <optional>
 #include <stdexcept>
 #include <string>
 #include <vector>
@@ -10,27 +11,39 @@
 #include "sim/effect_library.h"
 #include "sim/host.h"
 #include "sim/world.h"
+#include "tools/vemra-render/pixels/samples.h"
 #include "tools/vemra-render/session/layout_choice.h"
 
 namespace render {
 
-/// Thrown when the effect cannot be loaded or set up, a value is outside a
-/// control's valid range, or a render fails; the message is one line.
+/// Thrown when the effect cannot be loaded or set up, or a render fails; the
+/// message is one line.
 class EffectError : public std::runtime_error {
   public:
     using std::runtime_error::runtime_error;
 };
 
+/// The kinds of control the tool sets.
+enum class ControlKind { kFloatSlider, kFixedSlider, kCheckbox };
+
 /// One control as the effect declared it, in the units the host shows.
 struct ControlInfo {
-    std::string name;    ///< the declared name, e.g. "Temperature"
-    std::string option;  ///< the tool's option for it, e.g. "--temperature"
-    PF_ParamType type;
-    A_long id;             ///< the identifier hosts store in projects
+    std::string name;  ///< the declared name, e.g. "Temperature"
+    ControlKind kind;
+    long id;               ///< the identifier hosts store in projects
     double default_value;  ///< a checkbox: 0 or 1
     double valid_min, valid_max, slider_min, slider_max;  ///< sliders only
     int precision;                                        ///< decimal places shown
     bool percent;                                         ///< shown with a percent sign
+};
+
+/// The four control values of a render, in the units the host shows.
+using ControlValues = sim::ParamValues;
+
+/// What rendering a frame's samples did.
+struct RenderReport {
+    LayoutChoice choice;      ///< the host and layout the samples went through
+    std::size_t clipped = 0;  ///< samples clipped on their way into the world
 };
 
 class EffectSession {
@@ -51,41 +64,42 @@ class EffectSession {
     /// opacity, clamp, found among the declarations as the host finds them
     /// (the first two float sliders, the first fixed slider, the first checkbox).
     const std::vector<ControlInfo>& controls() const { return controls_; }
-    /// Every declaration, as received.
-    const std::vector<PF_ParamDef>& declared_params() const {
-        return slots_[0].ae->declared_params();
-    }
     /// The declared defaults.
-    sim::ParamValues Defaults() const { return slots_[0].ae->Defaults(); }
+    ControlValues Defaults() const { return slots_[0].ae->Defaults(); }
     /// What each host may hand the effect, from its global set-up.
     const HostCapabilities& capabilities() const { return capabilities_; }
-
-    /// Throws EffectError naming the option, the control and its valid range
-    /// for the first value outside it.
-    void CheckValues(const sim::ParamValues& values) const;
 
     /// Sets up `count` pairs of hosts (slot 0 is the session's own), so that
     /// `count` frames can render at once, each pair iterating on `threads`
     /// threads. Throws EffectError as the constructor does.
     void PrepareSlots(int count, int threads);
-    int slots() const { return int(slots_.size()); }
 
-    /// Renders `input` in `host` into `output` (the same layout and size) with
-    /// the hosts of `slot`; different slots may render at the same time.
-    /// Throws EffectError with the effect's code and message when it fails.
-    void Render(int slot, HostKind host, sim::World& input, sim::World& output,
-                const sim::ParamValues& values);
-    /// Renders with slot 0 into a new world of the same layout and size.
-    sim::World Render(HostKind host, sim::World& input, const sim::ParamValues& values);
+    /// Renders `before` through the effect with the hosts of `slot`, in the
+    /// host and layout ChooseLayout picks for the samples' type under `host`
+    /// and `depth`, into `after` (the same size; it may be the same memory).
+    /// Each slot keeps its worlds from frame to frame, and different slots
+    /// may render at the same time. Throws LayoutError for a layout the
+    /// effect does not render, and EffectError with the effect's code and
+    /// message when it fails.
+    RenderReport RenderSamples(int slot, const ConstSamples& before, const Samples& after,
+                               const ControlValues& values, std::optional<HostKind> host,
+                               std::optional<Depth> depth);
 
   private:
-    /// One "ae" and one "prmr" host, introduced to the effect.
+    /// One "ae" and one "prmr" host, introduced to the effect, and the
+    /// worlds a frame is rendered between.
     struct HostPair {
         std::unique_ptr<sim::Host> ae;
         std::unique_ptr<sim::Host> prmr;
+        std::optional<sim::World> input;
+        std::optional<sim::World> output;
         sim::Host& For(HostKind host) { return host == HostKind::kAe ? *ae : *prmr; }
     };
     HostPair NewHosts(int threads);
+    /// Renders `input` in `host` into `output` (the same layout and size) with
+    /// the hosts of `slot`. Throws EffectError.
+    void Render(HostPair& slot, HostKind host, sim::World& input, sim::World& output,
+                const ControlValues& values);
 
     sim::EffectLibrary library_;
     std::vector<HostPair> slots_;

@@ -7,31 +7,18 @@
 #include <optional>
 #include <stdexcept>
 #include <string>
-#include <string_view>
 #include <vector>
 
 #include "host/effect_api.h"
 #include "sim/world.h"
 #include "tools/vemra-render/pixels/image.h"
+#include "tools/vemra-render/run/refusal.h"
+#include "tools/vemra-render/session/host_kind.h"
 
 namespace render {
 
-/// The two hosts the tool can play: "ae" (any host other than "PrMr": 8/16-bit
-/// ARGB worlds) and "prmr" (the "PrMr" host: 8-bit "bgra" and float "BGra").
-enum class HostKind { kAe, kPrmr };
-/// Bits per channel of the world: 8, 16 (ARGB, full scale 32768) or float.
-enum class Depth { k8, k16, kFloat };
-
-/// "ae" or "prmr".
-std::string_view HostName(HostKind host);
-/// "8", "16" or "float".
-std::string_view DepthName(Depth depth);
 /// The application identifier the host reports to the effect.
 std::int32_t ApplIdOf(HostKind host);
-/// Parses "ae" or "prmr" (any case); nullopt for anything else.
-std::optional<HostKind> ParseHost(std::string_view text);
-/// Parses "8", "16", "float" (also "32f" and "f32"); nullopt for anything else.
-std::optional<Depth> ParseDepth(std::string_view text);
 
 /// What the effect's global set-up declared it can render.
 struct HostCapabilities {
@@ -43,8 +30,8 @@ struct HostCapabilities {
 };
 
 /// Thrown when the asked-for combination cannot be rendered; the message
-/// names the combinations that can.
-class LayoutError : public std::runtime_error {
+/// names the combinations that can. A refusal: the request cannot be met.
+class LayoutError : public std::runtime_error, public Refusal {
   public:
     using std::runtime_error::runtime_error;
 };
@@ -70,5 +57,8 @@ std::string DescribeLayout(sim::Layout layout);
 /// Throws LayoutError when the host does not render the depth.
 LayoutChoice ChooseLayout(SampleType file, std::optional<HostKind> host, std::optional<Depth> depth,
                           const HostCapabilities& caps);
+
+/// Bytes one pixel of the chosen layout's worlds takes.
+std::size_t WorldBytesPerPixel(const LayoutChoice& choice);
 
 }  // namespace render

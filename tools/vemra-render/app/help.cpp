@@ -1,0 +1,116 @@
+#include "tools/vemra-render/app/help.h"
+
+#include <fmt/format.h>
+#include <fmt/ranges.h>
+
+#include "tools/vemra-render/app/exit_status.h"
+#include "tools/vemra-render/io/compression.h"
+#include "tools/vemra-render/io/movie_writer.h"
+#include "tools/vemra-render/io/raw_frames.h"
+#include "tools/vemra-render/jobs/task_range.h"
+
+namespace render {
+
+namespace {
+
+/// `text` broken into lines of at most `width` characters at spaces.
+std::string Wrap(std::string_view text, std::size_t width = 79) {
+    std::string wrapped, line;
+    while (!text.empty()) {
+        const std::size_t space = text.find(' ');
+        const std::string_view word = text.substr(0, space);
+        if (!line.empty() && line.size() + 1 + word.size() > width) {
+            wrapped += line + "\n";
+            line.clear();
+        }
+        if (!line.empty()) line.push_back(' ');
+        line.append(word);
+        text = space == std::string_view::npos ? std::string_view() : text.substr(space + 1);
+    }
+    return wrapped + line;
+}
+
+}  // namespace
+
+const char* const kDescription =
+    "vemra-render: renders images, image sequences and raw video through the Vemra Temperature\n"
+    "effect, loaded from its library and driven exactly as a host drives it.\n";
+
+std::string HelpFooter() {
+    return fmt::format(
+        R"(Hosts and bit depths:
+  ae     8-bit files render as 8-bit ARGB, deeper files as 16-bit ARGB, whose scale
+         runs to 32768: a 16-bit file value v goes in as v * 32768 / 65535 and comes
+         back as w * 65535 / 32768, both rounded to nearest, so unchanged pixels
+         return within one code. Float files are clipped to 0..1 here.
+  prmr   8-bit files render as "bgra", deeper ones as 32-bit float "BGra" (values
+         outside 0..1 are kept).
+  With no --host, integer files go to ae and half or float files to prmr, so no
+  value is clipped unasked. The output is written with the input's sample type.
+
+Colour: no colour management. The effect sees the file's values as they are
+stored (as in a host working in the file's colour space); alpha is neither
+premultiplied nor unpremultiplied. Grey files are expanded to RGB; files without
+alpha render with an opaque one and are written back without it.
+
+Frame patterns: shot.####.exr (one # a digit) or shot.%04d.exr, with --frames
+1-240 (or 1,5,9-12); without --frames, every frame found on disk. The output
+(and a compare sheet) must be a pattern too.
+
+Files of several frames (a multi-page TIFF, an animated image): every frame
+goes to an output pattern, frame k numbered --start-number + k - 1 (default:
+k); into one output file, --frames N picks the frame, and without it the file
+is refused rather than rendered in part. An OpenEXR file's parts are layers
+or views of one frame, not frames: its first part is rendered and written,
+with a note.
+
+Farms: --chunk N with --task T renders the T-th run of N frames of the
+sequence's frame list (--frames, else the frames on disk); tasks count from 1,
+and a task past the end renders nothing and succeeds. --task auto takes the
+index from the first of these that is set:
+  {}
+--print-tasks prints the array range the sequence needs (e.g. 1-24) for the
+scheduler's submit command. With --skip-existing a frame whose output exists
+is left untouched, so a task can simply be run again; with --compare, a
+missing sheet alone renders the frame again and writes only the sheet.
+Temporaries carry the host name; those this host left behind in a killed run
+are removed. A failing frame stops the range unless --keep-going; either way
+the last line counts rendered, skipped and failed frames, and the exit status
+is 0 only when every frame of the range exists.
+
+Frames in flight: a sequence or a pipe is read, rendered and written several
+frames at a time, --in-flight of them (default one per thread, fewer when
+--memory would not hold them). --threads counts every thread the tool uses:
+each frame in flight gets an equal share for the host's iteration, so a
+single image iterates on all of them. Outputs still appear in frame order.
+
+Compression (--compression): the option, else the input's own setting when
+input and output are of the same format, else the tool's default:
+{}
+Movies (.mov .mp4 .mkv .avi .mxf ... in or out): read and written with FFmpeg's
+libraries. Every frame is decoded in order and converted to RGBA at the
+source's depth (8 bits, 16 bits or float) with the movie's own colour matrix
+and range, as the ffmpeg program converts it. Into image files, frame k goes
+to number --start-number + k - 1 of the output pattern, and --frames picks
+frames; into a movie the whole movie is rendered, and the output appears only
+once complete. --codec, --quality and --pix-fmt choose the encoding.
+{}
+
+Raw video: --raw WxH reads frames of --pix-fmt from standard input and writes
+them in the same format to standard output. Pixel formats:
+  {}
+
+{}
+Examples:
+  vemra-render                                  test chart -> vemra-chart.png + sheet
+  vemra-render in.png -o out.png --temperature 0.5 --compare
+  vemra-render plate.####.exr --frames 1001-1100 -o graded.####.exr --magenta -0.3
+  ffmpeg -i in.mov -f rawvideo -pix_fmt bgra - |
+    vemra-render --raw 1920x1080 --temperature 0.4 |
+    ffmpeg -f rawvideo -pix_fmt bgra -s 1920x1080 -r 25 -i - out.mov
+)",
+        fmt::join(kTaskIndexVariables, ", "), CompressionHelp(), Wrap(MovieWriter::Keeps()),
+        RawFormatNames(), ExitStatusHelp());
+}
+
+}  // namespace render

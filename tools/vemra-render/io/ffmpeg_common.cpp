@@ -1,0 +1,48 @@
+#include "tools/vemra-render/io/ffmpeg_common.h"
+
+#include <fmt/format.h>
+
+#include <array>
+#include <new>
+
+#include "tools/vemra-render/io/movie_reader.h"
+
+namespace render::movie {
+
+std::string ErrorText(int code) {
+    std::array<char, AV_ERROR_MAX_STRING_SIZE> text{};
+    if (av_strerror(code, text.data(), text.size()) < 0) return fmt::format("error {}", code);
+    return text.data();
+}
+
+void QuietFfmpegLog() {
+    // Every failure reaches the caller as a MovieError of one line, so
+    // FFmpeg's own messages (an encoder's statistics, a demuxer's warning
+    // about the file it is about to fail on) would only add lines around it.
+    if (av_log_get_level() == AV_LOG_INFO) av_log_set_level(AV_LOG_QUIET);
+}
+
+FramePtr NewFrame() {
+    FramePtr frame(av_frame_alloc());
+    if (!frame) throw std::bad_alloc();
+    return frame;
+}
+
+PacketPtr NewPacket() {
+    PacketPtr packet(av_packet_alloc());
+    if (!packet) throw std::bad_alloc();
+    return packet;
+}
+
+FramePtr NewFrameWithBuffer(AVPixelFormat format, int width, int height, const std::string& name) {
+    FramePtr frame = NewFrame();
+    frame->format = format;
+    frame->width = width;
+    frame->height = height;
+    if (int code = av_frame_get_buffer(frame.get(), 0); code < 0) {
+        throw MovieError(fmt::format("{}: frame buffer: {}", name, ErrorText(code)));
+    }
+    return frame;
+}
+
+}  // namespace render::movie

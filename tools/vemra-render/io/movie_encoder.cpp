@@ -1,0 +1,326 @@
+#include "tools/vemra-render/io/movie_encoder.h"
+
+#include <fmt/format.h>
+
+#include <array>
+#include <cstring>
+#include <new>
+#include <vector>
+
+#include "tools/vemra-render/io/movie_conversion.h"
+
+namespace render {
+
+using namespace movie;
+
+namespace {
+
+/// True when `codec` drives a hardware device (it may be absent, or slow to
+/// start, on the machine that renders) rather than encoding in software.
+bool IsHardware(const AVCodec& codec) {
+    if (codec.capabilities & AV_CODEC_CAP_HARDWARE) return true;
+    for (const char* suffix : {"_omx", "_v4l2m2m", "_vaapi", "_nvenc", "_qsv", "_amf", "_mf",
+                               "_videotoolbox", "_mediacodec", "_vulkan"}) {
+        const std::size_t name_size = std::strlen(codec.name), suffix_size = std::strlen(suffix);
+        if (name_size > suffix_size &&
+            std::strcmp(codec.name + name_size - suffix_size, suffix) == 0) {
+            return true;
+        }
+    }
+    return false;
+}
+
+/// The software encoder this FFmpeg has for `id`, in FFmpeg's own order of
+/// preference, except that ProRes goes to prores_ks (which encodes alpha
+/// and every profile); null when there is none.
+const AVCodec* SoftwareEncoderFor(AVCodecID id) {
+    if (id == AV_CODEC_ID_PRORES) {
+        if (const AVCodec* codec = avcodec_find_encoder_by_name("prores_ks")) return codec;
+    }
+    void* state = nullptr;
+    while (const AVCodec* codec = av_codec_iterate(&state)) {
+        if (codec->id == id && av_codec_is_encoder(codec) && !IsHardware(*codec) &&
+            !(codec->capabilities & AV_CODEC_CAP_EXPERIMENTAL)) {
+            return codec;
+        }
+    }
+    return nullptr;
+}
+
+/// True when the container `format` can certainly hold `id`.
+bool ContainerHolds(const AVOutputFormat& format, AVCodecID id) {
+    return avformat_query_codec(&format, id, FF_COMPLIANCE_NORMAL) == 1;
+}
+
+/// True when `format` is a YCbCr (or grey) layout rather than RGB.
+bool IsYuv(AVPixelFormat format) {
+    const AVPixFmtDescriptor* desc = av_pix_fmt_desc_get(format);
+    return desc != nullptr && !(desc->flags & AV_PIX_FMT_FLAG_RGB) &&
+           !(desc->flags & AV_PIX_FMT_FLAG_PAL);
+}
+
+/// True when `matrix` is one the converter uses as it is (see SetColorDetails).
+bool IsUsableMatrix(AVColorSpace matrix) {
+    return matrix >= 1 && matrix <= 10 && matrix != AVCOL_SPC_YCGCO &&
+           matrix != AVCOL_SPC_UNSPECIFIED;
+}
+
+/// True when `codec` lists `format` among the pixel formats it takes.
+bool Takes(const AVCodec& codec, AVPixelFormat format) {
+    for (const AVPixelFormat* p = codec.pix_fmts; p != nullptr && *p != AV_PIX_FMT_NONE; ++p) {
+        if (*p == format) return true;
+    }
+    return false;
+}
+
+}  // namespace
+
+MovieEncoder::MovieEncoder(const MovieSource& source, const AVOutputFormat& container,
+                           const MovieWriteSettings& settings, const std::string& target)
+    : source_(source), container_(container), target_(target), packet_(NewPacket()) {
+    ChooseEncoder(settings);
+    rgba_format_ = RgbaFormatOf(source_.type);
+    const AVPixelFormat pixel_format = ChoosePixelFormat(settings);
+
+    encoder_.reset(avcodec_alloc_context3(codec_));
+    if (!encoder_) throw std::bad_alloc();
+    AVCodecContext* enc = encoder_.get();
+    enc->width = source_.width;
+    enc->height = source_.height;
+    enc->pix_fmt = pixel_format;
+    SetTiming();
+    const int output_full_range = SetColourTags();
+    if (container_.flags & AVFMT_GLOBALHEADER) enc->flags |= AV_CODEC_FLAG_GLOBAL_HEADER;
+    av_opt_set(enc, "threads", "auto", 0);
+    SetQuality(settings);
+    if (int code = avcodec_open2(enc, codec_, nullptr); code < 0) {
+        Fail(fmt::format("cannot open the {} encoder for {}", codec_->name,
+                         av_get_pix_fmt_name(pixel_format)),
+             code);
+    }
+    PrepareFrames(output_full_range);
+}
+
+void MovieEncoder::Fail(const std::string& what, int code) const {
+    throw MovieError(fmt::format("{}: {}: {}", target_, what, ErrorText(code)));
+}
+
+void MovieEncoder::ChooseEncoder(const MovieWriteSettings& settings) {
+    if (!settings.codec.empty()) {
+        codec_ = avcodec_find_encoder_by_name(settings.codec.c_str());
+        if (codec_ == nullptr || codec_->type != AVMEDIA_TYPE_VIDEO) {
+            throw MovieRefused(fmt::format("{}: no video encoder named '{}' in this FFmpeg",
+                                           target_, settings.codec));
+        }
+        if (avformat_query_codec(&container_, codec_->id, FF_COMPLIANCE_NORMAL) == 0) {
+            throw MovieRefused(fmt::format("{}: the {} format cannot hold {} video", target_,
+                                           container_.name, avcodec_get_name(codec_->id)));
+        }
+        return;
+    }
+    const AVCodecID source_id = source_.video->codecpar->codec_id;
+    if (const AVCodec* own = SoftwareEncoderFor(source_id);
+        own && ContainerHolds(container_, source_id)) {
+        codec_ = own;
+        return;
+    }
+    std::vector<const char*> fallbacks;
+    const std::string_view name = container_.name;
+    if (name == "mov") {
+        fallbacks = {"prores_ks"};
+    } else if (name == "matroska" || name == "nut" || name == "avi") {
+        fallbacks = {"ffv1"};
+    } else if (name == "webm") {
+        fallbacks = {"libvpx-vp9", "libaom-av1"};
+    } else {
+        fallbacks = {"libx264", "mpeg4"};
+    }
+    for (const char* fallback : fallbacks) {
+        const AVCodec* candidate = avcodec_find_encoder_by_name(fallback);
+        if (candidate &&
+            avformat_query_codec(&container_, candidate->id, FF_COMPLIANCE_NORMAL) != 0) {
+            codec_ = candidate;
+            return;
+        }
+    }
+    throw MovieRefused(fmt::format("{}: no default video encoder for the {} format; name one",
+                                   target_, container_.name));
+}
+
+AVPixelFormat MovieEncoder::ChoosePixelFormat(const MovieWriteSettings& settings) const {
+    if (!settings.pix_fmt.empty()) {
+        const AVPixelFormat asked = av_get_pix_fmt(settings.pix_fmt.c_str());
+        if (asked == AV_PIX_FMT_NONE || (codec_->pix_fmts != nullptr && !Takes(*codec_, asked))) {
+            throw MovieRefused(fmt::format("{}: the {} encoder does not take the pixel format '{}'",
+                                           target_, codec_->name, settings.pix_fmt));
+        }
+        return asked;
+    }
+    if (codec_->pix_fmts == nullptr) return rgba_format_;
+    // The source's own pixel format when the encoder takes it: a 4:2:0 H.264
+    // stays 4:2:0, as players and editors expect, and a ProRes 4444 keeps
+    // its alpha and depth.
+    const auto source_pixels = static_cast<AVPixelFormat>(source_.video->codecpar->format);
+    if (Takes(*codec_, source_pixels)) return source_pixels;
+    // Otherwise ranked from the frames' layout, without alpha when the source
+    // has none: the choice ffmpeg makes for such frames fed as RGB.
+    const AVPixelFormat ranked_from = source_.has_alpha                     ? rgba_format_
+                                      : source_.type == SampleType::kUint8  ? AV_PIX_FMT_RGB24
+                                      : source_.type == SampleType::kUint16 ? AV_PIX_FMT_RGB48LE
+                                                                            : AV_PIX_FMT_GBRPF32LE;
+    return avcodec_find_best_pix_fmt_of_list(codec_->pix_fmts, ranked_from, source_.has_alpha,
+                                             nullptr);
+}
+
+void MovieEncoder::SetTiming() {
+    AVCodecContext* enc = encoder_.get();
+    const AVStream& video = *source_.video;
+    enc->framerate = video.avg_frame_rate.num > 0 ? video.avg_frame_rate : video.r_frame_rate;
+    // A constant frame rate whose frames last a whole number of the stream's
+    // ticks: the encoder counts in frames, as the ffmpeg program has it, so
+    // what the encoders derive from the time base (H.264's timing info, MPEG-4's
+    // limits) is what it would be there, and every timestamp on the grid maps
+    // back exactly. Otherwise the encoder counts in the stream's own ticks.
+    const AVRational rate = video.avg_frame_rate;
+    const bool constant = rate.num > 0 && rate.den > 0 && av_cmp_q(rate, video.r_frame_rate) == 0;
+    enc->time_base = video.time_base;
+    if (constant && av_div_q(av_inv_q(rate), video.time_base).den == 1) {
+        enc->time_base = av_inv_q(rate);
+    }
+    enc->sample_aspect_ratio = source_.sample_aspect_ratio;
+    enc->field_order = video.codecpar->field_order;
+}
+
+int MovieEncoder::SetColourTags() {
+    AVCodecContext* enc = encoder_.get();
+    const AVCodecParameters& parameters = *source_.video->codecpar;
+    enc->color_primaries = parameters.color_primaries;
+    enc->color_trc = parameters.color_trc;
+    enc->chroma_sample_location = parameters.chroma_location;
+    // The frames are RGB; the tags describe how the encoded samples relate
+    // to them. A YCbCr output is converted with the source's matrix (BT.601
+    // where it names none it can use) and range, and tagged with what was
+    // used; an RGB output is full-range RGB.
+    if (!IsYuv(enc->pix_fmt)) {
+        enc->colorspace = AVCOL_SPC_RGB;
+        enc->color_range = AVCOL_RANGE_JPEG;
+        return -1;
+    }
+    const bool source_yuv = IsYuv(AVPixelFormat(parameters.format));
+    const AVColorSpace matrix = parameters.color_space;
+    enc->colorspace = source_yuv && IsUsableMatrix(matrix) ? matrix
+                      : matrix == AVCOL_SPC_UNSPECIFIED    ? AVCOL_SPC_UNSPECIFIED
+                                                           : AVCOL_SPC_SMPTE170M;
+    const AVColorRange range = parameters.color_range;
+    if (source_yuv && range != AVCOL_RANGE_UNSPECIFIED) {
+        enc->color_range = range;
+        return range == AVCOL_RANGE_JPEG;
+    }
+    const AVPixFmtDescriptor* desc = av_pix_fmt_desc_get(enc->pix_fmt);
+    const bool full_by_format = std::strncmp(desc->name, "yuvj", 4) == 0;
+    enc->color_range = full_by_format                     ? AVCOL_RANGE_JPEG
+                       : range == AVCOL_RANGE_UNSPECIFIED ? AVCOL_RANGE_UNSPECIFIED
+                                                          : AVCOL_RANGE_MPEG;
+    return -1;
+}
+
+void MovieEncoder::SetQuality(const MovieWriteSettings& settings) {
+    AVCodecContext* enc = encoder_.get();
+    if (settings.codec.empty() && std::strcmp(codec_->name, "prores_ks") == 0 &&
+        source_.video->codecpar->codec_id != AV_CODEC_ID_PRORES) {
+        av_opt_set(enc->priv_data, "profile", "4444", 0);
+    }
+    if (settings.quality < 0) return;
+    if (enc->priv_data != nullptr && av_opt_find(enc->priv_data, "crf", nullptr, 0, 0) != nullptr) {
+        av_opt_set_int(enc->priv_data, "crf", settings.quality, 0);
+    } else {
+        enc->flags |= AV_CODEC_FLAG_QSCALE;
+        enc->global_quality = FF_QP2LAMBDA * settings.quality;
+    }
+}
+
+void MovieEncoder::PrepareFrames(int output_full_range) {
+    const AVCodecContext& enc = *encoder_;
+    // Frames already in the encoder's layout go to it unconverted, as in the
+    // ffmpeg program (the converter would round float samples).
+    if (enc.pix_fmt != rgba_format_) {
+        converter_ =
+            MakeConverter(source_.width, source_.height, rgba_format_, enc.pix_fmt, target_);
+        SetColorDetails(converter_.get(), enc.colorspace, AVCOL_RANGE_UNSPECIFIED,
+                        output_full_range);
+    }
+    frame_ = NewFrameWithBuffer(enc.pix_fmt, source_.width, source_.height, target_);
+    if (source_.type == SampleType::kFloat) {
+        planar_source_ = NewFrameWithBuffer(rgba_format_, source_.width, source_.height, target_);
+    }
+}
+
+std::string MovieEncoder::Description() const {
+    return fmt::format("{} ({})", codec_->name, av_get_pix_fmt_name(encoder_->pix_fmt));
+}
+
+void MovieEncoder::Encode(const MovieFrame& frame, const PacketSink& sink) {
+    const Image& image = frame.image;
+    if (image.width != source_.width || image.height != source_.height ||
+        image.type != source_.type ||
+        image.pixels.size() < image.RowBytes() * std::size_t(image.height)) {
+        throw MovieError(fmt::format("{}: frame {} is {}x{} {}, not the source's {}x{} {}", target_,
+                                     frame.number, image.width, image.height,
+                                     SampleTypeName(image.type), source_.width, source_.height,
+                                     SampleTypeName(source_.type)));
+    }
+    AVFrame* encoded = frame_.get();
+    // The encoder may still hold the last frame's buffer.
+    if (int code = av_frame_make_writable(encoded); code < 0) Fail("frame buffer", code);
+    if (!converter_) {
+        if (image.type == SampleType::kFloat) {
+            DeinterleaveFloat(image, *encoded);
+        } else {
+            for (int y = 0; y < image.height; ++y) {
+                std::memcpy(encoded->data[0] + std::ptrdiff_t(y) * encoded->linesize[0],
+                            image.PixelAddress(0, y), image.RowBytes());
+            }
+        }
+    } else if (image.type == SampleType::kFloat) {
+        DeinterleaveFloat(image, *planar_source_);
+        sws_scale(converter_.get(), planar_source_->data, planar_source_->linesize, 0, image.height,
+                  encoded->data, encoded->linesize);
+    } else {
+        std::array<const std::uint8_t*, 4> planes{
+            reinterpret_cast<const std::uint8_t*>(image.pixels.data()), nullptr, nullptr, nullptr};
+        std::array<int, 4> strides{int(image.RowBytes()), 0, 0, 0};
+        sws_scale(converter_.get(), planes.data(), strides.data(), 0, image.height, encoded->data,
+                  encoded->linesize);
+    }
+    const AVRational from = source_.video->time_base, to = encoder_->time_base;
+    encoded->pts = av_rescale_q(frame.pts, from, to);
+    encoded->pkt_duration = av_rescale_q(frame.duration, from, to);
+    encoded->sample_aspect_ratio = encoder_->sample_aspect_ratio;
+    durations_[encoded->pts] = encoded->pkt_duration;
+    Send(encoded, sink);
+    ++frames_sent_;
+}
+
+void MovieEncoder::Flush(const PacketSink& sink) {
+    Send(nullptr, sink);
+}
+
+void MovieEncoder::Send(const AVFrame* frame, const PacketSink& sink) {
+    AVCodecContext* enc = encoder_.get();
+    if (int code = avcodec_send_frame(enc, frame); code < 0) {
+        Fail(fmt::format("cannot encode frame {}", frames_sent_ + 1), code);
+    }
+    for (;;) {
+        const int code = avcodec_receive_packet(enc, packet_.get());
+        if (code == kErrorAgain || code == kErrorEof) return;
+        if (code < 0) Fail(fmt::format("cannot encode frame {}", frames_sent_ + 1), code);
+        if (auto found = durations_.find(packet_->pts); found != durations_.end()) {
+            if (packet_->duration == 0) packet_->duration = found->second;
+            durations_.erase(found);
+        }
+        sink(*packet_);
+        av_packet_unref(packet_.get());
+    }
+}
+
+}  // namespace render

@@ -1,0 +1,66 @@
+// Encoding a movie's rendered frames: the encoder chosen for the container
+// and the source, opened with the source's timing and colour tags, fed RGBA
+// frames converted as the ffmpeg program converts them, giving packets.
+// Only io/ includes it.
+#pragma once
+
+#include <functional>
+#include <map>
+#include <string>
+
+#include "tools/vemra-render/io/ffmpeg_common.h"
+#include "tools/vemra-render/io/movie_reader.h"
+#include "tools/vemra-render/io/movie_source.h"
+#include "tools/vemra-render/io/movie_writer.h"
+
+namespace render {
+
+class MovieEncoder {
+  public:
+    /// Chooses and opens the encoder for frames of `source` going into a
+    /// file of `container` (see MovieWriter for the rules). Messages name
+    /// `target`. Throws MovieError.
+    MovieEncoder(const MovieSource& source, const AVOutputFormat& container,
+                 const MovieWriteSettings& settings, const std::string& target);
+
+    /// The opened encoder, for the output stream's parameters and time base.
+    const AVCodecContext& context() const { return *encoder_; }
+    /// The encoder's name and pixel format, e.g. "ffv1 (bgra)".
+    std::string Description() const;
+
+    /// What receives each packet the encoder gives, in the encoder's time base.
+    using PacketSink = std::function<void(AVPacket& packet)>;
+    /// Converts `frame` (the source's size and sample type), encodes it with
+    /// its pts and duration, and hands the packets ready to `sink`.
+    void Encode(const MovieFrame& frame, const PacketSink& sink);
+    /// Drains the encoder into `sink`.
+    void Flush(const PacketSink& sink);
+
+  private:
+    [[noreturn]] void Fail(const std::string& what, int code) const;
+    void ChooseEncoder(const MovieWriteSettings& settings);
+    AVPixelFormat ChoosePixelFormat(const MovieWriteSettings& settings) const;
+    void SetTiming();
+    int SetColourTags();
+    void SetQuality(const MovieWriteSettings& settings);
+    void PrepareFrames(int output_full_range);
+    void Send(const AVFrame* frame, const PacketSink& sink);
+
+    const MovieSource& source_;
+    const AVOutputFormat& container_;
+    std::string target_;
+    const AVCodec* codec_ = nullptr;
+    movie::CodecContextPtr encoder_;
+    AVPixelFormat rgba_format_ = AV_PIX_FMT_NONE;  ///< the frames' layout, as FFmpeg names it
+    movie::SwsPtr converter_;
+    movie::FramePtr planar_source_;  ///< float frames deinterleaved for the converter
+    movie::FramePtr frame_;          ///< the converted frame handed to the encoder
+    movie::PacketPtr packet_;
+    /// Each pending frame's duration by its pts (encoder time base): the
+    /// encoders do not carry it to their packets, and packets come out of
+    /// order when frames are reordered.
+    std::map<std::int64_t, std::int64_t> durations_;
+    long frames_sent_ = 0;
+};
+
+}  // namespace render

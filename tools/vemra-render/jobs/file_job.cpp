@@ -1,0 +1,261 @@
+// The file job: one image file, several files, a frame sequence (or, with
+// --task, one farm task's chunk of it), or the frames of one file of several
+// frames, each read from disk on its frame's own thread.
+#include <fmt/format.h>
+
+#include <algorithm>
+#include <exception>
+#include <optional>
+
+#include "tools/vemra-render/io/frame_pattern.h"
+#include "tools/vemra-render/io/image_files.h"
+#include "tools/vemra-render/jobs/controls.h"
+#include "tools/vemra-render/jobs/frame_work.h"
+#include "tools/vemra-render/jobs/image_frames.h"
+#include "tools/vemra-render/jobs/jobs.h"
+#include "tools/vemra-render/jobs/outputs.h"
+#include "tools/vemra-render/jobs/task_range.h"
+#include "tools/vemra-render/run/quiet_stderr.h"
+
+namespace render {
+
+namespace {
+
+/// The frames `path` holds; 1 when it cannot be opened (its frame then
+/// fails on its own, with the reader's message).
+int FramesInFile(const std::string& path) {
+    try {
+        return CountFrames(path);
+    } catch (const InputError&) {
+        return 1;
+    }
+}
+
+/// The frames of an input pattern (with --task, that task's chunk of them).
+std::vector<ImageFrame> PlanSequence(const Options& options, const FramePattern& in) {
+    const OutputRule rule(options.output, options.compare, options.compare_output, false);
+    if (!rule.pattern()) RequirePattern(options.output, "the output");
+    const std::vector<long> numbers = SequenceNumbers(options, in);
+    std::span<const long> chosen = numbers;
+    if (options.task) chosen = ChunkOfTask(numbers, options.chunk, *options.task);
+    std::vector<ImageFrame> frames;
+    for (long number : chosen) {
+        frames.push_back({fmt::format("frame {}", number), in.Format(number), -1, frames.size() + 1,
+                          rule.For(number)});
+    }
+    return frames;
+}
+
+/// The frames of one input file of `count` frames (a multi-page TIFF, an
+/// animation): each frame into the output pattern, numbered from
+/// --start-number, or the one frame --frames picks into a single output.
+/// Never just the first frame of several.
+std::vector<ImageFrame> PlanFramesOfFile(const Options& options, const OutputRule& rule,
+                                         const std::string& input, int count) {
+    std::vector<long> numbers;
+    if (options.frames.empty()) {
+        for (long number = 1; number <= count; ++number) numbers.push_back(number);
+    } else {
+        numbers = ParseFrameRange(options.frames);
+    }
+    for (long number : numbers) {
+        if (number < 1 || number > count) {
+            throw UsageError(fmt::format("--frames {}: {} holds frame{} 1{}", options.frames, input,
+                                         count > 1 ? "s" : "",
+                                         count > 1 ? fmt::format(" to {}", count) : ""));
+        }
+    }
+    if (!rule.pattern()) {
+        RequireOneFrame(options, input, std::to_string(count), numbers.size());
+        return {{"", input, int(numbers[0] - 1), 1, rule.For(1, input)}};
+    }
+    std::vector<ImageFrame> frames;
+    const long start = options.start_number.value_or(1);
+    for (long number : numbers) {
+        frames.push_back({fmt::format("frame {}", number), input, int(number - 1),
+                          frames.size() + 1, rule.For(start + number - 1)});
+    }
+    return frames;
+}
+
+/// The frames of a file job: one file, several files, or a pattern.
+std::vector<ImageFrame> PlanFiles(const Options& options) {
+    if (options.output.empty()) throw UsageError("no output given: -o FILE");
+    std::optional<FramePattern> in_pattern;
+    for (const std::string& input : options.inputs) {
+        std::optional<FramePattern> pattern = FramePattern::Parse(input);
+        if (pattern && options.inputs.size() > 1) {
+            throw UsageError(
+                fmt::format("\"{}\": give one frame pattern, or several files", input));
+        }
+        in_pattern = pattern;
+    }
+    if (options.chunk != 0 && !in_pattern) {
+        throw UsageError("--chunk and --task go with an input frame pattern");
+    }
+    if (in_pattern) return PlanSequence(options, *in_pattern);
+
+    const OutputRule rule(options.output, options.compare, options.compare_output, true);
+    if (options.inputs.size() > 1 && !rule.pattern() && !rule.folder()) {
+        throw UsageError("several inputs need -o to be a folder or a frame pattern");
+    }
+    if (options.inputs.size() == 1) {
+        const int count = FramesInFile(options.inputs[0]);
+        if (count > 1 || !options.frames.empty() || options.start_number) {
+            return PlanFramesOfFile(options, rule, options.inputs[0], count);
+        }
+    }
+    if (options.start_number) {
+        throw UsageError("--start-number goes with one input file of several frames");
+    }
+    std::vector<ImageFrame> frames;
+    for (std::size_t i = 0; i < options.inputs.size(); ++i) {
+        const std::string& input = options.inputs[i];
+        frames.push_back(
+            {options.inputs.size() > 1 ? fmt::format("file {} ({})", i + 1, input) : "", input, -1,
+             i + 1, rule.For(long(i) + 1, input)});
+    }
+    return frames;
+}
+
+/// With --skip-existing, takes out of `frames` those whose every result is
+/// already there, and marks those whose output is there but whose sheet is
+/// missing. Returns how many were taken out.
+long SkipExisting(std::vector<ImageFrame>& frames) {
+    const std::size_t before = frames.size();
+    std::erase_if(frames, [](ImageFrame& frame) {
+        frame.keep_output = Exists(frame.names.output);
+        return frame.keep_output && (frame.names.compare.empty() || Exists(frame.names.compare));
+    });
+    return long(before - frames.size());
+}
+
+/// "task 3 of 24 (frame 1021 to frame 1030)" or "40 frame(s)": what a
+/// sequence run covered. `planned` is not empty.
+std::string RunScope(const Options& options, const std::vector<ImageFrame>& planned) {
+    if (!options.task) return fmt::format("{} frame(s)", planned.size());
+    const FramePattern pattern = *FramePattern::Parse(options.inputs[0]);
+    const long tasks = TaskCount(SequenceNumbers(options, pattern).size(), options.chunk);
+    return fmt::format("task {} of {} ({} to {})", *options.task, tasks, planned.front().label,
+                       planned.back().label);
+}
+
+/// Estimates a frame's footprint from the first input's header, opened but
+/// not decoded; 0 when it cannot be read (its frame will fail on its own),
+/// which leaves the frames in flight to the thread count alone.
+std::uint64_t FileFrameFootprint(const Options& options, const EffectSession& session,
+                                 const std::string& path) {
+    const std::optional<ImageFileSummary> summary = ReadImageFileSummary(path);
+    if (!summary) return 0;
+    std::optional<LayoutChoice> choice;
+    try {
+        choice = ChooseLayout(summary->type, options.host, options.depth, session.capabilities());
+    } catch (const LayoutError&) {
+        return 0;
+    }
+    return FrameFootprint(
+        std::uint64_t(std::max(0, summary->width)) * std::uint64_t(std::max(0, summary->height)),
+        summary->type, *choice, std::size_t(std::clamp(summary->channels, 1, 8)));
+}
+
+/// Frames read from their files, in the work of each frame.
+ImageFrameSource FileSource(const Options& options, const std::vector<ImageFrame>& frames) {
+    ImageFrameSource source;
+    source.take = [&frames](long index, int, ImageFrame& frame) {
+        if (std::size_t(index) >= frames.size()) return false;
+        frame = frames[std::size_t(index)];
+        return true;
+    };
+    source.read = [&options](const ImageFrame& frame, int, LoadedImage& loaded) {
+        ReadImage(frame.input, options.max_pixels, loaded, std::max(0, frame.frame_in_file));
+        if (loaded.more_frames && frame.frame_in_file < 0) {
+            throw InputError(fmt::format(
+                "{}: holds several frames (pages, or a movie's frames); give it as the only "
+                "input, with -o a frame pattern",
+                frame.input));
+        }
+        return SourceSamples{loaded.samples(), loaded.has_alpha(), &loaded};
+    };
+    return source;
+}
+
+/// "frame 17 (17 of 40) failed: why"
+std::string Failure(const ImageFrame& frame, std::size_t planned, const std::exception_ptr& error) {
+    try {
+        std::rethrow_exception(error);
+    } catch (const std::exception& e) {
+        return fmt::format("{} ({} of {}) failed: {}", frame.label, frame.position, planned,
+                           e.what());
+    }
+}
+
+/// Says that a task past the sequence's end has nothing to render.
+void NothingToRender(const Options& options) {
+    const FramePattern pattern = *FramePattern::Parse(options.inputs[0]);
+    const std::size_t count = SequenceNumbers(options, pattern).size();
+    Notes(options.quiet, nullptr)
+        .Once("task",
+              fmt::format("task {}: the sequence's {} frame(s) make {} task(s) of "
+                          "{}; nothing to render",
+                          *options.task, count, TaskCount(count, options.chunk), options.chunk));
+}
+
+}  // namespace
+
+void RunFiles(const Options& options, EffectSession& session) {
+    const ControlValues values = ValuesFromOptions(options, session);
+    const std::vector<ImageFrame> planned = PlanFiles(options);
+    const bool sequence = planned.size() > 1 || options.task;
+    if (planned.empty()) return NothingToRender(options);
+    CheckPlan(PlanOf(planned), options);
+    std::vector<ImageFrame> frames = planned;
+    const long skipped = options.skip_existing ? SkipExisting(frames) : 0;
+    Progress progress(long(frames.size()), !options.quiet && sequence);
+    Notes notes(options.quiet, &progress);
+    SweepStaleTemporaries(PlanOf(planned), notes);
+    const std::string scope = RunScope(options, planned);
+    if (frames.empty()) {
+        if (!options.quiet) {
+            WriteMessage(fmt::format("vemra-render: {}: {} (every output exists)\n", scope,
+                                     Tally(0, skipped, 0, 0)));
+        }
+        return;
+    }
+
+    ImageFramesRun run{options,
+                       session,
+                       values,
+                       PrepareWork(options, session, long(frames.size()),
+                                   FileFrameFootprint(options, session, frames[0].input)),
+                       progress,
+                       notes};
+    if (options.keep_going) {
+        run.on_failure = OnFailure::kKeepGoing;
+        run.failed = [&](const ImageFrame& frame, const std::exception_ptr& error) {
+            progress.Clear();
+            WriteMessage(
+                fmt::format("vemra-render: error: {}\n", Failure(frame, planned.size(), error)));
+        };
+    }
+    const ImageFramesResult result = RenderImageFrames(run, FileSource(options, frames));
+    progress.Clear();
+    const FramesResult& done = result.frames;
+    const long left = long(frames.size()) - done.finished - done.failures;
+    const std::string tally = Tally(done.finished, skipped, done.failures, left);
+    if (!done.error) {
+        if (sequence && !options.quiet)
+            WriteMessage(fmt::format("vemra-render: {}: {}\n", scope, tally));
+        return;
+    }
+    if (!sequence) std::rethrow_exception(done.error);
+    const std::string failure =
+        Failure(result.taken[std::size_t(done.failed_frame)], planned.size(), done.error);
+    if (options.keep_going) {
+        throw std::runtime_error(
+            fmt::format("{}: {}; the first failure: {}", scope, tally, failure));
+    }
+    throw std::runtime_error(fmt::format("{}; {} finished frame(s) kept ({}: {})", failure,
+                                         done.finished, scope, tally));
+}
+
+}  // namespace render

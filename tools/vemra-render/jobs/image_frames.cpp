@@ -1,0 +1,136 @@
+#include "tools/vemra-render/jobs/image_frames.h"
+
+#include <fmt/format.h>
+
+#include <memory>
+#include <mutex>
+
+#include "tools/vemra-render/jobs/frame_work.h"
+#include "tools/vemra-render/pixels/compare_sheet.h"
+#include "tools/vemra-render/run/atomic_output.h"
+#include "tools/vemra-render/run/interrupt.h"
+
+namespace render {
+
+namespace {
+
+/// What one frame in flight keeps from frame to frame, so that a running
+/// sequence allocates no frame-sized memory, and the outputs waiting to be
+/// renamed into place in frame order.
+struct ImageSlot {
+    ImageFrame frame;
+    LoadedImage loaded;
+    Image after;
+    std::vector<unsigned char> encoded;
+    std::unique_ptr<AtomicFile> pending_output;
+    std::unique_ptr<AtomicFile> pending_compare;
+    std::vector<PendingNote> notes;
+
+    /// Renames the waiting outputs into place and prints the frame's notes.
+    void Commit(Notes& printer) {
+        if (pending_output) pending_output->Commit();
+        if (pending_compare) pending_compare->Commit();
+        pending_output.reset();
+        pending_compare.reset();
+        for (const PendingNote& note : notes) printer.Once(note.kind, note.text);
+        notes.clear();
+    }
+    /// Drops the waiting outputs (their temporaries are removed) and the notes.
+    void Drop() {
+        pending_output.reset();
+        pending_compare.reset();
+        notes.clear();
+    }
+};
+
+/// Renders the slot's frame and encodes its results.
+void Work(const ImageFramesRun& run, const ImageFrameSource& source, int slot_index,
+          ImageSlot& slot) {
+    const ImageFrame& frame = slot.frame;
+    const SourceSamples read = source.read(frame, slot_index, slot.loaded);
+    if (read.file != nullptr) {
+        for (const std::string& note : read.file->notes) slot.notes.push_back({"channels", note});
+    }
+    const ConstSamples& before = read.samples;
+    slot.after.Reshape(before.width, before.height, before.layout.type, read.has_alpha);
+    RenderFrame(run.session, slot_index, run.options, run.values, before, SamplesOf(slot.after),
+                frame.input, slot.notes);
+    const WriteSettings settings{read.file, run.options.compression, &slot.encoded};
+    std::vector<std::string> written_notes;
+    if (!frame.keep_output) {
+        slot.pending_output = EncodeImage(frame.names.output, slot.after, settings, written_notes);
+    }
+    if (!frame.names.compare.empty()) {
+        slot.pending_compare =
+            EncodeImage(frame.names.compare, MakeCompareSheet(ToImage(before), slot.after),
+                        settings, written_notes);
+    }
+    for (std::string& note : written_notes) slot.notes.push_back({"alpha", std::move(note)});
+}
+
+}  // namespace
+
+std::vector<PlannedOutput> PlanOf(const std::vector<ImageFrame>& frames) {
+    std::vector<PlannedOutput> plan;
+    plan.reserve(frames.size());
+    for (const ImageFrame& frame : frames) plan.push_back({frame.input, frame.names});
+    return plan;
+}
+
+std::vector<long> SequenceNumbers(const Options& options, const FramePattern& pattern) {
+    std::vector<long> numbers =
+        options.frames.empty() ? pattern.FindExisting() : ParseFrameRange(options.frames);
+    if (numbers.empty()) {
+        throw InputError(fmt::format("{}: no frames found; give --frames", pattern.text()));
+    }
+    return numbers;
+}
+
+void RequireOneFrame(const Options& options, const std::string& input, const std::string& count,
+                     std::size_t chosen) {
+    if (options.start_number) {
+        throw UsageError("--start-number numbers the files of an output frame pattern");
+    }
+    if (chosen != 1) {
+        throw UsageError(
+            fmt::format("{} holds {} frames and {} is one file: give -o a frame pattern (e.g. "
+                        "out.####.png) to render every frame, or --frames N to pick one",
+                        input, count, options.output));
+    }
+}
+
+ImageFramesResult RenderImageFrames(const ImageFramesRun& run, const ImageFrameSource& source) {
+    std::vector<ImageSlot> slots(std::size_t(run.plan.in_flight));
+    ImageFramesResult result;
+    std::mutex taken_mutex;  // taking appends, a failure report reads
+    long finished = 0;
+
+    FrameStages stages;
+    stages.take = [&](long index, int slot_index) {
+        ImageSlot& slot = slots[std::size_t(slot_index)];
+        slot.frame = ImageFrame{};
+        if (!source.take(index, slot_index, slot.frame)) return false;
+        const std::lock_guard lock(taken_mutex);
+        result.taken.push_back(slot.frame);
+        return true;
+    };
+    stages.work = [&](long, int slot_index) {
+        Work(run, source, slot_index, slots[std::size_t(slot_index)]);
+    };
+    stages.finish = [&](long, int slot_index) {
+        slots[std::size_t(slot_index)].Commit(run.notes);
+        SetFramesFinished(++finished);
+        run.progress.FrameDone();
+    };
+    stages.discard = [&](long, int slot_index) { slots[std::size_t(slot_index)].Drop(); };
+    if (run.failed) {
+        stages.failed = [&](long index, const std::exception_ptr& error) {
+            const std::lock_guard lock(taken_mutex);
+            run.failed(result.taken[std::size_t(index)], error);
+        };
+    }
+    result.frames = RunFrames(stages, run.plan.in_flight, -1, nullptr, run.on_failure);
+    return result;
+}
+
+}  // namespace render

@@ -1,0 +1,20 @@
+#include "tools/vemra-render/io/movie_formats.h"
+#include "tools/vemra-render/jobs/jobs.h"
+
+namespace render {
+
+void RunJob(const Options& options, EffectSession& session) {
+    if (options.describe) {
+        Describe(session);
+    } else if (options.raw_size) {
+        RunRaw(options, session);
+    } else if (options.inputs.empty()) {
+        RunChart(options, session);
+    } else if (options.inputs.size() == 1 && IsMoviePath(options.inputs[0])) {
+        RunMovie(options, session);
+    } else {
+        RunFiles(options, session);
+    }
+}
+
+}  // namespace render
