@@ -1,8 +1,10 @@
 #!/usr/bin/env bash
 # Checks the project's layering: every project include ("..." include of a
 # path under one of the project's folders) in a C++ file must point into a
-# folder that the file's own folder may include. Prints each include that
-# breaks the rules and exits 1 if there is any.
+# folder that the file's own folder may include, and the image and movie
+# libraries' headers (<OpenImageIO/...>, FFmpeg's <libav.../...> and
+# <libsw.../...>) may be included only where the table says. Prints each
+# include that breaks the rules and exits 1 if there is any.
 #
 #   folder              may include
 #   color/              color/
@@ -10,11 +12,18 @@
 #   resources/          resources/, host/
 #   effect/             effect/, color/, host/, resources/
 #   sim/                sim/, host/
-#   the tool            the tool, sim/, host/
+#   the tool's rooms (tools/vemra-render/...):
+#     app/              app/, jobs/, session/, io/, pixels/, run/
+#     jobs/             jobs/, session/, io/, pixels/, run/
+#     session/          session/, pixels/, run/, sim/, host/
+#     io/               io/, pixels/, run/, and the image and movie libraries
+#     pixels/           pixels/, run/, sim/, host/
+#     run/              run/
 #   tests/, bench/      anything
 #
-# A C++ file in a folder with no row is reported too, so that a new folder
-# gets its row instead of escaping the check.
+# A C++ file in a folder with no row is reported too (a file directly in the
+# tool's folder has no room), so that a new folder gets its row instead of
+# escaping the check.
 #
 # Usage: check_includes.sh [ROOT]   check the tree at ROOT (default: this repository)
 #        check_includes.sh --self-test
@@ -27,11 +36,17 @@ export LC_ALL=C
 # Where the tool vemra-render lives. Moving the tool is this one line.
 tool=tools/vemra-render
 
-# Sets `layer` to the folder a path lies in, as a layer name: "tool" inside
-# the tool's folder (which may sit inside sim/), otherwise its first folder.
+# Sets `layer` to the layer a path lies in: "tool/ROOM" for a file in a room
+# of the tool's folder, "tool" for one directly in it, otherwise the path's
+# first folder.
 layer_of() {
   local path=$1 tool_dir=$2
-  if [[ $path == "$tool_dir"/* ]]; then layer=tool; else layer=${path%%/*}; fi
+  if [[ $path == "$tool_dir"/* ]]; then
+    local rest=${path#"$tool_dir"/}
+    if [[ $rest == */* ]]; then layer=tool/${rest%%/*}; else layer=tool; fi
+  else
+    layer=${path%%/*}
+  fi
 }
 
 # The layers a layer may include; "*" for anything, nothing for no row.
@@ -42,7 +57,12 @@ allowed_for() {
     resources) echo "resources host" ;;
     effect) echo "effect color host resources" ;;
     sim) echo "sim host" ;;
-    tool) echo "tool sim host" ;;
+    tool/app) echo "tool/app tool/jobs tool/session tool/io tool/pixels tool/run" ;;
+    tool/jobs) echo "tool/jobs tool/session tool/io tool/pixels tool/run" ;;
+    tool/session) echo "tool/session tool/pixels tool/run sim host" ;;
+    tool/io) echo "tool/io tool/pixels tool/run libraries" ;;
+    tool/pixels) echo "tool/pixels tool/run sim host" ;;
+    tool/run) echo "tool/run" ;;
     tests | bench) echo "*" ;;
     *) echo "" ;;
   esac
@@ -50,8 +70,15 @@ allowed_for() {
 
 describe() {
   local layer=$1 tool_dir=$2
-  if [[ $layer == tool ]]; then echo "the tool ($tool_dir/)"; else echo "$layer/"; fi
+  case $layer in
+    tool) echo "$tool_dir/" ;;
+    tool/*) echo "$tool_dir/${layer#tool/}/" ;;
+    *) echo "$layer/" ;;
+  esac
 }
+
+# The image and movie libraries, by the folder of their headers.
+library_header='^(OpenImageIO|libav[a-z]*|libsw[a-z]*)/'
 
 # check ROOT TOOL_DIR: prints one line per violation, returns 1 if any.
 check() {
@@ -63,12 +90,21 @@ check() {
     file_layer=$layer
     allowed=$(allowed_for "$file_layer")
     if [[ -z $allowed ]]; then
-      echo "$relative: $file_layer/ has no row in the layering table"
+      echo "$relative: $(describe "$file_layer" "$tool_dir") has no row in the layering table"
       found=1
       continue
     fi
     [[ $allowed == "*" ]] && continue
     while IFS=: read -r line text; do
+      if [[ $text =~ \<([^\>]+)\> ]]; then
+        target=${BASH_REMATCH[1]}
+        if [[ $target =~ $library_header && " $allowed " != *" libraries "* ]]; then
+          echo "$relative:$line: includes <$target>, but only $tool_dir/io/ may include the" \
+            "image and movie libraries"
+          found=1
+        fi
+        continue
+      fi
       [[ $text =~ \"([^\"]+)\" ]] || continue
       target=${BASH_REMATCH[1]}
       # A project include names a path under one of the tree's folders;
@@ -77,10 +113,10 @@ check() {
       layer_of "$target" "$tool_dir"
       if [[ " $allowed " != *" $layer "* ]]; then
         echo "$relative:$line: includes $target, but $(describe "$file_layer" "$tool_dir")" \
-          "may include only: $allowed"
+          "may include only: ${allowed% libraries}"
         found=1
       fi
-    done < <(grep -nE '^[[:space:]]*#[[:space:]]*include[[:space:]]*"' "$file" || true)
+    done < <(grep -nE '^[[:space:]]*#[[:space:]]*include[[:space:]]*["<]' "$file" || true)
   done < <(find "$root" \( -path "$root/build" -o -path "$root/build-*" -o -name '.*' \
     -a ! -path "$root" \) -prune -o -type f \
     \( -name '*.h' -o -name '*.hpp' -o -name '*.cpp' -o -name '*.cc' -o -name '*.inl' \) \
@@ -88,14 +124,21 @@ check() {
   return $found
 }
 
-# Writes FILE (relative to ROOT) with one #include line per further argument.
+# Writes FILE (relative to ROOT) with one #include line per further argument:
+# "<x/y.h>" as it is, anything else in quotes.
 plant() {
   local root=$1 file=$2
   shift 2
   mkdir -p "$(dirname "$root/$file")"
   : >"$root/$file"
   local target
-  for target in "$@"; do echo "#include \"$target\"" >>"$root/$file"; done
+  for target in "$@"; do
+    if [[ $target == \<* ]]; then
+      echo "#include $target" >>"$root/$file"
+    else
+      echo "#include \"$target\"" >>"$root/$file"
+    fi
+  done
 }
 
 # Runs the check on ROOT with TOOL_DIR and compares its report with EXPECTED.
@@ -119,45 +162,57 @@ self_test() {
   trap 'rm -rf "$work"' EXIT
   local failed=0
 
-  # Every layer with one allowed include and, where it has a limit, one
-  # include across it. Two headers per folder exist to be included.
-  local tree=$work/today
-  for folder in color host resources effect sim sim/render tests bench; do
+  # Every layer outside the tool with one allowed include and, where it has
+  # a limit, one include across it.
+  local tree=$work/plug-in
+  for folder in color host resources effect sim tests bench; do
     plant "$tree" "$folder/x.h"
   done
   plant "$tree" color/a.cpp color/x.h host/x.h
   plant "$tree" host/a.h host/x.h color/x.h
   plant "$tree" resources/a.h resources/x.h host/x.h effect/x.h
   plant "$tree" effect/a.cpp effect/x.h color/x.h host/x.h resources/x.h sim/x.h
-  plant "$tree" sim/a.cpp sim/x.h host/x.h sim/render/x.h color/x.h
-  plant "$tree" sim/render/a.cpp sim/render/x.h sim/x.h host/x.h color/x.h effect/x.h
-  plant "$tree" tests/a.cpp color/x.h effect/x.h sim/render/x.h bench/x.h
-  plant "$tree" bench/a.cpp color/x.h sim/render/x.h
-  plant "$tree" effect/b.cpp neighbour.h  # no folder: not a project include
+  plant "$tree" sim/a.cpp sim/x.h host/x.h color/x.h
+  plant "$tree" tests/a.cpp color/x.h effect/x.h bench/x.h "<OpenImageIO/imageio.h>"
+  plant "$tree" bench/a.cpp color/x.h sim/x.h
+  plant "$tree" effect/b.cpp neighbour.h "<vector>"  # no folder, a system header: not project includes
   plant "$tree" misc/a.cpp color/x.h
   plant "$tree" build/a.cpp color/x.h  # build output is not checked
-  expect_report "tool in sim/render" "$tree" sim/render "\
+  expect_report "the plug-in's folders" "$tree" "$tool" "\
 color/a.cpp:2: includes host/x.h, but color/ may include only: color
 effect/a.cpp:5: includes sim/x.h, but effect/ may include only: effect color host resources
 host/a.h:2: includes color/x.h, but host/ may include only: host
 misc/a.cpp: misc/ has no row in the layering table
 resources/a.h:3: includes effect/x.h, but resources/ may include only: resources host
-sim/a.cpp:3: includes sim/render/x.h, but sim/ may include only: sim host
-sim/a.cpp:4: includes color/x.h, but sim/ may include only: sim host
-sim/render/a.cpp:4: includes color/x.h, but the tool (sim/render/) may include only: tool sim host
-sim/render/a.cpp:5: includes effect/x.h, but the tool (sim/render/) may include only: tool sim host" ||
+sim/a.cpp:3: includes color/x.h, but sim/ may include only: sim host" ||
     failed=1
 
-  # The tool moved to its own folder: sim/ may no longer include it, and it
-  # keeps the tool's rules.
-  tree=$work/moved
-  for folder in host sim tools/vemra-render; do plant "$tree" "$folder/x.h"; done
-  plant "$tree" sim/a.cpp sim/x.h host/x.h tools/vemra-render/x.h
-  plant "$tree" tools/vemra-render/a.cpp tools/vemra-render/x.h sim/x.h host/x.h color/x.h
-  mkdir -p "$tree/color"
-  expect_report "tool in tools/vemra-render" "$tree" tools/vemra-render "\
-sim/a.cpp:3: includes tools/vemra-render/x.h, but sim/ may include only: sim host
-tools/vemra-render/a.cpp:4: includes color/x.h, but the tool (tools/vemra-render/) may include only: tool sim host" ||
+  # The tool's rooms: each with what it may use and one include across its
+  # limit, the libraries' headers outside io/, and a file in no room.
+  tree=$work/tool
+  local t=$tool
+  for room in app jobs session io pixels run; do plant "$tree" "$t/$room/x.h"; done
+  for folder in host sim color; do plant "$tree" "$folder/x.h"; done
+  plant "$tree" $t/app/a.cpp $t/app/x.h $t/jobs/x.h $t/io/x.h $t/run/x.h sim/x.h
+  plant "$tree" $t/jobs/a.cpp $t/session/x.h $t/io/x.h $t/pixels/x.h $t/app/x.h host/x.h
+  plant "$tree" $t/session/a.cpp $t/pixels/x.h sim/x.h host/x.h $t/io/x.h
+  plant "$tree" $t/io/a.cpp $t/pixels/x.h $t/run/x.h "<OpenImageIO/imageio.h>" \
+    "<libavformat/avformat.h>" $t/session/x.h
+  plant "$tree" $t/pixels/a.cpp $t/run/x.h sim/x.h host/x.h $t/io/x.h
+  plant "$tree" $t/run/a.cpp $t/run/x.h $t/pixels/x.h "<thread>" "<libswscale/swscale.h>"
+  plant "$tree" $t/jobs/b.cpp "<OpenImageIO/filesystem.h>"
+  plant "$tree" $t/loose.cpp $t/run/x.h
+  expect_report "the tool's rooms" "$tree" "$tool" "\
+$t/app/a.cpp:5: includes sim/x.h, but $t/app/ may include only: tool/app tool/jobs tool/session tool/io tool/pixels tool/run
+$t/io/a.cpp:5: includes $t/session/x.h, but $t/io/ may include only: tool/io tool/pixels tool/run
+$t/jobs/a.cpp:4: includes $t/app/x.h, but $t/jobs/ may include only: tool/jobs tool/session tool/io tool/pixels tool/run
+$t/jobs/a.cpp:5: includes host/x.h, but $t/jobs/ may include only: tool/jobs tool/session tool/io tool/pixels tool/run
+$t/jobs/b.cpp:1: includes <OpenImageIO/filesystem.h>, but only $t/io/ may include the image and movie libraries
+$t/loose.cpp: $t/ has no row in the layering table
+$t/pixels/a.cpp:4: includes $t/io/x.h, but $t/pixels/ may include only: tool/pixels tool/run sim host
+$t/run/a.cpp:2: includes $t/pixels/x.h, but $t/run/ may include only: tool/run
+$t/run/a.cpp:4: includes <libswscale/swscale.h>, but only $t/io/ may include the image and movie libraries
+$t/session/a.cpp:4: includes $t/io/x.h, but $t/session/ may include only: tool/session tool/pixels tool/run sim host" ||
     failed=1
 
   # A tree that keeps the rules passes.
@@ -165,6 +220,7 @@ tools/vemra-render/a.cpp:4: includes color/x.h, but the tool (tools/vemra-render
   for folder in color host effect; do plant "$tree" "$folder/x.h"; done
   plant "$tree" effect/a.cpp effect/x.h color/x.h host/x.h
   plant "$tree" host/a.h host/x.h
+  plant "$tree" $t/io/a.cpp "<OpenImageIO/imageio.h>" "<libavcodec/avcodec.h>"
   expect_report "clean tree" "$tree" "$tool" "" || failed=1
 
   return $failed
