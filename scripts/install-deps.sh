@@ -5,7 +5,7 @@
 set -euo pipefail
 
 declare -A groups=(
-  [base]="cmake ninja-build g++ libgtest-dev libgmock-dev libbenchmark-dev"
+  [base]="cmake ninja-build g++ clang-tidy libgtest-dev libgmock-dev libbenchmark-dev"
   [windows]="g++-mingw-w64-x86-64-posix binutils-mingw-w64-x86-64 wine64 googletest"
   [render]="libopenimageio-dev openimageio-tools libcli11-dev libfmt-dev ffmpeg libavformat-dev libavcodec-dev libswscale-dev libavutil-dev pkg-config"
   [fuzz]="clang libclang-rt-14-dev"

@@ -208,20 +208,18 @@ LoadedImage ReadOpenedImage(OIIO::ImageInput& in, const OIIO::ImageSpec& header,
     return loaded;
 }
 
-void ReadOpenedImage(OIIO::ImageInput& in, const OIIO::ImageSpec& file_header,
-                     const std::string& name, std::uint64_t max_pixels, LoadedImage& loaded) {
+namespace {
+
+/// Throws unless `header` describes one plane of pixels the tool can hold
+/// within `max_pixels`: InputError for a corrupt header, InputRefused for
+/// what the tool will not take.
+void CheckHeader(const OIIO::ImageSpec& header, const std::string& name, std::uint64_t max_pixels) {
     auto fail = [&](const std::string& cause) { return InputError(name + ": " + cause); };
-    if (!loaded.header) loaded.header = std::make_unique<ImageFileHeader>();
-    loaded.header->spec = file_header;
-    loaded.format_name = in.format_name();
-    loaded.notes.clear();
-    loaded.more_frames = false;
-    const OIIO::ImageSpec& header = loaded.header->spec;
+    auto refuse = [&](const std::string& cause) { return InputRefused(name + ": " + cause); };
     if (header.width <= 0 || header.height <= 0 || header.nchannels <= 0) {
         throw fail(fmt::format("corrupt: {} x {} pixels, {} channels", header.width, header.height,
                                header.nchannels));
     }
-    auto refuse = [&](const std::string& cause) { return InputRefused(name + ": " + cause); };
     if (header.depth > 1) throw refuse("volume images are not supported");
     // No plane at all would be read as nothing and the image left black.
     if (header.depth < 1) throw fail(fmt::format("corrupt: depth {}", header.depth));
@@ -234,10 +232,15 @@ void ReadOpenedImage(OIIO::ImageInput& in, const OIIO::ImageSpec& file_header,
     if (header.width > std::numeric_limits<std::int32_t>::max() / 16) {
         throw refuse(fmt::format("{} pixels wide is wider than a host world can be", header.width));
     }
+}
 
-    const ChannelMap map = MapChannels(header);
+/// Decodes the channels `map` names from `in` into `loaded`, in one call
+/// when they lie close together.
+void ReadChannels(OIIO::ImageInput& in, const OIIO::ImageSpec& header, const ChannelMap& map,
+                  const std::string& name, LoadedImage& loaded) {
     const SampleType type = SampleTypeOfFile(header.format);
     const std::size_t sample = SampleBytes(type);
+    const std::size_t pixels = std::size_t(header.width) * std::size_t(header.height);
     const int wanted[4] = {map.red, map.green, map.blue, map.alpha};
     int first = header.nchannels, last = -1;
     for (int channel : wanted) {
@@ -245,9 +248,7 @@ void ReadOpenedImage(OIIO::ImageInput& in, const OIIO::ImageSpec& file_header,
         first = std::min(first, channel);
         last = std::max(last, channel);
     }
-    loaded.width = header.width;
-    loaded.height = header.height;
-
+    auto fail = [&] { return InputError(name + ": " + OneLine(in.geterror())); };
     // A file with alpha and only two other channels has no third colour: that
     // one is read as zero, from a buffer of four channels filled with zero.
     const bool colour_missing = map.red < 0 || map.green < 0 || map.blue < 0;
@@ -258,35 +259,34 @@ void ReadOpenedImage(OIIO::ImageInput& in, const OIIO::ImageSpec& file_header,
         std::array<int, 4> at{};
         for (std::size_t c = 0; c < 4; ++c) at[c] = wanted[c] < 0 ? -1 : wanted[c] - first;
         loaded.layout = SampleLayout::Interleaved(type, header.width, span, at);
-        loaded.buffer.resize(std::size_t(pixels) * std::size_t(span) * sample);
+        loaded.buffer.resize(pixels * std::size_t(span) * sample);
         if (!in.read_image(in.current_subimage(), 0, first, last + 1, FileTypeOf(type),
                            loaded.buffer.data()) ||
             in.has_error()) {
-            throw fail(OneLine(in.geterror()));
+            throw fail();
         }
-    } else {
-        // The needed channels lie far apart among many others (or one is
-        // missing): each is read on its own, straight into its place among
-        // four, so the memory held stays that of four channels whatever the
-        // file carries.
-        std::array<int, 4> at{0, 1, 2, map.alpha >= 0 ? 3 : -1};
-        loaded.layout = SampleLayout::Interleaved(type, header.width, 4, at);
-        loaded.buffer.resize(std::size_t(pixels) * 4 * sample);
-        if (colour_missing) std::fill(loaded.buffer.begin(), loaded.buffer.end(), std::byte{0});
-        for (std::size_t c = 0; c < 4; ++c) {
-            if (wanted[c] < 0) continue;
-            if (!in.read_image(in.current_subimage(), 0, wanted[c], wanted[c] + 1, FileTypeOf(type),
-                               loaded.buffer.data() + c * sample, OIIO::stride_t(4 * sample)) ||
-                in.has_error()) {
-                throw fail(OneLine(in.geterror()));
-            }
+        return;
+    }
+    // The needed channels lie far apart among many others (or one is
+    // missing): each is read on its own, straight into its place among four,
+    // so the memory held stays that of four channels whatever the file carries.
+    std::array<int, 4> at{0, 1, 2, map.alpha >= 0 ? 3 : -1};
+    loaded.layout = SampleLayout::Interleaved(type, header.width, 4, at);
+    loaded.buffer.resize(pixels * 4 * sample);
+    if (colour_missing) std::fill(loaded.buffer.begin(), loaded.buffer.end(), std::byte{0});
+    for (std::size_t c = 0; c < 4; ++c) {
+        if (wanted[c] < 0) continue;
+        if (!in.read_image(in.current_subimage(), 0, wanted[c], wanted[c] + 1, FileTypeOf(type),
+                           loaded.buffer.data() + c * sample, OIIO::stride_t(4 * sample)) ||
+            in.has_error()) {
+            throw fail();
         }
     }
-    // Whether a frame follows, asked once this one is read, so no seek back.
-    loaded.more_frames = in.seek_subimage(in.current_subimage() + 1, 0);
-    (void)in.geterror();  // a failed look for a next frame is no error of the read
-    in.close();
+}
 
+/// The note naming the channels of `header` that `map` leaves out, if any.
+void NoteDroppedChannels(const OIIO::ImageSpec& header, const ChannelMap& map,
+                         const std::string& name, std::vector<std::string>& notes) {
     std::vector<std::string> dropped;
     for (int c = 0; c < header.nchannels; ++c) {
         if (c != map.red && c != map.green && c != map.blue && c != map.alpha) {
@@ -295,9 +295,31 @@ void ReadOpenedImage(OIIO::ImageInput& in, const OIIO::ImageSpec& file_header,
         }
     }
     if (!dropped.empty()) {
-        loaded.notes.push_back(fmt::format("{}: channel(s) {} not carried to the output", name,
-                                           fmt::join(dropped, ", ")));
+        notes.push_back(fmt::format("{}: channel(s) {} not carried to the output", name,
+                                    fmt::join(dropped, ", ")));
     }
+}
+
+}  // namespace
+
+void ReadOpenedImage(OIIO::ImageInput& in, const OIIO::ImageSpec& file_header,
+                     const std::string& name, std::uint64_t max_pixels, LoadedImage& loaded) {
+    if (!loaded.header) loaded.header = std::make_unique<ImageFileHeader>();
+    loaded.header->spec = file_header;
+    loaded.format_name = in.format_name();
+    loaded.notes.clear();
+    loaded.more_frames = false;
+    const OIIO::ImageSpec& header = loaded.header->spec;
+    CheckHeader(header, name, max_pixels);
+    const ChannelMap map = MapChannels(header);
+    loaded.width = header.width;
+    loaded.height = header.height;
+    ReadChannels(in, header, map, name, loaded);
+    // Whether a frame follows, asked once this one is read, so no seek back.
+    loaded.more_frames = in.seek_subimage(in.current_subimage() + 1, 0);
+    (void)in.geterror();  // a failed look for a next frame is no error of the read
+    in.close();
+    NoteDroppedChannels(header, map, name, loaded.notes);
 }
 
 std::string CheckOutputFormat(const fs::path& target) {
