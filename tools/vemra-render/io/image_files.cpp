@@ -153,6 +153,7 @@ bool PartsAreLayers(const OIIO::ImageInput& in) {
 std::optional<ImageFileSummary> ReadImageFileSummary(const std::string& path) {
     std::error_code error;
     if (!fs::is_regular_file(path, error)) return std::nullopt;
+    const QuietStderr quiet;  // the frame's own read reports a damaged file, once
     const std::unique_ptr<OIIO::ImageInput> in = OIIO::ImageInput::create(path);
     OIIO::ImageSpec header;
     const bool opened = in && in->open(path, header);
