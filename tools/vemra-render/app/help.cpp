@@ -33,8 +33,8 @@ std::string Wrap(std::string_view text, std::size_t width = 79) {
 }  // namespace
 
 const char* const kDescription =
-    "vemra-render: renders images, image sequences and raw video through the Vemra Temperature\n"
-    "effect, loaded from its library and driven exactly as a host drives it.\n";
+    "vemra-render: renders images, image sequences, movies and raw video through the Vemra\n"
+    "Temperature effect, loaded from its library and driven exactly as a host drives it.\n";
 
 std::string HelpFooter() {
     return fmt::format(
