@@ -6,7 +6,6 @@
 #include <array>
 #include <bit>
 #include <cerrno>
-#include <charconv>
 #include <cstring>
 
 namespace render {
@@ -62,24 +61,6 @@ const RawFormat& FindRawFormat(std::string_view name) {
         if (format.name == name) return format;
     }
     throw RawError(fmt::format("unknown pixel format \"{}\"; known: {}", name, RawFormatNames()));
-}
-
-std::pair<int, int> ParseFrameSize(std::string_view text) {
-    const std::size_t x = text.find_first_of("xX");
-    int width = 0;
-    int height = 0;
-    bool ok = x != std::string_view::npos;
-    if (ok) {
-        const auto w = std::from_chars(text.data(), text.data() + x, width);
-        const auto h = std::from_chars(text.data() + x + 1, text.data() + text.size(), height);
-        ok = w.ec == std::errc() && w.ptr == text.data() + x && h.ec == std::errc() &&
-             h.ptr == text.data() + text.size() && width > 0 && height > 0;
-    }
-    if (!ok) {
-        throw RawError(
-            fmt::format("bad frame size \"{}\"; give it as WIDTHxHEIGHT, e.g. 1920x1080", text));
-    }
-    return {width, height};
 }
 
 std::size_t FrameBytes(const RawFormat& format, int width, int height) {

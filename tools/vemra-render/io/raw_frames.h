@@ -8,7 +8,6 @@
 #include <stdexcept>
 #include <string>
 #include <string_view>
-#include <utility>
 #include <vector>
 
 #include "tools/vemra-render/pixels/samples.h"
@@ -38,8 +37,6 @@ const RawFormat& FindRawFormat(std::string_view name);
 /// Comma-separated names of all formats, for help and messages.
 std::string RawFormatNames();
 
-/// Parses "WIDTHxHEIGHT" (both at least 1). Throws RawError.
-std::pair<int, int> ParseFrameSize(std::string_view text);
 /// Bytes one frame of `format` takes.
 std::size_t FrameBytes(const RawFormat& format, int width, int height);
 
