@@ -15,13 +15,6 @@ std::string ErrorText(int code) {
     return text.data();
 }
 
-void QuietFfmpegLog() {
-    // Every failure reaches the caller as a MovieError of one line, so
-    // FFmpeg's own messages (an encoder's statistics, a demuxer's warning
-    // about the file it is about to fail on) would only add lines around it.
-    if (av_log_get_level() == AV_LOG_INFO) av_log_set_level(AV_LOG_QUIET);
-}
-
 FramePtr NewFrame() {
     FramePtr frame(av_frame_alloc());
     if (!frame) throw std::bad_alloc();

@@ -1,5 +1,5 @@
 // What io/'s movie sources share of FFmpeg: its headers, owning handles for
-// its objects, its error text and its log level. Only io/ includes it.
+// its objects and its error text. Only io/ includes it.
 #pragma once
 
 extern "C" {
@@ -22,11 +22,6 @@ inline constexpr int kErrorEof = AVERROR_EOF;
 inline constexpr int kErrorAgain = AVERROR(EAGAIN);
 inline constexpr std::int64_t kNoTimestamp = AV_NOPTS_VALUE;
 inline constexpr AVRational kMicroseconds{1, AV_TIME_BASE};
-
-/// Lowers FFmpeg's logging from its default (information: encoder statistics,
-/// notes on every file) to errors, since failures reach the caller as
-/// MovieError; a level the program set itself is left alone.
-void QuietFfmpegLog();
 
 /// FFmpeg's description of error code `code`, e.g. "Invalid data found when processing input".
 std::string ErrorText(int code);

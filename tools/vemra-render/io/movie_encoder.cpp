@@ -3,11 +3,14 @@
 #include <fmt/format.h>
 
 #include <array>
+#include <cstdlib>
 #include <cstring>
 #include <new>
 #include <vector>
 
+#include "tools/vemra-render/io/ffmpeg_log.h"
 #include "tools/vemra-render/io/movie_conversion.h"
+#include "tools/vemra-render/run/library_log.h"
 
 namespace render {
 
@@ -82,6 +85,8 @@ MovieEncoder::MovieEncoder(const MovieSource& source, const AVOutputFormat& cont
     rgba_format_ = RgbaFormatOf(source_.type);
     const AVPixelFormat pixel_format = ChoosePixelFormat(settings);
 
+    CheckFrameSize(pixel_format);
+
     encoder_.reset(avcodec_alloc_context3(codec_));
     if (!encoder_) throw std::bad_alloc();
     AVCodecContext* enc = encoder_.get();
@@ -93,10 +98,17 @@ MovieEncoder::MovieEncoder(const MovieSource& source, const AVOutputFormat& cont
     if (container_.flags & AVFMT_GLOBALHEADER) enc->flags |= AV_CODEC_FLAG_GLOBAL_HEADER;
     av_opt_set(enc, "threads", "auto", 0);
     SetQuality(settings);
-    if (int code = avcodec_open2(enc, codec_, nullptr); code < 0) {
-        Fail(fmt::format("cannot open the {} encoder for {}", codec_->name,
-                         av_get_pix_fmt_name(pixel_format)),
-             code);
+    SetOwnPrinting(settings);
+    {
+        // An encoder that refuses its settings says why in its log.
+        LogWatch log(enc);
+        if (int code = avcodec_open2(enc, codec_, nullptr); code < 0) {
+            throw MovieRefused(WithCause(
+                fmt::format("{}: cannot open the {} encoder for {}: {}", target_, codec_->name,
+                            av_get_pix_fmt_name(pixel_format), ErrorText(code)),
+                log));
+        }
+        for (const LoggedMessage& message : log.Take()) NoteLibraryMessage(message.text);
     }
     PrepareFrames(output_full_range);
 }
@@ -222,6 +234,34 @@ int MovieEncoder::SetColourTags() {
                        : range == AVCOL_RANGE_UNSPECIFIED ? AVCOL_RANGE_UNSPECIFIED
                                                           : AVCOL_RANGE_MPEG;
     return -1;
+}
+
+void MovieEncoder::CheckFrameSize(AVPixelFormat pixel_format) const {
+    const AVPixFmtDescriptor* desc = av_pix_fmt_desc_get(pixel_format);
+    if (desc == nullptr) return;
+    const int across = 1 << desc->log2_chroma_w, down = 1 << desc->log2_chroma_h;
+    const char* what = source_.width % across != 0  ? "width"
+                       : source_.height % down != 0 ? "height"
+                                                    : nullptr;
+    if (what == nullptr) return;
+    throw MovieRefused(fmt::format(
+        "{}: {}x{} frames cannot be encoded as {}: its colour is sampled once in every {}x{} "
+        "pixels, so the {} must be a multiple of {}; choose a pixel format with --pix-fmt "
+        "(e.g. yuv444p) or crop the source",
+        target_, source_.width, source_.height, desc->name, across, down, what,
+        what[0] == 'w' ? across : down));
+}
+
+void MovieEncoder::SetOwnPrinting(const MovieWriteSettings& settings) {
+    AVCodecContext* enc = encoder_.get();
+    // x265 and SVT-AV1 print to the terminal themselves, past FFmpeg's log.
+    if (std::strcmp(codec_->name, "libx265") == 0) {
+        av_opt_set(enc->priv_data, "x265-params",
+                   settings.quiet ? "log-level=none" : "log-level=error", 0);
+    }
+    // SVT-AV1 reads its level once, when its first encoder opens: errors
+    // only, unless the user set one.
+    if (std::strcmp(codec_->name, "libsvtav1") == 0) ::setenv("SVT_LOG", "1", 0);
 }
 
 void MovieEncoder::SetQuality(const MovieWriteSettings& settings) {

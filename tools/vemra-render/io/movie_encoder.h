@@ -42,7 +42,9 @@ class MovieEncoder {
     AVPixelFormat ChoosePixelFormat(const MovieWriteSettings& settings) const;
     void SetTiming();
     int SetColourTags();
+    void CheckFrameSize(AVPixelFormat pixel_format) const;
     void SetQuality(const MovieWriteSettings& settings);
+    void SetOwnPrinting(const MovieWriteSettings& settings);
     void PrepareFrames(int output_full_range);
     void Send(const AVFrame* frame, const PacketSink& sink);
 

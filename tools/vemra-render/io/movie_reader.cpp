@@ -6,10 +6,13 @@
 #include <array>
 #include <cstring>
 #include <new>
+#include <string_view>
 
 #include "tools/vemra-render/io/ffmpeg_common.h"
+#include "tools/vemra-render/io/ffmpeg_log.h"
 #include "tools/vemra-render/io/movie_conversion.h"
 #include "tools/vemra-render/io/movie_source.h"
+#include "tools/vemra-render/run/library_log.h"
 
 namespace render {
 
@@ -44,6 +47,9 @@ struct MovieReader::Internals {
     /// The latest end (timestamp plus duration) of any packet read, in microseconds.
     std::int64_t packets_end = kNoTimestamp;
 
+    /// What FFmpeg logs against the demuxer, from before it opens the file.
+    std::unique_ptr<LogWatch> watch;
+
     /// Streams whose packets go to `copied` (by index), and where they go.
     std::vector<bool> keep_stream;
     CopiedPackets* copied = nullptr;
@@ -55,6 +61,9 @@ struct MovieReader::Internals {
     /// of the file checks that the file was whole. Throws MovieError for a
     /// read error, a packet the demuxer marks as damaged, and a file cut short.
     Read ReadPacket();
+    /// Throws MovieError when the demuxer logged that a packet it read is
+    /// damaged; its other messages go to the notes.
+    void CheckDamage();
     /// Throws MovieError when the file just read to its end shows it was cut
     /// short (see ReadPacket).
     void CheckComplete() const;
@@ -76,6 +85,7 @@ MovieReader::Internals::Read MovieReader::Internals::ReadPacket() {
         const int code = av_read_frame(format, packet.get());
         if (code == kErrorEof) {
             demuxed_all = true;
+            CheckDamage();
             CheckComplete();
             if (copied != nullptr) copied->Close();
             return Read::kEnd;
@@ -83,16 +93,11 @@ MovieReader::Internals::Read MovieReader::Internals::ReadPacket() {
         if (code < 0) {
             throw MovieError(fmt::format("{}: cannot read: {}", FramePrefix(), ErrorText(code)));
         }
+        CheckDamage();
         const int index = packet->stream_index;
-        const bool is_video = index == video_index;
-        const bool is_kept = !is_video && index >= 0 && std::size_t(index) < keep_stream.size() &&
-                             keep_stream[std::size_t(index)];
-        if (!is_video && !is_kept) {
-            av_packet_unref(packet.get());
-            continue;
-        }
-        // The demuxer marks a packet it could read only in part: the file
-        // ends (or is damaged) in the middle of it.
+        // Every stream counts, the ones no output uses too: a file cut short
+        // or damaged is refused whole. The demuxer marks a packet it could
+        // read only in part: the file ends (or is damaged) in the middle of it.
         if (packet->flags & AV_PKT_FLAG_CORRUPT) {
             av_packet_unref(packet.get());
             throw MovieError(
@@ -107,12 +112,35 @@ MovieReader::Internals::Read MovieReader::Internals::ReadPacket() {
                 av_rescale_q(stamp + packet->duration, stream->time_base, kMicroseconds);
             if (packets_end == kNoTimestamp || end > packets_end) packets_end = end;
         }
+        const bool is_video = index == video_index;
+        const bool is_kept = !is_video && index >= 0 && std::size_t(index) < keep_stream.size() &&
+                             keep_stream[std::size_t(index)];
+        if (!is_video && !is_kept) {
+            av_packet_unref(packet.get());
+            continue;
+        }
         if (is_video) {
             ++video_packets;
             return Read::kVideo;
         }
         copied->Push(packet.get());
         return Read::kOther;
+    }
+}
+
+void MovieReader::Internals::CheckDamage() {
+    // What the demuxer says of packets it found damaged, where it sets no
+    // flag on them or the flag is lost on the way (an audio parser drops it).
+    static constexpr std::string_view kDamage[] = {"corrupt", "PES packet size mismatch",
+                                                   "truncated"};
+    for (const LoggedMessage& message : watch->Take()) {
+        for (std::string_view damage : kDamage) {
+            if (message.text.find(damage) != std::string::npos) {
+                throw MovieError(fmt::format("{}: the file is cut short or damaged ({})",
+                                             FramePrefix(), message.text));
+            }
+        }
+        NoteLibraryMessage(message.text);
     }
 }
 
@@ -220,13 +248,15 @@ void MovieReader::Internals::Convert(Image& image) {
 
 MovieReader::MovieReader(const std::string& path, std::uint64_t max_pixels)
     : in_(std::make_unique<Internals>()) {
-    QuietFfmpegLog();
+    InstallFfmpegLog();
     in_->path = path;
     in_->max_pixels = max_pixels;
     in_->packet = NewPacket();
     in_->decoded = NewFrame();
 
-    AVFormatContext* opened = nullptr;
+    AVFormatContext* opened = avformat_alloc_context();
+    if (opened == nullptr) throw std::bad_alloc();
+    in_->watch = std::make_unique<LogWatch>(opened);
     if (int code = avformat_open_input(&opened, path.c_str(), nullptr, nullptr); code < 0) {
         throw MovieError(fmt::format("{}: cannot open as a movie: {}", path, ErrorText(code)));
     }

@@ -7,8 +7,10 @@
 #include <vector>
 
 #include "tools/vemra-render/io/ffmpeg_common.h"
+#include "tools/vemra-render/io/ffmpeg_log.h"
 #include "tools/vemra-render/io/movie_encoder.h"
 #include "tools/vemra-render/io/movie_source.h"
+#include "tools/vemra-render/run/library_log.h"
 
 namespace render {
 
@@ -112,7 +114,7 @@ void MovieWriter::Internals::AddCopiedStreams() {
         const int holds = avformat_query_codec(format, parameters->codec_id, FF_COMPLIANCE_NORMAL);
         if (holds == 0 || parameters->codec_id == AV_CODEC_ID_NONE) {
             if (type == AVMEDIA_TYPE_DATA) continue;  // data the container has no place for
-            throw MovieError(
+            throw MovieRefused(
                 fmt::format("{}: the {} format cannot hold stream {} ({} {}) of {}; choose another "
                             "container (.mov or .mkv hold most)",
                             target, format->name, i, av_get_media_type_string(type),
@@ -174,6 +176,17 @@ void MovieWriter::Internals::OpenFile() {
             Fail(fmt::format("cannot open {}", path), code);
         }
     }
+    {
+        // What no query tells (a muxer's own limits, such as MXF's audio
+        // rates) shows when the muxer is set up, before any frame; the
+        // muxer's log says why.
+        LogWatch log(out);
+        if (int code = avformat_init_output(out, nullptr); code < 0) {
+            throw MovieRefused(WithCause(
+                fmt::format("{}: cannot write the header: {}", target, ErrorText(code)), log));
+        }
+        for (const LoggedMessage& message : log.Take()) NoteLibraryMessage(message.text);
+    }
     if (int code = avformat_write_header(out, nullptr); code < 0) {
         Fail("cannot write the header", code);
     }
@@ -205,7 +218,7 @@ MovieWriter::MovieWriter(const std::string& path, const std::string& target_name
                          const MovieSource& source, const MovieWriteSettings& settings,
                          CopiedPackets& packets)
     : out_(std::make_unique<Internals>(path, target_name, source, packets)) {
-    QuietFfmpegLog();
+    InstallFfmpegLog();
     out_->CreateContainer();
     out_->encoder =
         std::make_unique<MovieEncoder>(source, *out_->output->oformat, settings, target_name);
@@ -242,6 +255,10 @@ void MovieWriter::Finish() {
         if (int code = avio_closep(&output->pb); code < 0) out.Fail("cannot close the file", code);
     }
     out.finished = true;
+}
+
+bool MovieWriter::HasFormatFor(const std::string& target_name) {
+    return av_guess_format(nullptr, target_name.c_str(), nullptr) != nullptr;
 }
 
 std::string MovieWriter::EncoderDescription() const {

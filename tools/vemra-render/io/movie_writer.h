@@ -28,6 +28,9 @@ struct MovieWriteSettings {
     /// (libx264), else a fixed quantiser scale (qscale: prores_ks, mpeg4);
     /// -1 leaves the encoder's default.
     int quality = -1;
+    /// The encoders that print on their own (x265) keep even their errors to
+    /// themselves; otherwise they print errors only.
+    bool quiet = false;
 };
 
 class MovieEncoder;
@@ -80,6 +83,9 @@ class MovieWriter {
 
     /// What the output keeps, for --help: one paragraph.
     static std::string_view Keeps();
+
+    /// True when FFmpeg has a movie format for `target_name`'s extension.
+    static bool HasFormatFor(const std::string& target_name);
 
   private:
     struct Internals;

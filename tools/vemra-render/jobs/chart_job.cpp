@@ -52,6 +52,7 @@ void RunChart(const Options& options, EffectSession& session) {
 
     PrepareWork(options, session, 1, 0);
     Notes notes(options.quiet, nullptr);
+    SweepStaleTemporaries({{"", names}}, notes);
     if (AllDefaults(session, values)) {
         notes.Once("defaults",
                    "every control is at its default, which leaves the picture as it is; "

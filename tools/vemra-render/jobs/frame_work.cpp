@@ -3,6 +3,7 @@
 #include <fmt/format.h>
 
 #include "tools/vemra-render/io/image_files.h"
+#include "tools/vemra-render/run/library_log.h"
 
 namespace render {
 
@@ -34,6 +35,10 @@ void RenderFrame(EffectSession& session, int slot, const Options& options,
         {"clip", fmt::format("{}: {} sample(s) outside 0..1 clipped for the {} host's {}{}", name,
                              report.clipped, HostName(choice.host), DescribeLayout(choice.layout),
                              choice.host == HostKind::kAe ? " (--host prmr keeps them)" : "")});
+}
+
+void PrintLibraryNotes(Notes& notes) {
+    for (const std::string& text : TakeLibraryNotes()) notes.Once("library: " + text, text);
 }
 
 std::string Tally(long rendered, long skipped, long failed, long left) {

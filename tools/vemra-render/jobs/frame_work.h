@@ -33,6 +33,10 @@ void RenderFrame(EffectSession& session, int slot, const Options& options,
                  const ControlValues& values, const ConstSamples& before, const Samples& after,
                  const std::string& name, std::vector<PendingNote>& notes);
 
+/// Prints what the movie library logged since the last call as notes, each
+/// distinct text once (run/library_log.h).
+void PrintLibraryNotes(Notes& notes);
+
 /// "37 rendered, 2 skipped, 1 failed", and the frames a stop left unrendered.
 std::string Tally(long rendered, long skipped, long failed, long left);
 

@@ -119,6 +119,7 @@ ImageFramesResult RenderImageFrames(const ImageFramesRun& run, const ImageFrameS
     };
     stages.finish = [&](long, int slot_index) {
         slots[std::size_t(slot_index)].Commit(run.notes);
+        PrintLibraryNotes(run.notes);
         SetFramesFinished(++finished);
         run.progress.FrameDone();
     };

@@ -7,11 +7,13 @@
 #include <fmt/format.h>
 
 #include <algorithm>
+#include <filesystem>
 #include <mutex>
 #include <set>
 
 #include "tools/vemra-render/io/copied_packets.h"
 #include "tools/vemra-render/io/frame_pattern.h"
+#include "tools/vemra-render/io/image_files.h"
 #include "tools/vemra-render/io/movie_formats.h"
 #include "tools/vemra-render/io/movie_reader.h"
 #include "tools/vemra-render/io/movie_writer.h"
@@ -79,15 +81,18 @@ void RenderMovieToMovie(const Options& options, EffectSession& session, MovieRea
     }
 
     const WorkPlan plan = PrepareMovieWork(options, session, reader);
-    AtomicFile file(options.output);
-    CopiedPackets packets;
-    MovieWriter writer(file.temp_path(), options.output, reader.source(),
-                       {options.codec, options.pix_fmt.value_or(""), options.quality.value_or(-1)},
-                       packets);
-    reader.CopyPacketsInto(writer.copied_streams(), packets);
-    std::vector<MovieSlot> slots(std::size_t(plan.in_flight));
     Progress progress(std::max(0L, reader.frame_count()), !options.quiet);
     Notes notes(options.quiet, &progress);
+    SweepStaleTemporaries({{input, {options.output, ""}}}, notes);
+    AtomicFile file(options.output);
+    CopiedPackets packets;
+    MovieWriter writer(
+        file.temp_path(), options.output, reader.source(),
+        {options.codec, options.pix_fmt.value_or(""), options.quality.value_or(-1), options.quiet},
+        packets);
+    reader.CopyPacketsInto(writer.copied_streams(), packets);
+    std::vector<MovieSlot> slots(std::size_t(plan.in_flight));
+    PrintLibraryNotes(notes);
     // The reader queues the copied streams' packets that the writer takes,
     // so decoding and encoding take turns.
     std::mutex streams;
@@ -112,12 +117,14 @@ void RenderMovieToMovie(const Options& options, EffectSession& session, MovieRea
         // interrupt keeps none of the movie's frames.
         for (const PendingNote& note : slot.notes) notes.Once(note.kind, note.text);
         slot.notes.clear();
+        PrintLibraryNotes(notes);
         progress.FrameDone();
     };
     stages.discard = [&](long, int slot_index) { slots[std::size_t(slot_index)].notes.clear(); };
 
     const FramesResult result = RunFrames(stages, plan.in_flight);
     progress.Clear();
+    PrintLibraryNotes(notes);
     if (result.error) {
         throw std::runtime_error(fmt::format(
             "{}; {} not written", FrameFailure(result.error, input, result.failed_frame + 1),
@@ -125,6 +132,7 @@ void RenderMovieToMovie(const Options& options, EffectSession& session, MovieRea
     }
     writer.Finish();
     file.Commit();
+    PrintLibraryNotes(notes);
     if (!options.quiet) {
         WriteMessage(fmt::format("vemra-render: {} frame(s) of {} rendered into {} ({})\n",
                                  result.finished, input, options.output,
@@ -244,23 +252,48 @@ class MovieFrames {
     long skipped_ = 0;
 };
 
+/// Refuses an output the tool cannot write as an image, saying why: it is
+/// a movie format the tool does not write, or no format at all.
+void CheckImageOutput(const std::string& output) {
+    try {
+        CheckOutputFormat(output);
+    } catch (const OutputError&) {
+        const std::string extension = std::filesystem::path(output).extension().string();
+        throw RefusedError(
+            MovieWriter::HasFormatFor(output)
+                ? fmt::format("{}: FFmpeg writes \"{}\" files, but the tool writes movies only "
+                              "into the containers --help lists (.mov, .mp4, .mkv, ...)",
+                              output, extension)
+                : fmt::format("{}: no movie or image format writes files ending in \"{}\"", output,
+                              extension));
+    }
+}
+
 /// The movie into image files.
 void RenderMovieToImages(const Options& options, EffectSession& session, MovieReader& reader,
                          const ControlValues& values) {
+    CheckImageOutput(options.output);
     MovieFrames frames(options, reader);
-    CheckPlan(PlanOf(frames.Planned()), options);
+    const std::vector<PlannedOutput> plan_of_outputs = PlanOf(frames.Planned());
+    CheckPlan(plan_of_outputs, options);
     const WorkPlan plan = PrepareMovieWork(options, session, reader);
     Progress progress(frames.total(), !options.quiet);
     Notes notes(options.quiet, &progress);
+    SweepStaleTemporaries(plan_of_outputs, notes);
     const ImageFramesResult result = RenderImageFrames(
         {options, session, values, plan, progress, notes}, frames.Source(plan.in_flight));
     progress.Clear();
+    PrintLibraryNotes(notes);
     const FramesResult& done = result.frames;
     if (done.error) {
-        const ImageFrame& failed = result.taken[std::size_t(done.failed_frame)];
-        throw std::runtime_error(fmt::format(
-            "{}; {} finished frame(s) kept",
-            FrameFailure(done.error, reader.path(), failed.frame_in_file + 1), done.finished));
+        // A frame that failed to decode was never taken: the reader's own
+        // message names it.
+        const std::size_t failed = std::size_t(done.failed_frame);
+        const long number = failed < result.taken.size() ? result.taken[failed].frame_in_file + 1
+                                                         : done.failed_frame + 1;
+        throw std::runtime_error(fmt::format("{}; {} finished frame(s) kept",
+                                             FrameFailure(done.error, reader.path(), number),
+                                             done.finished));
     }
     frames.CheckAllTaken();
     if (!options.quiet && (FramePattern::Parse(options.output) || frames.skipped() != 0)) {

@@ -1,0 +1,152 @@
+// What a movie run says and lets through, as one table through the tool: a
+// transport stream cut inside an audio packet fails in one line and leaves
+// nothing; --quiet prints nothing even for encoders that print themselves;
+// a request no format can meet is refused before any frame with its cause;
+// a dead run's temporary beside a single output is swept.
+#include <gtest/gtest.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <filesystem>
+#include <sstream>
+
+#include "tool_runner.h"
+#include "tools/vemra-render/run/atomic_output.h"
+
+namespace render_test {
+namespace {
+
+namespace fs = std::filesystem;
+
+const std::string kFfmpeg = VEMRA_FFMPEG;
+
+void Make(const std::string& command) {
+    const RunResult made = RunShell(kFfmpeg + " -v error -y " + command);
+    ASSERT_EQ(made.exit_code, 0) << command << "\n" << made.err;
+}
+
+/// Byte positions of the audio packets of `path`, as ffprobe finds them.
+std::vector<long> AudioPacketPositions(const std::string& path) {
+    const std::string ffprobe = (fs::path(kFfmpeg).parent_path() / "ffprobe").string();
+    std::istringstream lines(RunShell(ffprobe + " -v error -select_streams a -show_entries " +
+                                      "packet=pos -of csv=p=0 '" + path + "'")
+                                 .out);
+    std::vector<long> positions;
+    for (std::string line; std::getline(lines, line);) {
+        if (!line.empty() && std::isdigit(static_cast<unsigned char>(line[0]))) {
+            positions.push_back(std::stol(line));
+        }
+    }
+    return positions;
+}
+
+bool HasEncoder(const std::string& name) {
+    return RunShell(kFfmpeg + " -hide_banner -encoders | grep -qw " + name).exit_code == 0;
+}
+
+/// The id of a process that has ended, as a killed run's would be.
+pid_t EndedProcess() {
+    const pid_t child = ::fork();
+    if (child == 0) ::_exit(0);
+    ::waitpid(child, nullptr, 0);
+    return child;
+}
+
+TEST(ToolMovieMessages, CutsFailRefusalsNameTheirCauseQuietIsQuietLeftoversGo) {
+    if (kFfmpeg.empty()) GTEST_SKIP() << "ffmpeg not installed (scripts/install-deps.sh render)";
+    ScratchDir dir;
+    const std::string source = "-f lavfi -i testsrc2=size=64x48:rate=25 ";
+    const std::string sound = "-f lavfi -i sine=frequency=440:sample_rate=48000 -shortest ";
+    for (const char* audio : {"mp2", "aac"}) {
+        Make(source + sound + "-frames:v 50 -c:v mpeg2video -c:a " + audio + " '" +
+             (dir / (std::string(audio) + ".ts")) + "'");
+    }
+    Make(source + "-frames:v 4 -c:v libx264 '" + (dir / "h264.mp4") + "'");
+    Make(source + "-frames:v 4 -c:v ffv1 '" + (dir / "ffv1.mkv") + "'");
+    // An odd width: lavfi's sources round it to even, raw frames keep it.
+    Make(source + "-frames:v 2 -vf crop=33:48 -f rawvideo -pix_fmt rgb24 - | " + kFfmpeg +
+         " -v error -f rawvideo -pix_fmt rgb24 -s 33x48 -r 25 -i - -c:v ffv1 -pix_fmt yuv422p '" +
+         (dir / "odd.mkv") + "'");
+    Make(source +
+         "-f lavfi -i sine=sample_rate=44100 -shortest -frames:v 3 -c:v mpeg2video "
+         "-c:a pcm_s16le '" +
+         (dir / "a44.nut") + "'");
+    const bool x265 = HasEncoder("libx265");
+    if (x265)
+        Make(source + "-frames:v 4 -c:v libx265 -x265-params log-level=none '" +
+             (dir / "h265.mp4") + "'");
+
+    struct Row {
+        std::vector<std::string> args;
+        int status;
+        std::string says;  ///< in the one line on standard error; empty: nothing printed
+    };
+    std::vector<Row> rows;
+    // Cut inside an audio packet near the start, the middle and the end.
+    for (const char* audio : {"mp2", "aac"}) {
+        const std::string ts = dir / (std::string(audio) + ".ts");
+        const std::vector<long> positions = AudioPacketPositions(ts);
+        ASSERT_GE(positions.size(), 3u) << ts;
+        for (const std::size_t at : {std::size_t(1), positions.size() / 2, positions.size() - 1}) {
+            const std::string cut = dir / (std::string(audio) + std::to_string(at) + ".ts");
+            WriteFile(cut, ReadFile(ts).substr(0, std::size_t(positions[at] + 300)));
+            for (const char* output : {"out/cut.mkv", "out/cut.%03d.png"}) {
+                rows.push_back({{cut, "-o", dir / output}, 1, "cut short or damaged"});
+            }
+        }
+    }
+    for (const char* movie : {"h264.mp4", "h265.mp4"}) {
+        if (std::string(movie) == "h265.mp4" && !x265) continue;
+        rows.push_back({{dir / movie, "-o", dir / "out/quiet.mp4", "--quiet"}, 0, ""});
+    }
+    rows.push_back({{dir / "ffv1.mkv", "-o", dir / "out/x.xyz"},
+                    2,
+                    "no movie or image format writes files ending in \".xyz\""});
+    rows.push_back(
+        {{dir / "ffv1.mkv", "-o", dir / "out/x.mp4", "--codec", "ffv1"}, 2, "cannot hold ffv1"});
+    rows.push_back(
+        {{dir / "odd.mkv", "-o", dir / "out/odd.mp4"}, 2, "the width must be a multiple of 2"});
+    rows.push_back({{dir / "a44.nut", "-o", dir / "out/a44.mxf"}, 2, "FFmpeg (mxf)"});
+
+    fs::create_directory(dir.path() / "out");
+    for (const Row& row : rows) {
+        const RunResult result = RunTool(row.args);
+        const std::string line = fs::path(row.args[0]).filename().string() + " -> " + row.args[2];
+        EXPECT_EQ(result.exit_code, row.status) << line << "\n" << result.err;
+        if (row.says.empty()) {
+            EXPECT_EQ(result.out + result.err, "") << line;
+            fs::remove(row.args[2]);
+        } else {
+            EXPECT_EQ(std::count(result.err.begin(), result.err.end(), '\n'), 1) << result.err;
+            EXPECT_NE(result.err.find(row.says), std::string::npos) << line << "\n" << result.err;
+        }
+        std::vector<std::string> left;
+        for (const auto& entry : fs::directory_iterator(dir.path() / "out")) {
+            left.push_back(entry.path().filename().string());
+        }
+        EXPECT_TRUE(left.empty()) << line << " left " << left.front();
+    }
+
+    // A killed run's temporaries beside a single movie and a single image.
+    const std::string stale =
+        ".vemra-" + render::TemporaryHostName() + "-" + std::to_string(EndedProcess()) + "-0";
+    for (const char* output : {"one.mkv", "one.png"}) {
+        WriteFile(dir / ("out/." + std::string(output) + stale), "left by a killed run");
+        const RunResult result = RunTool(
+            With({dir / "ffv1.mkv", "-o", dir / ("out/" + std::string(output))},
+                 std::string(output) == "one.png" ? std::vector<std::string>{"--frames", "2"}
+                                                  : std::vector<std::string>{}));
+        EXPECT_EQ(result.exit_code, 0) << result.err;
+        EXPECT_NE(result.err.find("removed 1 temporary file(s)"), std::string::npos) << result.err;
+    }
+    std::vector<std::string> left;
+    for (const auto& entry : fs::directory_iterator(dir.path() / "out")) {
+        left.push_back(entry.path().filename().string());
+    }
+    std::sort(left.begin(), left.end());
+    EXPECT_EQ(left, (std::vector<std::string>{"one.mkv", "one.png"}));
+}
+
+}  // namespace
+}  // namespace render_test
