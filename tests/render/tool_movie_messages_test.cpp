@@ -21,11 +21,6 @@ namespace fs = std::filesystem;
 
 const std::string kFfmpeg = VEMRA_FFMPEG;
 
-void Make(const std::string& command) {
-    const RunResult made = RunShell(kFfmpeg + " -v error -y " + command);
-    ASSERT_EQ(made.exit_code, 0) << command << "\n" << made.err;
-}
-
 /// Byte positions of the audio packets of `path`, as ffprobe finds them.
 std::vector<long> AudioPacketPositions(const std::string& path) {
     const std::string ffprobe = (fs::path(kFfmpeg).parent_path() / "ffprobe").string();
@@ -59,23 +54,24 @@ TEST(ToolMovieMessages, CutsFailRefusalsNameTheirCauseQuietIsQuietLeftoversGo) {
     const std::string source = "-f lavfi -i testsrc2=size=64x48:rate=25 ";
     const std::string sound = "-f lavfi -i sine=frequency=440:sample_rate=48000 -shortest ";
     for (const char* audio : {"mp2", "aac"}) {
-        Make(source + sound + "-frames:v 50 -c:v mpeg2video -c:a " + audio + " '" +
-             (dir / (std::string(audio) + ".ts")) + "'");
+        RunFfmpeg(source + sound + "-frames:v 50 -c:v mpeg2video -c:a " + audio + " '" +
+                  (dir / (std::string(audio) + ".ts")) + "'");
     }
-    Make(source + "-frames:v 4 -c:v libx264 '" + (dir / "h264.mp4") + "'");
-    Make(source + "-frames:v 4 -c:v ffv1 '" + (dir / "ffv1.mkv") + "'");
+    RunFfmpeg(source + "-frames:v 4 -c:v libx264 '" + (dir / "h264.mp4") + "'");
+    RunFfmpeg(source + "-frames:v 4 -c:v ffv1 '" + (dir / "ffv1.mkv") + "'");
     // An odd width: lavfi's sources round it to even, raw frames keep it.
-    Make(source + "-frames:v 2 -vf crop=33:48 -f rawvideo -pix_fmt rgb24 - | " + kFfmpeg +
-         " -v error -f rawvideo -pix_fmt rgb24 -s 33x48 -r 25 -i - -c:v ffv1 -pix_fmt yuv422p '" +
-         (dir / "odd.mkv") + "'");
-    Make(source +
-         "-f lavfi -i sine=sample_rate=44100 -shortest -frames:v 3 -c:v mpeg2video "
-         "-c:a pcm_s16le '" +
-         (dir / "a44.nut") + "'");
+    RunFfmpeg(
+        source + "-frames:v 2 -vf crop=33:48 -f rawvideo -pix_fmt rgb24 - | " + kFfmpeg +
+        " -v error -f rawvideo -pix_fmt rgb24 -s 33x48 -r 25 -i - -c:v ffv1 -pix_fmt yuv422p '" +
+        (dir / "odd.mkv") + "'");
+    RunFfmpeg(source +
+              "-f lavfi -i sine=sample_rate=44100 -shortest -frames:v 3 -c:v mpeg2video "
+              "-c:a pcm_s16le '" +
+              (dir / "a44.nut") + "'");
     const bool x265 = HasEncoder("libx265");
     if (x265)
-        Make(source + "-frames:v 4 -c:v libx265 -x265-params log-level=none '" +
-             (dir / "h265.mp4") + "'");
+        RunFfmpeg(source + "-frames:v 4 -c:v libx265 -x265-params log-level=none '" +
+                  (dir / "h265.mp4") + "'");
 
     struct Row {
         std::vector<std::string> args;

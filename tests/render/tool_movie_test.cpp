@@ -27,17 +27,6 @@ namespace fs = std::filesystem;
 const std::string kFfmpeg = VEMRA_FFMPEG;
 const std::string kFfprobe = (fs::path(kFfmpeg).parent_path() / "ffprobe").string();
 
-/// `argv` as one bash word each.
-std::string ShellWords(const std::vector<std::string>& argv) {
-    std::string line;
-    for (const std::string& word : argv) {
-        std::string quoted = "'";
-        for (char c : word) quoted += c == '\'' ? std::string("'\\''") : std::string(1, c);
-        line += (line.empty() ? "" : " ") + quoted + "'";
-    }
-    return line;
-}
-
 /// Standard output of a shell command that must succeed.
 std::string Output(const std::string& command) {
     const RunResult result = RunShell(command);
@@ -85,7 +74,8 @@ TEST(ToolMovie, AMovieIntoAMovieGivesWhatThePipeRouteGivesAndKeepsSoundAndTiming
         ASSERT_EQ(tool.exit_code, 0) << tool.err;
 
         const std::string piped = dir / (std::string("pipe-") + c.name + ".mkv");
-        Output(kFfmpeg + " -v error -i '" + in + "' -f rawvideo -pix_fmt " + c.raw + " - | " +
+        Output(kFfmpeg + " -v error -noautorotate -i '" + in + "' -f rawvideo -pix_fmt " + c.raw +
+               " - | " +
                ShellWords(ToolArgv(With({"--raw", "64x48", "--pix-fmt", c.raw}, kSteps))) + " | " +
                kFfmpeg + " -v error -y -f rawvideo -pix_fmt " + c.raw +
                " -s 64x48 -r 25 -i - -c:v ffv1 -pix_fmt " + c.encoded + " '" + piped + "'");

@@ -1,6 +1,7 @@
 #include "tool_runner.h"
 
 #include <fcntl.h>
+#include <gtest/gtest.h>
 #include <signal.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -89,6 +90,21 @@ std::vector<std::string> With(std::vector<std::string> args, const std::vector<s
 std::vector<std::string> ToolArgv(std::vector<std::string> args) {
     args.insert(args.begin(), {VEMRA_RENDER_TOOL, "--plugin", VEMRA_EFFECT_PATH, "--threads", "2"});
     return args;
+}
+
+void RunFfmpeg(const std::string& arguments) {
+    const RunResult made = RunShell(std::string(VEMRA_FFMPEG) + " -v error -y " + arguments);
+    if (made.exit_code != 0) ADD_FAILURE() << "ffmpeg " << arguments << "\n" << made.err;
+}
+
+std::string ShellWords(const std::vector<std::string>& argv) {
+    std::string line;
+    for (const std::string& word : argv) {
+        std::string quoted = "'";
+        for (char c : word) quoted += c == '\'' ? std::string("'\\''") : std::string(1, c);
+        line += (line.empty() ? "" : " ") + quoted + "'";
+    }
+    return line;
 }
 
 RunResult RunTool(std::vector<std::string> args, const RunSettings& settings) {

@@ -56,6 +56,13 @@ std::vector<std::string> With(std::vector<std::string> args, const std::vector<s
 /// The tool's command line, for Process.
 std::vector<std::string> ToolArgv(std::vector<std::string> args);
 
+/// Runs the ffmpeg program the tests were built with (VEMRA_FFMPEG) with
+/// `arguments`, a shell line, quietly, overwriting; a failure fails the test.
+void RunFfmpeg(const std::string& arguments);
+
+/// `argv` as one bash word each, for RunShell.
+std::string ShellWords(const std::vector<std::string>& argv);
+
 /// A fresh folder, removed with everything in it at the end of the test.
 class ScratchDir {
   public:

@@ -131,6 +131,10 @@ void AddVideoOptions(CLI::App& app, Options& options, GivenValues& given, const 
         ->check(CLI::NonNegativeNumber.description(""))
         ->type_name("Q")
         ->group(group);
+    app.add_flag("--no-autorotate", options.no_autorotate,
+                 "Keep a movie's frames as coded: do not turn them upright as its display "
+                 "matrix says")
+        ->group(group);
     app.add_option("--raw", given.raw,
                    "Raw video of WxH pixels from standard input to standard output")
         ->type_name("WxH")

@@ -3,9 +3,11 @@
 #include <fmt/format.h>
 
 #include <array>
+#include <cmath>
 #include <cstdlib>
 #include <cstring>
 #include <new>
+#include <string_view>
 #include <vector>
 
 #include "tools/vemra-render/io/ffmpeg_log.h"
@@ -98,6 +100,7 @@ MovieEncoder::MovieEncoder(const MovieSource& source, const AVOutputFormat& cont
     if (container_.flags & AVFMT_GLOBALHEADER) enc->flags |= AV_CODEC_FLAG_GLOBAL_HEADER;
     av_opt_set(enc, "threads", "auto", 0);
     SetQuality(settings);
+    SetFieldCoding();
     SetOwnPrinting(settings);
     {
         // An encoder that refuses its settings says why in its log.
@@ -184,19 +187,37 @@ AVPixelFormat MovieEncoder::ChoosePixelFormat(const MovieWriteSettings& settings
                                              nullptr);
 }
 
+bool MovieEncoder::CountsInFrames() const {
+    const std::string_view codec = codec_->name, container = container_.name;
+    return codec == "mpeg1video" || codec == "mpeg2video" || codec == "mpeg4" ||
+           container.substr(0, 3) == "mxf" || container == "avi";
+}
+
 void MovieEncoder::SetTiming() {
     AVCodecContext* enc = encoder_.get();
     const AVStream& video = *source_.video;
-    enc->framerate = video.avg_frame_rate.num > 0 ? video.avg_frame_rate : video.r_frame_rate;
-    // A constant frame rate whose frames last a whole number of the stream's
-    // ticks: the encoder counts in frames, as the ffmpeg program has it, so
-    // what the encoders derive from the time base (H.264's timing info, MPEG-4's
-    // limits) is what it would be there, and every timestamp on the grid maps
-    // back exactly. Otherwise the encoder counts in the stream's own ticks.
-    const AVRational rate = video.avg_frame_rate;
-    const bool constant = rate.num > 0 && rate.den > 0 && av_cmp_q(rate, video.r_frame_rate) == 0;
+    const AVRational rate =
+        video.avg_frame_rate.num > 0 ? video.avg_frame_rate : video.r_frame_rate;
+    enc->framerate = rate;
+    // Frames evenly spaced on the rate's grid: the encoder counts in
+    // frames, as the ffmpeg program has it, so what the encoders derive from
+    // the time base (H.264's timing info) is what it would be there, and every
+    // timestamp maps back exactly. Otherwise the stream's own ticks, so that
+    // every frame keeps its time (the muxer may count more coarsely:
+    // Matroska counts milliseconds). Encoders and containers that count time
+    // in whole frames take evenly spaced frames only.
+    const VideoSpacing spacing = source_.spacing();
     enc->time_base = video.time_base;
-    if (constant && av_div_q(av_inv_q(rate), video.time_base).den == 1) {
+    if (CountsInFrames()) {
+        if (rate.num <= 0 || rate.den <= 0 || !spacing.even) {
+            throw MovieRefused(fmt::format(
+                "{}: {} ({}) counts time in whole frames, and the frames of {} are not evenly "
+                "spaced (a variable frame rate): write it into .mkv, .mov or .mp4, which keep "
+                "each frame's time",
+                target_, container_.name, codec_->name, source_.path));
+        }
+        enc->time_base = av_inv_q(rate);
+    } else if (spacing.even && spacing.on_grid) {
         enc->time_base = av_inv_q(rate);
     }
     enc->sample_aspect_ratio = source_.sample_aspect_ratio;
@@ -254,14 +275,74 @@ void MovieEncoder::CheckFrameSize(AVPixelFormat pixel_format) const {
 
 void MovieEncoder::SetOwnPrinting(const MovieWriteSettings& settings) {
     AVCodecContext* enc = encoder_.get();
-    // x265 and SVT-AV1 print to the terminal themselves, past FFmpeg's log.
+    // x265 prints to the terminal itself, past FFmpeg's log, and reads the
+    // HDR10 metadata from its own parameters only (it ignores the frames').
     if (std::strcmp(codec_->name, "libx265") == 0) {
-        av_opt_set(enc->priv_data, "x265-params",
-                   settings.quiet ? "log-level=none" : "log-level=error", 0);
+        std::string parameters = settings.quiet ? "log-level=none" : "log-level=error";
+        parameters += X265Hdr10Parameters();
+        av_opt_set(enc->priv_data, "x265-params", parameters.c_str(), 0);
     }
     // SVT-AV1 reads its level once, when its first encoder opens: errors
     // only, unless the user set one.
     if (std::strcmp(codec_->name, "libsvtav1") == 0) ::setenv("SVT_LOG", "1", 0);
+}
+
+std::string MovieEncoder::X265Hdr10Parameters() const {
+    std::string parameters;
+    if (const AVMasteringDisplayMetadata* m = source_.mastering) {
+        // Chromaticities in units of 0.00002, luminance of 0.0001 cd/m2.
+        const auto xy = [](const AVRational(&point)[2]) {
+            return fmt::format("({},{})", std::lround(av_q2d(point[0]) * 50000),
+                               std::lround(av_q2d(point[1]) * 50000));
+        };
+        if (m->has_primaries && m->has_luminance) {
+            parameters +=
+                fmt::format(":master-display=G{}B{}R{}WP{}L({},{})", xy(m->display_primaries[1]),
+                            xy(m->display_primaries[2]), xy(m->display_primaries[0]),
+                            xy(m->white_point), std::lround(av_q2d(m->max_luminance) * 10000),
+                            std::lround(av_q2d(m->min_luminance) * 10000));
+        }
+    }
+    if (const AVContentLightMetadata* light = source_.light_level) {
+        parameters += fmt::format(":max-cll={},{}", light->MaxCLL, light->MaxFALL);
+    }
+    return parameters;
+}
+
+void MovieEncoder::SetFieldCoding() {
+    // Interlaced sources are coded as fields by the encoders that can.
+    const AVFieldOrder order = source_.video->codecpar->field_order;
+    const bool interlaced = order == AV_FIELD_TT || order == AV_FIELD_BB || order == AV_FIELD_TB ||
+                            order == AV_FIELD_BT;
+    const std::string_view codec = codec_->name;
+    if (interlaced &&
+        (codec == "mpeg2video" || codec == "libx264" || codec == "prores_ks" || codec == "dnxhd")) {
+        encoder_->flags |= AV_CODEC_FLAG_INTERLACED_DCT | AV_CODEC_FLAG_INTERLACED_ME;
+    }
+}
+
+void MovieEncoder::AttachSideData(const MovieFrame& frame, AVFrame& encoded) const {
+    // What a frame carries for the encoders that read it from frames:
+    // captions (libx264 and mpeg2video embed them), HDR10's static metadata.
+    for (AVFrameSideDataType type : {AV_FRAME_DATA_A53_CC, AV_FRAME_DATA_MASTERING_DISPLAY_METADATA,
+                                     AV_FRAME_DATA_CONTENT_LIGHT_LEVEL}) {
+        av_frame_remove_side_data(&encoded, type);
+    }
+    const auto attach = [&](AVFrameSideDataType type, const void* data, std::size_t size) {
+        if (AVFrameSideData* side = av_frame_new_side_data(&encoded, type, size)) {
+            std::memcpy(side->data, data, size);
+        }
+    };
+    if (!frame.captions.empty()) {
+        attach(AV_FRAME_DATA_A53_CC, frame.captions.data(), frame.captions.size());
+    }
+    if (source_.mastering != nullptr) {
+        attach(AV_FRAME_DATA_MASTERING_DISPLAY_METADATA, source_.mastering,
+               sizeof *source_.mastering);
+    }
+    if (source_.light_level != nullptr) {
+        attach(AV_FRAME_DATA_CONTENT_LIGHT_LEVEL, source_.light_level, sizeof *source_.light_level);
+    }
 }
 
 void MovieEncoder::SetQuality(const MovieWriteSettings& settings) {
@@ -336,6 +417,9 @@ void MovieEncoder::Encode(const MovieFrame& frame, const PacketSink& sink) {
     encoded->pts = av_rescale_q(frame.pts, from, to);
     encoded->pkt_duration = av_rescale_q(frame.duration, from, to);
     encoded->sample_aspect_ratio = encoder_->sample_aspect_ratio;
+    encoded->interlaced_frame = frame.interlaced;
+    encoded->top_field_first = frame.top_field_first;
+    AttachSideData(frame, *encoded);
     durations_[encoded->pts] = encoded->pkt_duration;
     Send(encoded, sink);
     ++frames_sent_;

@@ -27,6 +27,10 @@ class MovieEncoder {
     const AVCodecContext& context() const { return *encoder_; }
     /// The encoder's name and pixel format, e.g. "ffv1 (bgra)".
     std::string Description() const;
+    /// True when the encoder or the container counts time in whole frames
+    /// (MPEG-1/2 and MPEG-4 video, MXF, AVI): the encoder's time base is then
+    /// a frame, and the video stream's must be too.
+    bool CountsInFrames() const;
 
     /// What receives each packet the encoder gives, in the encoder's time base.
     using PacketSink = std::function<void(AVPacket& packet)>;
@@ -45,6 +49,9 @@ class MovieEncoder {
     void CheckFrameSize(AVPixelFormat pixel_format) const;
     void SetQuality(const MovieWriteSettings& settings);
     void SetOwnPrinting(const MovieWriteSettings& settings);
+    std::string X265Hdr10Parameters() const;
+    void SetFieldCoding();
+    void AttachSideData(const MovieFrame& frame, AVFrame& encoded) const;
     void PrepareFrames(int output_full_range);
     void Send(const AVFrame* frame, const PacketSink& sink);
 

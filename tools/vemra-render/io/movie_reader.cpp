@@ -4,8 +4,10 @@
 
 #include <algorithm>
 #include <array>
+#include <cmath>
 #include <cstring>
 #include <new>
+#include <optional>
 #include <string_view>
 
 #include "tools/vemra-render/io/ffmpeg_common.h"
@@ -44,11 +46,23 @@ struct MovieReader::Internals {
     long video_packets = 0;
     bool demuxed_all = false;  ///< av_read_frame reached the end of the file
     bool drained = false;      ///< the decoder gave its last frame
-    /// The latest end (timestamp plus duration) of any packet read, in microseconds.
+    /// The latest end (timestamp plus duration) of any packet read, in
+    /// microseconds, and of each stream's.
     std::int64_t packets_end = kNoTimestamp;
+    std::vector<std::int64_t> stream_ends;
 
     /// What FFmpeg logs against the demuxer, from before it opens the file.
     std::unique_ptr<LogWatch> watch;
+
+    DisplayMatrix matrix;
+    bool turn = false;  ///< frames go out upright (TurnFramesUpright)
+    Image coded;        ///< a frame as coded, on its way to being turned
+    /// The first frame, decoded ahead by Prime(), until Next() takes it.
+    FramePtr held;
+    bool holding = false;
+    // HDR10 metadata that came with the first frame, kept for the source.
+    AVMasteringDisplayMetadata mastering{};
+    AVContentLightMetadata light_level{};
 
     /// Streams whose packets go to `copied` (by index), and where they go.
     std::vector<bool> keep_stream;
@@ -67,10 +81,23 @@ struct MovieReader::Internals {
     /// Throws MovieError when the file just read to its end shows it was cut
     /// short (see ReadPacket).
     void CheckComplete() const;
+    /// Throws MovieError when a stream ends before the duration the
+    /// container declares for it (see CheckComplete).
+    void CheckDurations() const;
     /// Converts `decoded` into `image` as RGBA of `type`.
     void Convert(Image& image);
     /// Opens the decoder of the video stream.
     void OpenDecoder(const AVCodec* codec);
+    /// See MovieSource::spacing; found once.
+    VideoSpacing Spacing();
+    VideoSpacing SpacingOf(std::vector<std::int64_t> stamps) const;
+    std::optional<VideoSpacing> spacing;
+    /// Reads the stream's display matrix and side data into `matrix` and `source`.
+    void ReadStreamSideData();
+    /// Takes from the first frame what only frames carry into `source`.
+    void ReadFirstFrameSideData(const AVFrame& frame);
+    /// Decodes the next frame into `decoded`; false after the last one.
+    bool Decode();
     /// "FILE: frame N: " for messages about the frame being decoded.
     std::string FramePrefix() const;
 };
@@ -111,6 +138,8 @@ MovieReader::Internals::Read MovieReader::Internals::ReadPacket() {
             const std::int64_t end =
                 av_rescale_q(stamp + packet->duration, stream->time_base, kMicroseconds);
             if (packets_end == kNoTimestamp || end > packets_end) packets_end = end;
+            std::int64_t& stream_end = stream_ends[std::size_t(index)];
+            if (stream_end == kNoTimestamp || end > stream_end) stream_end = end;
         }
         const bool is_video = index == video_index;
         const bool is_kept = !is_video && index >= 0 && std::size_t(index) < keep_stream.size() &&
@@ -159,21 +188,43 @@ void MovieReader::Internals::CheckComplete() const {
                         "lists are there",
                         FramePrefix(), video_packets, listed));
     }
-    // A container that declares its duration in its header (Matroska, QuickTime,
-    // ...): all its streams together must reach it, give or take two frames.
-    if (format->duration > 0 && packets_end != kNoTimestamp &&
-        format->duration_estimation_method == AVFMT_DURATION_FROM_STREAM) {
-        const std::int64_t start = format->start_time != kNoTimestamp ? format->start_time : 0;
-        const AVRational rate =
-            video->avg_frame_rate.num > 0 ? video->avg_frame_rate : AVRational{10, 1};
-        const std::int64_t slack = av_rescale_q(2, av_inv_q(rate), kMicroseconds);
-        if (packets_end < start + format->duration - slack) {
+    if (format->duration_estimation_method == AVFMT_DURATION_FROM_STREAM) CheckDurations();
+}
+
+void MovieReader::Internals::CheckDurations() const {
+    // The container declares the streams' durations in its header: every
+    // stream must reach its own end, give or take two frames. QuickTime and
+    // MP4 give each stream's start and duration; Matroska only the whole
+    // file's duration, which libavformat counts from 0, not from the start.
+    const AVFormatContext* format = input.get();
+    const AVRational rate =
+        video->avg_frame_rate.num > 0 ? video->avg_frame_rate : AVRational{10, 1};
+    const std::int64_t slack = av_rescale_q(2, av_inv_q(rate), kMicroseconds);
+    const auto seconds = [](std::int64_t microseconds) {
+        return double(microseconds) / AV_TIME_BASE;
+    };
+    bool own_durations = false;
+    for (unsigned i = 0; i < format->nb_streams; ++i) {
+        const AVStream* stream = format->streams[i];
+        if (stream->duration <= 0 || stream->start_time == kNoTimestamp) continue;
+        own_durations = true;
+        const std::int64_t declared =
+            av_rescale_q(stream->start_time + stream->duration, stream->time_base, kMicroseconds);
+        const std::int64_t reached = stream_ends[i];
+        if (reached == kNoTimestamp || reached < declared - slack) {
             throw MovieError(fmt::format(
-                "{}: the file is cut short: its streams end at {:.3f} s of the {:.3f} s it "
+                "{}: the file is cut short: stream {} ends at {:.3f} s of the {:.3f} s it "
                 "declares",
-                FramePrefix(), double(packets_end - start) / AV_TIME_BASE,
-                double(format->duration) / AV_TIME_BASE));
+                FramePrefix(), i, reached == kNoTimestamp ? 0.0 : seconds(reached),
+                seconds(declared)));
         }
+    }
+    if (own_durations || format->duration <= 0 || packets_end == kNoTimestamp) return;
+    if (packets_end < format->duration - slack) {
+        throw MovieError(
+            fmt::format("{}: the file is cut short: its streams end at {:.3f} s of the {:.3f} s "
+                        "it declares",
+                        FramePrefix(), seconds(packets_end), seconds(format->duration)));
     }
 }
 
@@ -278,6 +329,7 @@ MovieReader::MovieReader(const std::string& path, std::uint64_t max_pixels)
     in_->video_index = index;
     in_->video = format->streams[index];
     in_->keep_stream.assign(format->nb_streams, false);
+    in_->stream_ends.assign(format->nb_streams, kNoTimestamp);
     const AVCodecParameters* parameters = in_->video->codecpar;
     in_->width = parameters->width;
     in_->height = parameters->height;
@@ -295,11 +347,115 @@ MovieReader::MovieReader(const std::string& path, std::uint64_t max_pixels)
     in_->type = SampleTypeOfPixels(*desc);
     in_->has_alpha = (desc->flags & AV_PIX_FMT_FLAG_ALPHA) != 0;
 
-    in_->source = MovieSource{path,       format,
-                              in_->video, av_guess_sample_aspect_ratio(format, in_->video, nullptr),
-                              in_->width, in_->height,
-                              in_->type,  in_->has_alpha};
+    Internals* in = in_.get();
+    in_->source = MovieSource{path,
+                              format,
+                              in_->video,
+                              av_guess_sample_aspect_ratio(format, in_->video, nullptr),
+                              in_->width,
+                              in_->height,
+                              in_->type,
+                              in_->has_alpha,
+                              [in] { return in->Spacing(); }};
+    in_->ReadStreamSideData();
     in_->OpenDecoder(codec);
+}
+
+void MovieReader::Internals::ReadStreamSideData() {
+    const auto side_data = [&](AVPacketSideDataType kind, std::size_t size) -> const void* {
+        std::size_t found = 0;
+        const std::uint8_t* data = av_stream_get_side_data(video, kind, &found);
+        return data != nullptr && found >= size ? data : nullptr;
+    };
+    const auto* m = static_cast<const std::int32_t*>(
+        side_data(AV_PKT_DATA_DISPLAYMATRIX, 9 * sizeof(std::int32_t)));
+    source.display_matrix = m;
+    if (m != nullptr) {
+        // The turn as the ffmpeg program reads it (clockwise, 0 to 360), and
+        // the lossless turn it makes for it.
+        const double rotation = std::round(av_display_rotation_get(m));
+        double theta = -rotation;
+        theta -= 360 * std::floor(theta / 360 + 0.9 / 360);
+        matrix = {true, rotation, true, {}};
+        if (std::abs(theta - 90) < 1) {
+            matrix.upright = {true, false, m[3] <= 0};
+        } else if (std::abs(theta - 180) < 1) {
+            matrix.upright = {false, m[0] < 0, m[4] < 0};
+        } else if (std::abs(theta - 270) < 1) {
+            matrix.upright = {true, true, m[3] < 0};
+        } else if (std::abs(theta) < 1) {
+            matrix.upright = {false, false, m[4] < 0};
+        } else {
+            matrix.whole_turn = false;
+        }
+    }
+    if (const void* data = side_data(AV_PKT_DATA_MASTERING_DISPLAY_METADATA, sizeof mastering)) {
+        std::memcpy(&mastering, data, sizeof mastering);
+        source.mastering = &mastering;
+    }
+    if (const void* data = side_data(AV_PKT_DATA_CONTENT_LIGHT_LEVEL, sizeof light_level)) {
+        std::memcpy(&light_level, data, sizeof light_level);
+        source.light_level = &light_level;
+    }
+    source.dolby_vision = side_data(AV_PKT_DATA_DOVI_CONF, 1) != nullptr;
+}
+
+void MovieReader::Internals::ReadFirstFrameSideData(const AVFrame& frame) {
+    const AVFrameSideData* data = nullptr;
+    if (source.mastering == nullptr &&
+        (data = av_frame_get_side_data(&frame, AV_FRAME_DATA_MASTERING_DISPLAY_METADATA)) &&
+        data->size >= sizeof mastering) {
+        std::memcpy(&mastering, data->data, sizeof mastering);
+        source.mastering = &mastering;
+    }
+    if (source.light_level == nullptr &&
+        (data = av_frame_get_side_data(&frame, AV_FRAME_DATA_CONTENT_LIGHT_LEVEL)) &&
+        data->size >= sizeof light_level) {
+        std::memcpy(&light_level, data->data, sizeof light_level);
+        source.light_level = &light_level;
+    }
+    source.hdr10_plus = av_frame_get_side_data(&frame, AV_FRAME_DATA_DYNAMIC_HDR_PLUS) != nullptr;
+    source.captions = av_frame_get_side_data(&frame, AV_FRAME_DATA_A53_CC) != nullptr;
+}
+
+VideoSpacing MovieReader::Internals::Spacing() {
+    if (spacing) return *spacing;
+    std::vector<std::int64_t> stamps;
+    const int listed = avformat_index_get_entries_count(video);
+    if (std::strstr(input->iformat->name, "mov") != nullptr && listed > 0) {
+        // QuickTime and MP4 list every frame: their decoding times are as
+        // evenly spaced as their presentation times.
+        for (int i = 0; i < listed; ++i)
+            stamps.push_back(avformat_index_get_entry(video, i)->timestamp);
+    } else {
+        // The video's timestamps, from a second pass over the packets alone.
+        AVFormatContext* opened = nullptr;
+        if (avformat_open_input(&opened, path.c_str(), input->iformat, nullptr) < 0) return {};
+        const InputPtr scan(opened);
+        const PacketPtr read = NewPacket();
+        while (av_read_frame(scan.get(), read.get()) >= 0) {
+            const std::int64_t stamp = read->pts != kNoTimestamp ? read->pts : read->dts;
+            if (read->stream_index == video_index && stamp != kNoTimestamp) stamps.push_back(stamp);
+            av_packet_unref(read.get());
+        }
+    }
+    spacing = SpacingOf(std::move(stamps));
+    return *spacing;
+}
+
+VideoSpacing MovieReader::Internals::SpacingOf(std::vector<std::int64_t> stamps) const {
+    const AVRational rate =
+        video->avg_frame_rate.num > 0 ? video->avg_frame_rate : video->r_frame_rate;
+    if (stamps.empty() || rate.num <= 0 || rate.den <= 0) return {};
+    // Frame k lies within a tick of the first plus k frames.
+    std::sort(stamps.begin(), stamps.end());
+    const double frame = av_q2d(av_inv_q(rate)) / av_q2d(video->time_base);
+    for (std::size_t k = 0; k < stamps.size(); ++k) {
+        const double expected = double(stamps.front()) + double(k) * frame;
+        if (std::abs(double(stamps[k]) - expected) > 1.0) return {};
+    }
+    const double first = double(stamps.front()) / frame;
+    return {true, std::abs(first - std::round(first)) * frame <= 1.0};
 }
 
 void MovieReader::Internals::OpenDecoder(const AVCodec* codec) {
@@ -320,10 +476,10 @@ void MovieReader::Internals::OpenDecoder(const AVCodec* codec) {
 MovieReader::~MovieReader() = default;
 
 int MovieReader::width() const {
-    return in_->width;
+    return in_->source.width;
 }
 int MovieReader::height() const {
-    return in_->height;
+    return in_->source.height;
 }
 SampleType MovieReader::type() const {
     return in_->type;
@@ -340,6 +496,20 @@ const std::string& MovieReader::path() const {
 const MovieSource& MovieReader::source() const {
     return in_->source;
 }
+const DisplayMatrix& MovieReader::display_matrix() const {
+    return in_->matrix;
+}
+
+void MovieReader::TurnFramesUpright() {
+    Internals& in = *in_;
+    if (in.frames_decoded > 0 || in.holding) {
+        throw std::logic_error("MovieReader: frames are turned from the first one only");
+    }
+    if (!in.matrix.present || !in.matrix.whole_turn || in.turn) return;
+    in.turn = true;
+    in.source.display_matrix = nullptr;
+    if (in.matrix.upright.transpose) std::swap(in.source.width, in.source.height);
+}
 
 void MovieReader::CopyPacketsInto(const std::vector<int>& streams, CopiedPackets& packets) {
     if (in_->frames_decoded > 0 || in_->video_packets > 0) {
@@ -349,47 +519,74 @@ void MovieReader::CopyPacketsInto(const std::vector<int>& streams, CopiedPackets
     in_->copied = &packets;
 }
 
-bool MovieReader::Next(MovieFrame& frame) {
-    Internals& in = *in_;
-    if (in.drained) return false;
-    AVCodecContext* decoder = in.decoder.get();
+bool MovieReader::Internals::Decode() {
+    if (drained) return false;
     for (;;) {
-        int code = avcodec_receive_frame(decoder, in.decoded.get());
+        int code = avcodec_receive_frame(decoder.get(), decoded.get());
         if (code == 0) break;
         if (code == kErrorEof) {
-            in.drained = true;
+            drained = true;
             return false;
         }
         if (code != kErrorAgain) {
-            throw MovieError(
-                fmt::format("{}: cannot decode: {}", in.FramePrefix(), ErrorText(code)));
+            throw MovieError(fmt::format("{}: cannot decode: {}", FramePrefix(), ErrorText(code)));
         }
-        if (in.demuxed_all) {
+        if (demuxed_all) {
             // Only after a flush can the decoder run out; EAGAIN here would loop.
-            throw MovieError(fmt::format("{}: the decoder stalled", in.FramePrefix()));
+            throw MovieError(fmt::format("{}: the decoder stalled", FramePrefix()));
         }
-        Internals::Read read = Internals::Read::kOther;
-        while (read == Internals::Read::kOther) read = in.ReadPacket();
-        if (read == Internals::Read::kEnd) {
-            code = avcodec_send_packet(decoder, nullptr);
+        Read read = Read::kOther;
+        while (read == Read::kOther) read = ReadPacket();
+        if (read == Read::kEnd) {
+            code = avcodec_send_packet(decoder.get(), nullptr);
         } else {
-            code = avcodec_send_packet(decoder, in.packet.get());
-            av_packet_unref(in.packet.get());
+            code = avcodec_send_packet(decoder.get(), packet.get());
+            av_packet_unref(packet.get());
         }
         if (code < 0 && code != kErrorEof) {
-            throw MovieError(
-                fmt::format("{}: cannot decode: {}", in.FramePrefix(), ErrorText(code)));
+            throw MovieError(fmt::format("{}: cannot decode: {}", FramePrefix(), ErrorText(code)));
         }
     }
-    AVFrame* decoded = in.decoded.get();
     if ((decoded->flags & AV_FRAME_FLAG_CORRUPT) || decoded->decode_error_flags != 0) {
-        av_frame_unref(decoded);
-        throw MovieError(fmt::format("{}: the decoder found the frame damaged", in.FramePrefix()));
+        av_frame_unref(decoded.get());
+        throw MovieError(fmt::format("{}: the decoder found the frame damaged", FramePrefix()));
     }
-    in.Convert(frame.image);
+    return true;
+}
+
+void MovieReader::Prime() {
+    Internals& in = *in_;
+    if (in.holding || in.frames_decoded > 0 || !in.Decode()) return;
+    in.ReadFirstFrameSideData(*in.decoded);
+    in.held = NewFrame();
+    av_frame_move_ref(in.held.get(), in.decoded.get());
+    in.holding = true;
+}
+
+bool MovieReader::Next(MovieFrame& frame) {
+    Internals& in = *in_;
+    if (in.holding) {
+        av_frame_move_ref(in.decoded.get(), in.held.get());
+        in.holding = false;
+    } else if (!in.Decode()) {
+        return false;
+    }
+    AVFrame* decoded = in.decoded.get();
+    if (in.turn) {
+        in.Convert(in.coded);
+        Orient(in.coded, in.matrix.upright, frame.image);
+    } else {
+        in.Convert(frame.image);
+    }
     frame.pts = decoded->best_effort_timestamp;
     frame.duration = decoded->pkt_duration;
     frame.number = ++in.frames_decoded;
+    frame.interlaced = decoded->interlaced_frame != 0;
+    frame.top_field_first = decoded->top_field_first != 0;
+    frame.captions.clear();
+    if (const AVFrameSideData* cc = av_frame_get_side_data(decoded, AV_FRAME_DATA_A53_CC)) {
+        frame.captions.assign(cc->data, cc->data + cc->size);
+    }
     av_frame_unref(decoded);
     return true;
 }

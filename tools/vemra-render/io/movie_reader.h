@@ -12,6 +12,7 @@
 
 #include "tools/vemra-render/io/copied_packets.h"
 #include "tools/vemra-render/pixels/image.h"
+#include "tools/vemra-render/pixels/orientation.h"
 #include "tools/vemra-render/run/refusal.h"
 
 namespace render {
@@ -39,6 +40,19 @@ struct MovieFrame {
     std::int64_t pts = 0;       ///< in the video stream's time base (the best-effort timestamp)
     std::int64_t duration = 0;  ///< in the same time base; 0 when the file does not say
     long number = 0;            ///< 1 for the first decoded frame
+    bool interlaced = false;    ///< coded as two fields
+    bool top_field_first = false;
+    /// The frame's A/53 closed captions (CEA-708 data), as the decoder gave them.
+    std::vector<std::uint8_t> captions;
+};
+
+/// What the video stream's display matrix asks of its frames: how a player
+/// turns them before showing them.
+struct DisplayMatrix {
+    bool present = false;
+    double rotation = 0;     ///< in degrees, counterclockwise, as ffprobe shows it
+    bool whole_turn = true;  ///< quarter turns and mirrors only, which turn losslessly
+    Orientation upright;     ///< how to turn the coded frames upright, for a whole turn
 };
 
 class MovieReader {
@@ -75,6 +89,20 @@ class MovieReader {
     /// sample table lists, or streams that end more than two frames before
     /// the duration the container declares.
     bool Next(MovieFrame& frame);
+
+    /// The video stream's display matrix.
+    const DisplayMatrix& display_matrix() const;
+    /// From the first frame on, delivers the frames turned upright as the
+    /// display matrix says (a whole turn: width and height swap for a quarter
+    /// turn), and describes them so: the source then carries no matrix. Call
+    /// it before reading the first frame; throws std::logic_error after.
+    void TurnFramesUpright();
+
+    /// Decodes the first frame ahead, so that what only frames carry (HDR10
+    /// metadata, captions, HDR10+) reaches source() before a writer is made.
+    /// Packets met on the way are copied as CopyPacketsInto says; the frame
+    /// is the first Next() gives.
+    void Prime();
 
     /// The description of the file a writer copies its layout from.
     const MovieSource& source() const;

@@ -2,8 +2,10 @@
 
 #include <fmt/format.h>
 
+#include <cstdint>
 #include <cstring>
 #include <new>
+#include <string_view>
 #include <vector>
 
 #include "tools/vemra-render/io/ffmpeg_common.h"
@@ -29,6 +31,40 @@ struct OutputDeleter {
 };
 using OutputPtr = std::unique_ptr<AVFormatContext, OutputDeleter>;
 
+/// What becomes of a stream of the source: copied, left out, or refused.
+enum class Copy { kYes, kLeftOut, kRefused };
+
+Copy CopyOf(const AVStream& stream, const AVOutputFormat& format, int video_index) {
+    const AVCodecParameters& parameters = *stream.codecpar;
+    const AVMediaType type = parameters.codec_type;
+    bool copy = type == AVMEDIA_TYPE_AUDIO || type == AVMEDIA_TYPE_SUBTITLE ||
+                type == AVMEDIA_TYPE_DATA || type == AVMEDIA_TYPE_ATTACHMENT;
+    // A QuickTime timecode track is rebuilt by the muxer from the video
+    // stream's timecode tag; Matroska alone stores attachments.
+    if (type == AVMEDIA_TYPE_DATA && parameters.codec_tag == MKTAG('t', 'm', 'c', 'd')) {
+        copy = false;
+    }
+    if (type == AVMEDIA_TYPE_ATTACHMENT && std::strcmp(format.name, "matroska") != 0) {
+        copy = false;
+    }
+    if (!copy || stream.index == video_index) return Copy::kLeftOut;
+    const int holds = avformat_query_codec(&format, parameters.codec_id, FF_COMPLIANCE_NORMAL);
+    if (holds == 0 || parameters.codec_id == AV_CODEC_ID_NONE) {
+        // Data the container has no place for is left out; anything else refused.
+        return type == AVMEDIA_TYPE_DATA ? Copy::kLeftOut : Copy::kRefused;
+    }
+    return Copy::kYes;
+}
+
+/// True when `format` is QuickTime's or one of its MP4 kin, whose muxer
+/// writes a display matrix (libavformat 5.1 writes one for no other).
+bool HoldsDisplayMatrix(const AVOutputFormat& format) {
+    for (const char* name : {"mov", "mp4", "ipod", "3gp", "3g2", "ismv", "psp", "f4v"}) {
+        if (std::strcmp(format.name, name) == 0) return true;
+    }
+    return false;
+}
+
 }  // namespace
 
 struct MovieWriter::Internals {
@@ -44,6 +80,7 @@ struct MovieWriter::Internals {
     std::vector<int> copied_streams;
     PacketPtr packet;  ///< a copied packet on its way out
     bool finished = false;
+    std::vector<std::string> notes;
 
     Internals(const std::string& path_, const std::string& target_, const MovieSource& source_,
               CopiedPackets& packets_)
@@ -54,7 +91,9 @@ struct MovieWriter::Internals {
     }
     void CreateContainer();
     void AddVideoStream();
+    void AddVideoSideData();
     void AddCopiedStreams();
+    void NoteWhatIsDropped();
     void CopyMetadataAndChapters();
     void OpenFile();
     void WriteEncoded(AVPacket& encoded);
@@ -82,7 +121,8 @@ void MovieWriter::Internals::AddVideoStream() {
     if (int code = avcodec_parameters_from_context(video->codecpar, &enc); code < 0) {
         Fail("video stream", code);
     }
-    video->time_base = in.time_base;  // the muxer may choose another
+    // The muxer may choose another, except where time counts in frames.
+    video->time_base = encoder->CountsInFrames() ? enc.time_base : in.time_base;
     video->avg_frame_rate = in.avg_frame_rate;
     video->r_frame_rate = in.r_frame_rate;
     video->sample_aspect_ratio = enc.sample_aspect_ratio;
@@ -90,6 +130,61 @@ void MovieWriter::Internals::AddVideoStream() {
     av_dict_copy(&video->metadata, in.metadata, 0);
     // The encoder that made the source's video did not make this one.
     av_dict_set(&video->metadata, "encoder", nullptr, 0);
+    AddVideoSideData();
+    // Players want HEVC in QuickTime and MP4 tagged as the source had it.
+    if (enc.codec_id == AV_CODEC_ID_HEVC && HoldsDisplayMatrix(*output->oformat) &&
+        in.codecpar->codec_tag == MKTAG('h', 'v', 'c', '1')) {
+        video->codecpar->codec_tag = MKTAG('h', 'v', 'c', '1');
+    }
+}
+
+void MovieWriter::Internals::AddVideoSideData() {
+    const auto add = [&](AVPacketSideDataType type, const void* data, std::size_t size) {
+        std::uint8_t* added = av_stream_new_side_data(video, type, size);
+        if (added == nullptr) throw std::bad_alloc();
+        std::memcpy(added, data, size);
+    };
+    if (source.display_matrix != nullptr) {
+        if (HoldsDisplayMatrix(*output->oformat)) {
+            add(AV_PKT_DATA_DISPLAYMATRIX, source.display_matrix, 9 * sizeof(std::int32_t));
+        } else {
+            notes.push_back(fmt::format(
+                "{}: the display matrix of {} is dropped ({} has no place for it); the frames "
+                "stay as coded",
+                target, source.path, output->oformat->name));
+        }
+    }
+    if (source.mastering != nullptr) {
+        add(AV_PKT_DATA_MASTERING_DISPLAY_METADATA, source.mastering, sizeof *source.mastering);
+    }
+    if (source.light_level != nullptr) {
+        add(AV_PKT_DATA_CONTENT_LIGHT_LEVEL, source.light_level, sizeof *source.light_level);
+    }
+}
+
+void MovieWriter::Internals::NoteWhatIsDropped() {
+    const std::string_view encoder_name = encoder->context().codec->name;
+    if (source.dolby_vision) {
+        notes.push_back(fmt::format(
+            "{}: the Dolby Vision configuration of {} is dropped: a re-encode cannot carry it",
+            target, source.path));
+    }
+    if (source.hdr10_plus) {
+        notes.push_back(fmt::format(
+            "{}: the HDR10+ dynamic metadata of {} is dropped: a re-encode cannot carry it", target,
+            source.path));
+    }
+    if (source.captions && encoder_name != "libx264" && encoder_name != "mpeg2video") {
+        notes.push_back(fmt::format(
+            "{}: the closed captions of {} are dropped: the {} encoder does not carry them", target,
+            source.path, encoder_name));
+    }
+    const std::int64_t start = source.container->start_time;
+    if (std::strcmp(output->oformat->name, "avi") == 0 && start != kNoTimestamp && start > 0) {
+        notes.push_back(
+            fmt::format("{}: AVI holds no start time: the movie starts at 0, not {:.3f} s", target,
+                        double(start) / AV_TIME_BASE));
+    }
 }
 
 void MovieWriter::Internals::AddCopiedStreams() {
@@ -99,26 +194,14 @@ void MovieWriter::Internals::AddCopiedStreams() {
     for (unsigned i = 0; i < in->nb_streams; ++i) {
         const AVStream* stream = in->streams[i];
         const AVCodecParameters* parameters = stream->codecpar;
-        const AVMediaType type = parameters->codec_type;
-        bool copy = type == AVMEDIA_TYPE_AUDIO || type == AVMEDIA_TYPE_SUBTITLE ||
-                    type == AVMEDIA_TYPE_DATA || type == AVMEDIA_TYPE_ATTACHMENT;
-        // A QuickTime timecode track is rebuilt by the muxer from the video
-        // stream's timecode tag; Matroska alone stores attachments.
-        if (type == AVMEDIA_TYPE_DATA && parameters->codec_tag == MKTAG('t', 'm', 'c', 'd')) {
-            copy = false;
-        }
-        if (type == AVMEDIA_TYPE_ATTACHMENT && std::strcmp(format->name, "matroska") != 0) {
-            copy = false;
-        }
-        if (!copy || int(i) == source.video->index) continue;
-        const int holds = avformat_query_codec(format, parameters->codec_id, FF_COMPLIANCE_NORMAL);
-        if (holds == 0 || parameters->codec_id == AV_CODEC_ID_NONE) {
-            if (type == AVMEDIA_TYPE_DATA) continue;  // data the container has no place for
-            throw MovieRefused(
-                fmt::format("{}: the {} format cannot hold stream {} ({} {}) of {}; choose another "
-                            "container (.mov or .mkv hold most)",
-                            target, format->name, i, av_get_media_type_string(type),
-                            avcodec_get_name(parameters->codec_id), source.path));
+        const Copy copy = CopyOf(*stream, *format, source.video->index);
+        if (copy == Copy::kLeftOut) continue;
+        if (copy == Copy::kRefused) {
+            throw MovieRefused(fmt::format(
+                "{}: the {} format cannot hold stream {} ({} {}) of {}; choose another "
+                "container (.mov or .mkv hold most)",
+                target, format->name, i, av_get_media_type_string(parameters->codec_type),
+                avcodec_get_name(parameters->codec_id), source.path));
         }
         AVStream* out = avformat_new_stream(output.get(), nullptr);
         if (out == nullptr) throw std::bad_alloc();
@@ -142,7 +225,7 @@ void MovieWriter::Internals::AddCopiedStreams() {
         out->r_frame_rate = stream->r_frame_rate;
         av_dict_copy(&out->metadata, stream->metadata, 0);
         stream_map[i] = out->index;
-        if (type != AVMEDIA_TYPE_ATTACHMENT) copied_streams.push_back(int(i));
+        if (parameters->codec_type != AVMEDIA_TYPE_ATTACHMENT) copied_streams.push_back(int(i));
     }
 }
 
@@ -224,6 +307,7 @@ MovieWriter::MovieWriter(const std::string& path, const std::string& target_name
         std::make_unique<MovieEncoder>(source, *out_->output->oformat, settings, target_name);
     out_->AddVideoStream();
     out_->AddCopiedStreams();
+    out_->NoteWhatIsDropped();
     out_->CopyMetadataAndChapters();
     out_->OpenFile();
 }
@@ -257,6 +341,30 @@ void MovieWriter::Finish() {
     out.finished = true;
 }
 
+const std::vector<std::string>& MovieWriter::notes() const {
+    return out_->notes;
+}
+
+std::vector<int> MovieWriter::CopiedStreams(const MovieSource& source,
+                                            const std::string& target_name) {
+    std::vector<int> streams;
+    const AVOutputFormat* format = av_guess_format(nullptr, target_name.c_str(), nullptr);
+    if (format == nullptr) return streams;
+    for (unsigned i = 0; i < source.container->nb_streams; ++i) {
+        const AVStream& stream = *source.container->streams[i];
+        if (CopyOf(stream, *format, source.video->index) == Copy::kYes &&
+            stream.codecpar->codec_type != AVMEDIA_TYPE_ATTACHMENT) {
+            streams.push_back(int(i));
+        }
+    }
+    return streams;
+}
+
+bool MovieWriter::KeepsDisplayMatrix(const std::string& target_name) {
+    const AVOutputFormat* format = av_guess_format(nullptr, target_name.c_str(), nullptr);
+    return format != nullptr && HoldsDisplayMatrix(*format);
+}
+
 bool MovieWriter::HasFormatFor(const std::string& target_name) {
     return av_guess_format(nullptr, target_name.c_str(), nullptr) != nullptr;
 }
@@ -266,19 +374,34 @@ std::string MovieWriter::EncoderDescription() const {
 }
 
 std::string_view MovieWriter::Keeps() {
-    return "A movie output keeps the source's frame rate, each frame's timestamp and duration, "
-           "the start time, the video time base where the container allows it, the sample "
-           "aspect ratio, the field order, the colour tags (primaries, transfer, and matrix, "
-           "range and chroma siting for YCbCr outputs), the stream dispositions, the container "
-           "and stream metadata including a timecode, and the chapters. Audio, subtitle and "
-           "data streams are copied packet for packet, unchanged; attachments (fonts) are "
-           "copied into Matroska and dropped elsewhere; a QuickTime timecode track is rebuilt "
-           "from the timecode; data streams the container cannot hold, and every video stream "
-           "but the one rendered (cover art, other angles), are dropped. The video is "
-           "re-encoded: by default with the source's codec where this FFmpeg has an encoder for "
-           "it and the container takes it, else ProRes 4444 for .mov, FFV1 for .mkv, .nut and "
-           ".avi, H.264 (libx264) for others; and in the source's pixel format where the encoder "
-           "takes it, else the encoder's nearest to the rendered frames.";
+    return "A movie output keeps the source's frame rate, each frame's timestamp and duration "
+           "(evenly spaced frames are counted in frames, others in the stream's own ticks, down "
+           "to the container's clock; MPEG-1/2 and MPEG-4 video, MXF and AVI count in frames "
+           "and refuse frames that are not evenly spaced), the start time (AVI holds none: a "
+           "note says so), the sample aspect ratio, the colour tags (primaries, transfer, and "
+           "matrix, range and chroma siting for YCbCr outputs), HDR10's mastering display and "
+           "light level (in the stream, and for x265 in its parameters), an hvc1 tag, the "
+           "stream dispositions, the container and stream metadata including a timecode, and "
+           "the chapters. Interlaced video keeps its field order as the source states it, and "
+           "its frames are coded as fields where the encoder can (mpeg2video, libx264, "
+           "prores_ks, dnxhd); MXF takes the field order from the MPEG-2 video itself, QuickTime "
+           "and Matroska from the stream, FFV1 carries it in the container only and NUT keeps "
+           "none. A display matrix (a phone held upright) is kept in .mov and .mp4 with the "
+           "frames as coded; into other containers and image files the frames are turned "
+           "upright losslessly (quarter turns and mirrors; other angles are refused) with a "
+           "note, unless --no-autorotate. A/53 closed captions go through libx264 and "
+           "mpeg2video; other encoders drop them, with a note, and Dolby Vision configurations "
+           "and HDR10+ dynamic metadata never survive a re-encode (a note names them). Audio, "
+           "subtitle and data streams are copied packet for packet, unchanged; attachments "
+           "(fonts) are copied into Matroska and dropped elsewhere; a QuickTime timecode track "
+           "is rebuilt from the timecode; data streams the container cannot hold, and every "
+           "video stream but the one rendered (cover art, other angles), are dropped. The video "
+           "is re-encoded: by default with the source's codec where this FFmpeg has an encoder "
+           "for it and the container takes it, else ProRes 4444 for .mov, FFV1 for .mkv, .nut "
+           "and .avi, H.264 (libx264) for others; and in the source's pixel format where the "
+           "encoder takes it, else the encoder's nearest to the rendered frames. Interlaced "
+           "4:2:0 video is converted to RGBA as progressive frames, as ffmpeg's default is: its "
+           "chroma mixes between the fields.";
 }
 
 }  // namespace render

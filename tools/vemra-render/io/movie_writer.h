@@ -84,8 +84,20 @@ class MovieWriter {
     /// What the output keeps, for --help: one paragraph.
     static std::string_view Keeps();
 
+    /// What the output leaves out of the source, for notes: a display matrix
+    /// it has no place for, what a re-encode cannot carry (Dolby Vision,
+    /// HDR10+, captions an encoder drops), a start time AVI cannot hold.
+    const std::vector<std::string>& notes() const;
+
     /// True when FFmpeg has a movie format for `target_name`'s extension.
     static bool HasFormatFor(const std::string& target_name);
+    /// The source's streams a writer for `target_name` copies (copied_streams()
+    /// of such a writer), known before one is made.
+    static std::vector<int> CopiedStreams(const MovieSource& source,
+                                          const std::string& target_name);
+    /// True when a movie named `target_name` keeps the source's display
+    /// matrix (QuickTime and MP4), so its frames need not be turned.
+    static bool KeepsDisplayMatrix(const std::string& target_name);
 
   private:
     struct Internals;

@@ -60,11 +60,42 @@ struct MovieSlot {
     std::vector<PendingNote> notes;
 };
 
+/// Turns the movie's frames upright as its display matrix says, where the
+/// output keeps no matrix (any container but QuickTime and MP4, and image
+/// files), unless --no-autorotate. Returns the note that says what was
+/// done with the matrix; empty: nothing to say.
+std::string TurnUpright(const Options& options, MovieReader& reader, bool to_movie) {
+    const DisplayMatrix& matrix = reader.display_matrix();
+    if (!matrix.present) return {};
+    if (to_movie && MovieWriter::KeepsDisplayMatrix(options.output)) return {};
+    if (options.no_autorotate) {
+        // Into a movie, the writer notes the matrix it drops.
+        return to_movie ? std::string()
+                        : fmt::format(
+                              "{}: its frames are written as coded; the display matrix "
+                              "(rotation {:.0f} degrees) is dropped",
+                              reader.path(), matrix.rotation);
+    }
+    if (matrix.upright.upright()) return {};
+    if (!matrix.whole_turn) {
+        throw RefusedError(fmt::format(
+            "{}: its display matrix turns the frames by {:.0f} degrees, which is no quarter turn "
+            "or mirror: give --no-autorotate to keep the frames as coded",
+            reader.path(), matrix.rotation));
+    }
+    reader.TurnFramesUpright();
+    return fmt::format(
+        "{}: its frames are turned upright as its display matrix says (rotation "
+        "{:.0f} degrees), since {} keeps no display matrix (--no-autorotate keeps "
+        "them as coded)",
+        reader.path(), matrix.rotation, options.output);
+}
+
 /// The movie into a movie: every frame, the other streams copied, written
 /// to a temporary that is renamed into place once the container is
 /// finalised; any failure leaves no output.
 void RenderMovieToMovie(const Options& options, EffectSession& session, MovieReader& reader,
-                        const ControlValues& values) {
+                        const ControlValues& values, const std::string& turned) {
     const std::string& input = reader.path();
     if (!options.frames.empty() || options.start_number || options.compare) {
         throw UsageError(
@@ -84,13 +115,18 @@ void RenderMovieToMovie(const Options& options, EffectSession& session, MovieRea
     Progress progress(std::max(0L, reader.frame_count()), !options.quiet);
     Notes notes(options.quiet, &progress);
     SweepStaleTemporaries({{input, {options.output, ""}}}, notes);
+    if (!turned.empty()) notes.Once("turned", turned);
     AtomicFile file(options.output);
     CopiedPackets packets;
+    reader.CopyPacketsInto(MovieWriter::CopiedStreams(reader.source(), options.output), packets);
+    // What only frames carry (HDR10 metadata, captions) must reach the writer
+    // before it writes the header.
+    reader.Prime();
     MovieWriter writer(
         file.temp_path(), options.output, reader.source(),
         {options.codec, options.pix_fmt.value_or(""), options.quality.value_or(-1), options.quiet},
         packets);
-    reader.CopyPacketsInto(writer.copied_streams(), packets);
+    for (const std::string& note : writer.notes()) notes.Once(note, note);
     std::vector<MovieSlot> slots(std::size_t(plan.in_flight));
     PrintLibraryNotes(notes);
     // The reader queues the copied streams' packets that the writer takes,
@@ -271,7 +307,7 @@ void CheckImageOutput(const std::string& output) {
 
 /// The movie into image files.
 void RenderMovieToImages(const Options& options, EffectSession& session, MovieReader& reader,
-                         const ControlValues& values) {
+                         const ControlValues& values, const std::string& turned) {
     CheckImageOutput(options.output);
     MovieFrames frames(options, reader);
     const std::vector<PlannedOutput> plan_of_outputs = PlanOf(frames.Planned());
@@ -280,6 +316,7 @@ void RenderMovieToImages(const Options& options, EffectSession& session, MovieRe
     Progress progress(frames.total(), !options.quiet);
     Notes notes(options.quiet, &progress);
     SweepStaleTemporaries(plan_of_outputs, notes);
+    if (!turned.empty()) notes.Once("turned", turned);
     const ImageFramesResult result = RenderImageFrames(
         {options, session, values, plan, progress, notes}, frames.Source(plan.in_flight));
     progress.Clear();
@@ -309,10 +346,12 @@ void RunMovie(const Options& options, EffectSession& session) {
     if (options.chunk != 0) throw UsageError("--chunk and --task go with an input frame pattern");
     const ControlValues values = ValuesFromOptions(options, session);
     MovieReader reader(options.inputs[0], options.max_pixels);
-    if (IsMoviePath(options.output)) {
-        RenderMovieToMovie(options, session, reader, values);
+    const bool to_movie = IsMoviePath(options.output);
+    const std::string turned = TurnUpright(options, reader, to_movie);
+    if (to_movie) {
+        RenderMovieToMovie(options, session, reader, values, turned);
     } else {
-        RenderMovieToImages(options, session, reader, values);
+        RenderMovieToImages(options, session, reader, values, turned);
     }
 }
 

@@ -65,6 +65,9 @@ struct Options {
     // A movie output (io/movie_writer.h).
     std::string codec;           ///< --codec; empty: the writer's default rule
     std::optional<int> quality;  ///< --quality
+    /// --no-autorotate: a movie's frames stay as coded, whatever its display
+    /// matrix says.
+    bool no_autorotate = false;
 
     std::uint64_t max_pixels = kDefaultMaxPixels;
     bool overwrite_input = false;

@@ -20,6 +20,8 @@ struct Log {
     std::vector<Watched> watched;              // few at a time: a demuxer, a muxer, an encoder
     std::vector<std::string> notes;            // waiting to be taken
     std::set<std::string, std::less<>> noted;  // every text noted this run
+    unsigned long errors = 0;                  // errors logged against anything
+    std::string last_error;                    // the last of them
 };
 
 Log& TheLog() {
@@ -40,6 +42,10 @@ void RecordLibraryMessage(const void* context, const void* parent, LogSeverity s
                           std::string_view text) {
     Log& log = TheLog();
     const std::lock_guard lock(log.mutex);
+    if (severity == LogSeverity::kError) {
+        ++log.errors;
+        log.last_error = text;
+    }
     for (Watched& watched : log.watched) {
         if (context != nullptr && (watched.context == context || watched.context == parent)) {
             watched.messages.push_back({severity, std::string(text)});
@@ -68,6 +74,7 @@ LogWatch::LogWatch(const void* context) : context_(context) {
     Log& log = TheLog();
     const std::lock_guard lock(log.mutex);
     log.watched.push_back({context, {}, {}});
+    start_ = log.errors;
 }
 
 LogWatch::~LogWatch() {
@@ -92,9 +99,9 @@ std::string LogWatch::LastError() const {
     Log& log = TheLog();
     const std::lock_guard lock(log.mutex);
     for (const Watched& watched : log.watched) {
-        if (watched.context == context_) return watched.last_error;
+        if (watched.context == context_ && !watched.last_error.empty()) return watched.last_error;
     }
-    return {};
+    return log.errors > start_ ? log.last_error : std::string();
 }
 
 }  // namespace render

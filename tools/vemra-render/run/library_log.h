@@ -46,11 +46,14 @@ class LogWatch {
 
     /// The messages kept since the last call, in the order they came.
     std::vector<LoggedMessage> Take();
-    /// The last error logged against the context while watched; empty: none.
+    /// The last error logged against the context while watched; else the
+    /// last one logged against anything since the watch began (a muxer's
+    /// helper objects log against themselves); empty: none.
     std::string LastError() const;
 
   private:
     const void* context_;
+    unsigned long start_;  ///< errors logged anywhere before the watch began
 };
 
 }  // namespace render
