@@ -9,6 +9,7 @@
 #   host/               host/
 #   resources/          resources/, host/
 #   effect/             effect/, color/, host/, resources/
+#   frei0r/             frei0r/, color/, resources/
 #   sim/                sim/, host/
 #   the tool            the tool, sim/, host/
 #   tests/, bench/      anything
@@ -41,6 +42,7 @@ allowed_for() {
     host) echo "host" ;;
     resources) echo "resources host" ;;
     effect) echo "effect color host resources" ;;
+    frei0r) echo "frei0r color resources" ;;
     sim) echo "sim host" ;;
     tool) echo "tool sim host" ;;
     tests | bench) echo "*" ;;
@@ -158,6 +160,17 @@ sim/render/a.cpp:5: includes effect/x.h, but the tool (sim/render/) may include 
   expect_report "tool in tools/vemra-render" "$tree" tools/vemra-render "\
 sim/a.cpp:3: includes tools/vemra-render/x.h, but sim/ may include only: sim host
 tools/vemra-render/a.cpp:4: includes color/x.h, but the tool (tools/vemra-render/) may include only: tool sim host" ||
+    failed=1
+
+  # The frei0r edition takes the colour core and the host-free declarations,
+  # and nothing of the After Effects host, the plug-in or the stand-in host.
+  tree=$work/frei0r
+  for folder in frei0r color resources host effect sim; do plant "$tree" "$folder/x.h"; done
+  plant "$tree" frei0r/a.cpp frei0r/x.h color/x.h resources/x.h host/x.h effect/x.h sim/x.h
+  expect_report "frei0r edition" "$tree" "$tool" "\
+frei0r/a.cpp:4: includes host/x.h, but frei0r/ may include only: frei0r color resources
+frei0r/a.cpp:5: includes effect/x.h, but frei0r/ may include only: frei0r color resources
+frei0r/a.cpp:6: includes sim/x.h, but frei0r/ may include only: frei0r color resources" ||
     failed=1
 
   # A tree that keeps the rules passes.
