@@ -9,6 +9,7 @@
 # Usage: hosts.sh ffmpeg|melt PLUGIN_DIR VEMRA_RENDER
 #        hosts.sh query PLUGIN_DIR
 #        hosts.sh kdenlive PLUGIN_DIR DESCRIPTION.xml
+#        hosts.sh install PLUGIN_DIR BUILD_DIR
 set -euo pipefail
 export LC_ALL=C
 
@@ -218,10 +219,26 @@ kdenlive_case() {
   done
 }
 
+# --- cmake --install -----------------------------------------------------------
+# Into a fresh prefix: the plug-in in lib/frei0r-1 (where hosts search under
+# a prefix), loaded by melt from there, and the description in Kdenlive's
+# data folder.
+install_case() {
+  local build=${3:?build folder} prefix=$work/prefix
+  cmake --install "$build" --prefix "$prefix" >/dev/null || fail "cmake --install failed"
+  [[ -f $prefix/lib/frei0r-1/vemra_temperature.so ]] || fail "no lib/frei0r-1/vemra_temperature.so"
+  [[ -f $prefix/share/kdenlive/effects/frei0r_vemra_temperature.xml ]] ||
+    fail "no share/kdenlive/effects/frei0r_vemra_temperature.xml"
+  FREI0R_PATH=$prefix/lib/frei0r-1 melt -query "filter=$id" 2>/dev/null |
+    grep -qx "identifier: $id" || fail "melt does not load the installed plug-in"
+  echo "installed: lib/frei0r-1/vemra_temperature.so, share/kdenlive/effects/frei0r_vemra_temperature.xml"
+}
+
 case $case in
   ffmpeg) tool=${3:?vemra-render} && ffmpeg_case ;;
   melt) tool=${3:?vemra-render} && melt_case ;;
   query) query_case ;;
   kdenlive) kdenlive_case "$@" ;;
+  install) install_case "$@" ;;
   *) fail "unknown case $case" ;;
 esac
