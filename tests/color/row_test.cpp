@@ -7,11 +7,15 @@
 #include <cstdint>
 #include <cstring>
 #include <limits>
+#include <ostream>
 #include <random>
 #include <string>
 #include <vector>
 
 #include "color/adapters.h"
+
+// Names an adapter set by its name in failure messages (adapter_sets_test.cpp).
+void PrintTo(const AdapterSet& set, std::ostream* out);
 
 namespace {
 
