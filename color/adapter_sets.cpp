@@ -21,9 +21,10 @@ bool HasAvx2() {
 
 constexpr AdapterSet kSets[] = {
     {"sse2", Always, ProcessPixelArgb8, ProcessPixelArgb16, ProcessPixelBgra8,
-     ProcessPixelBgraFloat},
+     ProcessPixelBgraFloat, ProcessRowBgra8},
     {"avx2", HasAvx2, vemra::avx2::ProcessPixelArgb8, vemra::avx2::ProcessPixelArgb16,
-     vemra::avx2::ProcessPixelBgra8, vemra::avx2::ProcessPixelBgraFloat},
+     vemra::avx2::ProcessPixelBgra8, vemra::avx2::ProcessPixelBgraFloat,
+     vemra::avx2::ProcessRowBgra8},
 };
 
 }  // namespace

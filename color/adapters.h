@@ -14,6 +14,7 @@
 #include <cstdint>
 #include <span>
 
+#include "color/bgra8_row.h"
 #include "color/pixel_function.h"
 #include "color/pixel_layouts.h"
 #include "color/temperature_settings.h"
@@ -37,8 +38,9 @@ std::int32_t ProcessPixelBgra8(void* refcon, std::int32_t x, std::int32_t y, con
 std::int32_t ProcessPixelBgraFloat(void* refcon, std::int32_t x, std::int32_t y, const void* in,
                                    void* out);
 
-/// The four adapters built for one instruction set. Every set gives the same
-/// results bit for bit; they differ only in speed.
+/// The four adapters and the 8-bit BGRA row function built for one
+/// instruction set. Every set gives the same results bit for bit; they differ
+/// only in speed.
 struct AdapterSet {
     const char* name;     ///< "sse2" (baseline x86-64) or "avx2"
     bool (*supported)();  ///< whether this processor (and its OS) runs the set
@@ -46,6 +48,7 @@ struct AdapterSet {
     PixelFunction argb16;
     PixelFunction bgra8;
     PixelFunction bgra_float;
+    Bgra8Row bgra8_row;  ///< runs of pixels, each as bgra8 makes it
 };
 
 /// Every set built into the library, the baseline (always supported) first.

@@ -1,32 +1,17 @@
-// Control values to colour settings. The rounding steps are part of the
-// colour results: each is written out as its own conversion.
-#include <cstring>
-
+// A render's parameter array to colour settings: the four values read
+// straight from entries 1 to 4, converted by the rule every edition shares.
+#include "color/control_values.h"
 #include "effect/parameters.h"
 
 namespace vemra {
 
 TemperatureSettings SettingsFromParams(PF_ParamDef* const params[]) {
-    TemperatureSettings settings;
-    std::memset(&settings, 0, sizeof settings);
-
-    // Temperature: rounded to single, widened, halved, rounded again. The
-    // slider's -2..2 becomes -1..1.
-    const float temperature = static_cast<float>(params[kParamTemperature]->u.fs_d.value);
-    settings.temperature = static_cast<float>(static_cast<double>(temperature) * 0.5);
-
-    // Magenta: rounded to single before the division by 3 in double; dividing
-    // the unrounded value would change the last bit for many inputs.
-    const float magenta = static_cast<float>(params[kParamMagenta]->u.fs_d.value);
-    settings.magenta = static_cast<float>(static_cast<double>(magenta) / 3.0);
-
-    // Opacity: 16.16 percent to a share of 1, through double. 100 % is exactly 1.
-    const double percent = static_cast<double>(params[kParamOpacity]->u.fd.value) * (1.0 / 65536.0);
-    settings.mix = static_cast<float>(percent / 100.0);
-
-    // Clamp: the low byte of the checkbox word.
-    settings.clamp = static_cast<std::uint8_t>(params[kParamClamp]->u.bd.value & 0xff);
-    return settings;
+    return SettingsFromControls({
+        .temperature = params[kParamTemperature]->u.fs_d.value,
+        .magenta = params[kParamMagenta]->u.fs_d.value,
+        .opacity = params[kParamOpacity]->u.fd.value,
+        .clamp = params[kParamClamp]->u.bd.value,
+    });
 }
 
 }  // namespace vemra

@@ -1,14 +1,17 @@
 // The effect's four controls, each declared whole in one table (identifier,
 // type, name, ranges, default, precision, display and record flags), and the
-// conversion of their values into the settings of one render. Parameter
-// set-up copies the table to the host as it stands. The identifiers and the
-// order are stored by hosts in projects: they never change.
+// conversion of their values into the settings of one render. Order, names,
+// ranges and defaults come from the host-free rows in resources/controls.h;
+// this table adds what only this host knows. Parameter set-up copies the
+// table to the host as it stands. The identifiers and the order are stored by
+// hosts in projects: they never change.
 #pragma once
 
 #include <cstdint>
 
 #include "color/temperature_settings.h"
 #include "host/effect_api.h"
+#include "resources/controls.h"
 #include "resources/string_table.h"
 
 namespace vemra {
@@ -17,11 +20,11 @@ namespace vemra {
 /// supplies itself.
 enum ParamIndex : A_long {
     kParamInput = 0,
-    kParamTemperature = 1,
-    kParamMagenta = 2,
-    kParamOpacity = 3,
-    kParamClamp = 4,
-    kParamCount = 5,  ///< num_params: the input layer and the four controls
+    kParamTemperature = 1 + kTemperaturePosition,
+    kParamMagenta = 1 + kMagentaPosition,
+    kParamOpacity = 1 + kOpacityPosition,
+    kParamClamp = 1 + kClampPosition,
+    kParamCount = 1 + kControlCount,  ///< num_params: the input layer and the four controls
 };
 
 /// One float slider as the host receives it in u.fs_d. The slider starts at
@@ -67,64 +70,81 @@ struct ControlDeclaration {
 
 inline constexpr PF_Fixed kFixedOne = 65536;  ///< 1.0 in 16.16 fixed point
 
-/// "Temperature" and "Magenta" are the same slider: valid -5..5, slider -2..2,
-/// default 0, one decimal place shown.
-inline constexpr FloatSliderDeclaration kShiftSlider{
-    .valid_min = -5.0f,
-    .valid_max = 5.0f,
-    .slider_min = -2.0f,
-    .slider_max = 2.0f,
-    .dephault = 0.0f,
-    .precision = 1,
-    .display_flags = 0,
-    .fs_flags = 0,
-    .curve_tolerance = 0.05f,
-};
+/// A value in the slider's units as 16.16 fixed point; the declared values
+/// are whole numbers, so the product is exact.
+constexpr PF_Fixed Fixed(double value) {
+    return static_cast<PF_Fixed>(value * kFixedOne);
+}
+
+/// Display flags of a slider: a percentage is shown with a percent sign.
+constexpr std::int16_t DisplayFlags(const SliderControl& control) {
+    return control.percent ? PF_ValueDisplayFlag_PERCENT : std::int16_t{0};
+}
+
+/// A float slider as this host declares it; it keeps the curve tolerance
+/// of 0.05 that hosts use to simplify its animation curves.
+constexpr FloatSliderDeclaration FloatSlider(const SliderControl& control) {
+    return {
+        .valid_min = static_cast<float>(control.valid_min),
+        .valid_max = static_cast<float>(control.valid_max),
+        .slider_min = static_cast<float>(control.slider_min),
+        .slider_max = static_cast<float>(control.slider_max),
+        .dephault = static_cast<float>(control.dephault),
+        .precision = static_cast<std::int16_t>(control.precision),
+        .display_flags = DisplayFlags(control),
+        .fs_flags = 0,
+        .curve_tolerance = 0.05f,
+    };
+}
+
+/// A fixed-point slider as this host declares it.
+constexpr FixedSliderDeclaration FixedSlider(const SliderControl& control) {
+    return {
+        .valid_min = Fixed(control.valid_min),
+        .valid_max = Fixed(control.valid_max),
+        .slider_min = Fixed(control.slider_min),
+        .slider_max = Fixed(control.slider_max),
+        .dephault = Fixed(control.dephault),
+        .precision = static_cast<std::int16_t>(control.precision),
+        .display_flags = DisplayFlags(control),
+    };
+}
 
 /// The four controls, in the order the host numbers them.
 inline constexpr ControlDeclaration kControls[] = {
     {
         .index = kParamTemperature,
-        .name = StrID_Temperature_Param_Name,
+        .name = kTemperatureControl.name,
         .type = PF_Param_FLOAT_SLIDER,
         .id = 2,
         .flags = 0,
-        .float_slider = kShiftSlider,
+        .float_slider = FloatSlider(kTemperatureControl),
     },
     {
         .index = kParamMagenta,
-        .name = StrID_Magenta_Param_Name,
+        .name = kMagentaControl.name,
         .type = PF_Param_FLOAT_SLIDER,
         .id = 2,
         .flags = 0,
-        .float_slider = kShiftSlider,
+        .float_slider = FloatSlider(kMagentaControl),
     },
     {
-        // A percentage 0..100, default 100, shown with a percent sign.
+        // A percentage, shown with a percent sign.
         .index = kParamOpacity,
-        .name = StrID_Opacity_Param_Name,
+        .name = kOpacityControl.name,
         .type = PF_Param_FIX_SLIDER,
         .id = 4,
         .flags = 0,
-        .fixed_slider =
-            {
-                .valid_min = 0,
-                .valid_max = 100 * kFixedOne,
-                .slider_min = 0,
-                .slider_max = 100 * kFixedOne,
-                .dephault = 100 * kFixedOne,
-                .precision = 1,
-                .display_flags = PF_ValueDisplayFlag_PERCENT,
-            },
+        .fixed_slider = FixedSlider(kOpacityControl),
     },
     {
-        // Off by default, no label beside the box, not animatable.
+        // No label beside the box, not animatable.
         .index = kParamClamp,
-        .name = StrID_Clamp_Param_Name,
+        .name = kClampControl.name,
         .type = PF_Param_CHECKBOX,
         .id = 5,
         .flags = PF_ParamFlag_CANNOT_TIME_VARY,
-        .checkbox = {.dephault = 0, .label = ""},
+        .checkbox = {.dephault = kClampControl.dephault ? char{1} : char{0}, .label = ""},
     },
 };
 

@@ -1,11 +1,13 @@
-// Who the effect says it is, defined once: its names, version word and flags.
-// Global set-up writes these words into PF_OutData and the property-list
-// resource is generated from the same definitions, so the two always agree.
+// Who the effect says it is to a host of the After Effects API: its version
+// word and flags, over the names and version in identity.h. Global set-up
+// writes these words into PF_OutData and the property-list resource is
+// generated from the same definitions, so the two always agree.
 #pragma once
 
 #include <cstdint>
 
 #include "host/effect_api.h"
+#include "resources/identity.h"
 
 namespace vemra {
 
@@ -16,12 +18,6 @@ constexpr std::uint32_t PackVersion(std::uint32_t major, std::uint32_t minor, st
     return (major << 19) | (minor << 15) | (bug_fix << 11) | (stage << 9) | build;
 }
 
-inline constexpr char kDisplayName[] = "Vemra Temperature";  ///< shown in the effect menu
-inline constexpr char kMatchName[] = "Vemra Temperature";    ///< stored in projects
-inline constexpr char kMenuCategory[] = "Vemra";
-
-inline constexpr std::uint32_t kVersionMajor = 1;
-inline constexpr std::uint32_t kVersionMinor = 0;
 /// Version 1.0, bug-fix 0, stage 0, build 1.
 inline constexpr std::uint32_t kVersionWord = PackVersion(kVersionMajor, kVersionMinor, 0, 0, 1);
 static_assert(kVersionWord == 0x00080001);

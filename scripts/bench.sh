@@ -15,10 +15,10 @@ set -euo pipefail
 cd "$(dirname "$0")/.."
 
 repetitions=${1:-3}
-scripts/install-deps.sh base render  # render: the release build's tool, and ffmpeg
+scripts/install-deps.sh base render frei0r  # the release build's tool, ffmpeg, the frei0r header
 cmake --preset release -Wno-dev >/dev/null
 cmake --build --preset release --target adapters_bench render_bench VemraTemperature vemra-render \
-  -j "$(nproc)"
+  vemra_frei0r -j "$(nproc)"
 
 out=out/bench
 mkdir -p "$out"
@@ -115,3 +115,7 @@ bench/peer_ffmpeg.sh "$ours"
 echo
 echo "==> vemra-render against ffmpeg, whole runs:"
 VEMRA_RENDER=build/release/tools/vemra-render/vemra-render bench/tool_throughput.sh
+
+echo
+echo "==> The frei0r edition in ffmpeg against colortemperature:"
+bench/frei0r_bench.sh build/release/frei0r "$repetitions" "$out"

@@ -8,6 +8,7 @@ source scripts/stages.sh
 jobs=$(nproc)
 stage "install packages" scripts/install-deps.sh base
 stage "install render packages" scripts/install-deps.sh render
+stage "install frei0r packages" scripts/install-deps.sh frei0r
 # A plain -O0 build without sanitizers of the colour library, the effect and
 # their tests: the sanitizers change what the compiler folds into constants,
 # so code that compiles only with them (an intrinsic's immediate that is not

@@ -11,6 +11,7 @@
 #   host/               host/
 #   resources/          resources/, host/
 #   effect/             effect/, color/, host/, resources/
+#   frei0r/             frei0r/, color/, resources/
 #   sim/                sim/, host/
 #   the tool's rooms (tools/vemra-render/...):
 #     app/              app/, jobs/, session/, io/, pixels/, run/
@@ -56,6 +57,7 @@ allowed_for() {
     host) echo "host" ;;
     resources) echo "resources host" ;;
     effect) echo "effect color host resources" ;;
+    frei0r) echo "frei0r color resources" ;;
     sim) echo "sim host" ;;
     tool/app) echo "tool/app tool/jobs tool/session tool/io tool/pixels tool/run" ;;
     tool/jobs) echo "tool/jobs tool/session tool/io tool/pixels tool/run" ;;
@@ -213,6 +215,17 @@ $t/pixels/a.cpp:4: includes $t/io/x.h, but $t/pixels/ may include only: tool/pix
 $t/run/a.cpp:2: includes $t/pixels/x.h, but $t/run/ may include only: tool/run
 $t/run/a.cpp:4: includes <libswscale/swscale.h>, but only $t/io/ may include the image and movie libraries
 $t/session/a.cpp:4: includes $t/io/x.h, but $t/session/ may include only: tool/session tool/pixels tool/run sim host" ||
+    failed=1
+
+  # The frei0r edition takes the colour core and the host-free declarations,
+  # and nothing of the After Effects host, the plug-in or the stand-in host.
+  tree=$work/frei0r
+  for folder in frei0r color resources host effect sim; do plant "$tree" "$folder/x.h"; done
+  plant "$tree" frei0r/a.cpp frei0r/x.h color/x.h resources/x.h host/x.h effect/x.h sim/x.h
+  expect_report "frei0r edition" "$tree" "$tool" "\
+frei0r/a.cpp:4: includes host/x.h, but frei0r/ may include only: frei0r color resources
+frei0r/a.cpp:5: includes effect/x.h, but frei0r/ may include only: frei0r color resources
+frei0r/a.cpp:6: includes sim/x.h, but frei0r/ may include only: frei0r color resources" ||
     failed=1
 
   # A tree that keeps the rules passes.
