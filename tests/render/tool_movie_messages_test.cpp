@@ -37,7 +37,9 @@ std::vector<long> AudioPacketPositions(const std::string& path) {
 }
 
 bool HasEncoder(const std::string& name) {
-    return RunShell(kFfmpeg + " -hide_banner -encoders | grep -qw " + name).exit_code == 0;
+    // grep reads the whole list: -q would close the pipe on ffmpeg early.
+    return RunShell(kFfmpeg + " -hide_banner -encoders | grep -w " + name + " >/dev/null")
+               .exit_code == 0;
 }
 
 /// The id of a process that has ended, as a killed run's would be.
