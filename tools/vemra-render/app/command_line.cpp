@@ -273,6 +273,19 @@ std::optional<Options> ParseCommandLine(int argc, char** argv,
     std::optional<Options> options = ReadCommandLine(argc, argv, help_extra);
     if (!options) return options;
     CheckOptions(*options);
+    options->codec_threads = options->threads;
+    if (const char* codec_threads = std::getenv("VEMRA_CODEC_THREADS")) {
+        const std::string given = codec_threads;
+        int count = 0;
+        const auto [end, error] = std::from_chars(given.data(), given.data() + given.size(), count);
+        if (given == "auto") {
+            options->codec_threads = 0;
+        } else if (error == std::errc() && end == given.data() + given.size() && count > 0) {
+            options->codec_threads = count;
+        } else {
+            throw UsageError(fmt::format("VEMRA_CODEC_THREADS={}: give a number or auto", given));
+        }
+    }
     if (!options->task_text.empty() && !options->print_tasks) {
         try {
             options->task = ParseTaskIndex(options->task_text,

@@ -1,37 +1,45 @@
 #include "tools/vemra-render/io/copied_packets.h"
 
-#include <deque>
-
 #include "tools/vemra-render/io/ffmpeg_common.h"
+#include "tools/vemra-render/run/handoff_queue.h"
 
 namespace render {
 
 struct CopiedPackets::Queue {
-    std::deque<movie::PacketPtr> packets;
-    bool closed = false;
+    HandoffQueue<movie::PacketPtr> packets;
 };
 
 CopiedPackets::CopiedPackets() : queue_(std::make_unique<Queue>()) {}
 CopiedPackets::~CopiedPackets() = default;
 
 void CopiedPackets::Push(AVPacket* packet) {
-    queue_->packets.push_back(movie::NewPacket());
-    av_packet_move_ref(queue_->packets.back().get(), packet);
+    movie::PacketPtr queued = movie::NewPacket();
+    av_packet_move_ref(queued.get(), packet);
+    const std::size_t bytes = std::size_t(queued->size);
+    queue_->packets.Push(std::move(queued), bytes);
 }
 
 void CopiedPackets::Close() {
-    queue_->closed = true;
+    queue_->packets.Close();
+}
+
+void CopiedPackets::Stop() {
+    queue_->packets.Stop();
 }
 
 bool CopiedPackets::Pop(AVPacket* into) {
-    if (queue_->packets.empty()) return false;
-    av_packet_move_ref(into, queue_->packets.front().get());
-    queue_->packets.pop_front();
+    movie::PacketPtr oldest;
+    if (!queue_->packets.TryPop(oldest)) return false;
+    av_packet_move_ref(into, oldest.get());
     return true;
 }
 
 bool CopiedPackets::closed() const {
-    return queue_->closed;
+    return queue_->packets.closed();
+}
+
+std::size_t CopiedPackets::bytes() const {
+    return queue_->packets.bytes();
 }
 
 }  // namespace render

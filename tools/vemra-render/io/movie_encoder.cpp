@@ -82,7 +82,11 @@ bool Takes(const AVCodec& codec, AVPixelFormat format) {
 
 MovieEncoder::MovieEncoder(const MovieSource& source, const AVOutputFormat& container,
                            const MovieWriteSettings& settings, const std::string& target)
-    : source_(source), container_(container), target_(target), packet_(NewPacket()) {
+    : source_(source),
+      source_time_base_(source.video->time_base),
+      container_(container),
+      target_(target),
+      packet_(NewPacket()) {
     ChooseEncoder(settings);
     rgba_format_ = RgbaFormatOf(source_.type);
     const AVPixelFormat pixel_format = ChoosePixelFormat(settings);
@@ -98,7 +102,8 @@ MovieEncoder::MovieEncoder(const MovieSource& source, const AVOutputFormat& cont
     SetTiming();
     const int output_full_range = SetColourTags();
     if (container_.flags & AVFMT_GLOBALHEADER) enc->flags |= AV_CODEC_FLAG_GLOBAL_HEADER;
-    av_opt_set(enc, "threads", "auto", 0);
+    av_opt_set(enc, "threads",
+               settings.threads > 0 ? std::to_string(settings.threads).c_str() : "auto", 0);
     SetQuality(settings);
     SetFieldCoding();
     SetOwnPrinting(settings);
@@ -413,7 +418,7 @@ void MovieEncoder::Encode(const MovieFrame& frame, const PacketSink& sink) {
         sws_scale(converter_.get(), planes.data(), strides.data(), 0, image.height, encoded->data,
                   encoded->linesize);
     }
-    const AVRational from = source_.video->time_base, to = encoder_->time_base;
+    const AVRational from = source_time_base_, to = encoder_->time_base;
     encoded->pts = av_rescale_q(frame.pts, from, to);
     encoded->pkt_duration = av_rescale_q(frame.duration, from, to);
     encoded->sample_aspect_ratio = encoder_->sample_aspect_ratio;

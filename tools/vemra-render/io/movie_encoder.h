@@ -56,6 +56,9 @@ class MovieEncoder {
     void Send(const AVFrame* frame, const PacketSink& sink);
 
     const MovieSource& source_;
+    /// The source video's time base, read once: the reader's demuxer runs
+    /// on another thread while frames are encoded.
+    AVRational source_time_base_;
     const AVOutputFormat& container_;
     std::string target_;
     const AVCodec* codec_ = nullptr;

@@ -87,7 +87,7 @@ struct MovieReader::Internals {
     /// Converts `decoded` into `image` as RGBA of `type`.
     void Convert(Image& image);
     /// Opens the decoder of the video stream.
-    void OpenDecoder(const AVCodec* codec);
+    void OpenDecoder(const AVCodec* codec, int threads);
     /// See MovieSource::spacing; found once.
     VideoSpacing Spacing();
     VideoSpacing SpacingOf(std::vector<std::int64_t> stamps) const;
@@ -297,7 +297,7 @@ void MovieReader::Internals::Convert(Image& image) {
     }
 }
 
-MovieReader::MovieReader(const std::string& path, std::uint64_t max_pixels)
+MovieReader::MovieReader(const std::string& path, std::uint64_t max_pixels, int threads)
     : in_(std::make_unique<Internals>()) {
     InstallFfmpegLog();
     in_->path = path;
@@ -358,7 +358,7 @@ MovieReader::MovieReader(const std::string& path, std::uint64_t max_pixels)
                               in_->has_alpha,
                               [in] { return in->Spacing(); }};
     in_->ReadStreamSideData();
-    in_->OpenDecoder(codec);
+    in_->OpenDecoder(codec, threads);
 }
 
 void MovieReader::Internals::ReadStreamSideData() {
@@ -458,7 +458,7 @@ VideoSpacing MovieReader::Internals::SpacingOf(std::vector<std::int64_t> stamps)
     return {true, std::abs(first - std::round(first)) * frame <= 1.0};
 }
 
-void MovieReader::Internals::OpenDecoder(const AVCodec* codec) {
+void MovieReader::Internals::OpenDecoder(const AVCodec* codec, int threads) {
     decoder.reset(avcodec_alloc_context3(codec));
     if (!decoder) throw std::bad_alloc();
     AVCodecContext* context = decoder.get();
@@ -466,7 +466,7 @@ void MovieReader::Internals::OpenDecoder(const AVCodec* codec) {
         throw MovieError(fmt::format("{}: {}", path, ErrorText(code)));
     }
     context->pkt_timebase = video->time_base;
-    av_opt_set(context, "threads", "auto", 0);
+    av_opt_set(context, "threads", threads > 0 ? std::to_string(threads).c_str() : "auto", 0);
     if (int code = avcodec_open2(context, codec, nullptr); code < 0) {
         throw MovieError(
             fmt::format("{}: cannot open the {} decoder: {}", path, codec->name, ErrorText(code)));

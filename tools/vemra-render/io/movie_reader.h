@@ -60,8 +60,9 @@ class MovieReader {
     /// Opens `path`, finds its video stream (the one FFmpeg ranks best) and
     /// opens its decoder. Throws MovieError for a file FFmpeg cannot open, a
     /// file with no video stream or no decoder for it, and frames of more
-    /// than `max_pixels` pixels.
-    MovieReader(const std::string& path, std::uint64_t max_pixels);
+    /// than `max_pixels` pixels. The decoder runs on `threads` threads (0:
+    /// FFmpeg's own choice for the codec, "auto").
+    MovieReader(const std::string& path, std::uint64_t max_pixels, int threads = 0);
     ~MovieReader();
     MovieReader(const MovieReader&) = delete;
     MovieReader& operator=(const MovieReader&) = delete;

@@ -75,8 +75,11 @@ struct MovieWriter::Internals {
     OutputPtr output;
     std::unique_ptr<MovieEncoder> encoder;
     AVStream* video = nullptr;
-    /// For each stream of the source, the output stream it is copied into, or -1.
+    /// For each stream of the source, the output stream it is copied into,
+    /// or -1, and its time base (read here once: the reader's demuxer runs
+    /// on another thread meanwhile).
     std::vector<int> stream_map;
+    std::vector<AVRational> source_time_bases;
     std::vector<int> copied_streams;
     PacketPtr packet;  ///< a copied packet on its way out
     bool finished = false;
@@ -191,6 +194,9 @@ void MovieWriter::Internals::AddCopiedStreams() {
     const AVFormatContext* in = source.container;
     const AVOutputFormat* format = output->oformat;
     stream_map.assign(in->nb_streams, -1);
+    source_time_bases.clear();
+    for (unsigned i = 0; i < in->nb_streams; ++i)
+        source_time_bases.push_back(in->streams[i]->time_base);
     for (unsigned i = 0; i < in->nb_streams; ++i) {
         const AVStream* stream = in->streams[i];
         const AVCodecParameters* parameters = stream->codecpar;
@@ -287,8 +293,7 @@ void MovieWriter::Internals::WriteCopied() {
     while (packets.Pop(packet.get())) {
         const int from = packet->stream_index;
         AVStream* out = output->streams[stream_map[std::size_t(from)]];
-        av_packet_rescale_ts(packet.get(), source.container->streams[from]->time_base,
-                             out->time_base);
+        av_packet_rescale_ts(packet.get(), source_time_bases[std::size_t(from)], out->time_base);
         packet->stream_index = out->index;
         packet->pos = -1;
         if (int code = av_interleaved_write_frame(output.get(), packet.get()); code < 0) {

@@ -31,6 +31,8 @@ struct MovieWriteSettings {
     /// The encoders that print on their own (x265) keep even their errors to
     /// themselves; otherwise they print errors only.
     bool quiet = false;
+    /// The encoder's threads; 0: FFmpeg's own choice for the codec ("auto").
+    int threads = 0;
 };
 
 class MovieEncoder;

@@ -8,7 +8,6 @@
 
 #include <algorithm>
 #include <filesystem>
-#include <mutex>
 #include <set>
 
 #include "tools/vemra-render/io/copied_packets.h"
@@ -122,20 +121,18 @@ void RenderMovieToMovie(const Options& options, EffectSession& session, MovieRea
     // What only frames carry (HDR10 metadata, captions) must reach the writer
     // before it writes the header.
     reader.Prime();
-    MovieWriter writer(
-        file.temp_path(), options.output, reader.source(),
-        {options.codec, options.pix_fmt.value_or(""), options.quality.value_or(-1), options.quiet},
-        packets);
+    MovieWriter writer(file.temp_path(), options.output, reader.source(),
+                       {options.codec, options.pix_fmt.value_or(""), options.quality.value_or(-1),
+                        options.quiet, options.codec_threads},
+                       packets);
     for (const std::string& note : writer.notes()) notes.Once(note, note);
     std::vector<MovieSlot> slots(std::size_t(plan.in_flight));
     PrintLibraryNotes(notes);
-    // The reader queues the copied streams' packets that the writer takes,
-    // so decoding and encoding take turns.
-    std::mutex streams;
-
+    // Decoding (taking, in frame order), rendering (the frames in flight)
+    // and encoding (finishing, in frame order) run at once: the reader and
+    // the writer meet only in the queue of copied packets.
     FrameStages stages;
     stages.take = [&](long, int slot_index) {
-        const std::lock_guard lock(streams);
         return reader.Next(slots[std::size_t(slot_index)].frame);
     };
     stages.work = [&](long, int slot_index) {
@@ -145,10 +142,7 @@ void RenderMovieToMovie(const Options& options, EffectSession& session, MovieRea
     };
     stages.finish = [&](long, int slot_index) {
         MovieSlot& slot = slots[std::size_t(slot_index)];
-        {
-            const std::lock_guard lock(streams);
-            writer.Write(slot.frame);
-        }
+        writer.Write(slot.frame);
         // No SetFramesFinished: until the container is finalised, an
         // interrupt keeps none of the movie's frames.
         for (const PendingNote& note : slot.notes) notes.Once(note.kind, note.text);
@@ -162,6 +156,7 @@ void RenderMovieToMovie(const Options& options, EffectSession& session, MovieRea
     progress.Clear();
     PrintLibraryNotes(notes);
     if (result.error) {
+        packets.Stop();
         throw std::runtime_error(fmt::format(
             "{}; {} not written", FrameFailure(result.error, input, result.failed_frame + 1),
             options.output));
@@ -345,7 +340,7 @@ void RunMovie(const Options& options, EffectSession& session) {
     if (options.output.empty()) throw UsageError("no output given: -o FILE");
     if (options.chunk != 0) throw UsageError("--chunk and --task go with an input frame pattern");
     const ControlValues values = ValuesFromOptions(options, session);
-    MovieReader reader(options.inputs[0], options.max_pixels);
+    MovieReader reader(options.inputs[0], options.max_pixels, options.codec_threads);
     const bool to_movie = IsMoviePath(options.output);
     const std::string turned = TurnUpright(options, reader, to_movie);
     if (to_movie) {
