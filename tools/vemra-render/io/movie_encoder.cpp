@@ -365,27 +365,71 @@ void MovieEncoder::SetQuality(const MovieWriteSettings& settings) {
     }
 }
 
+struct EncoderFrame::Data {
+    FramePtr frame;          ///< in the encoder's layout, ready to send
+    SwsPtr converter;        ///< this frame's own: converters are not shared between threads
+    FramePtr planar_source;  ///< float frames deinterleaved for the converter
+    bool ready = false;
+};
+
+EncoderFrame::EncoderFrame() : data_(std::make_unique<Data>()) {}
+EncoderFrame::~EncoderFrame() = default;
+EncoderFrame::EncoderFrame(EncoderFrame&&) noexcept = default;
+EncoderFrame& EncoderFrame::operator=(EncoderFrame&&) noexcept = default;
+
 void MovieEncoder::PrepareFrames(int output_full_range) {
+    // What frames are prepared with, read from the opened encoder once: they
+    // are prepared on other threads while it encodes.
     const AVCodecContext& enc = *encoder_;
+    layout_ = {enc.pix_fmt, enc.colorspace, enc.time_base, enc.sample_aspect_ratio,
+               output_full_range};
     // Frames already in the encoder's layout go to it unconverted, as in the
     // ffmpeg program (the converter would round float samples).
-    if (enc.pix_fmt != rgba_format_) {
-        converter_ =
-            MakeConverter(source_.width, source_.height, rgba_format_, enc.pix_fmt, target_);
-        SetColorDetails(converter_.get(), enc.colorspace, AVCOL_RANGE_UNSPECIFIED,
-                        output_full_range);
-    }
-    frame_ = NewFrameWithBuffer(enc.pix_fmt, source_.width, source_.height, target_);
-    if (source_.type == SampleType::kFloat) {
-        planar_source_ = NewFrameWithBuffer(rgba_format_, source_.width, source_.height, target_);
-    }
+    converts_ = enc.pix_fmt != rgba_format_;
 }
 
-std::string MovieEncoder::Description() const {
-    return fmt::format("{} ({})", codec_->name, av_get_pix_fmt_name(encoder_->pix_fmt));
+void MovieEncoder::Convert(const Image& image, EncoderFrame::Data& data) const {
+    if (!data.frame) {
+        data.frame = NewFrameWithBuffer(layout_.pixel_format, image.width, image.height, target_);
+    }
+    AVFrame* encoded = data.frame.get();
+    // The encoder may still hold this frame's last buffer.
+    if (int code = av_frame_make_writable(encoded); code < 0) Fail("frame buffer", code);
+    if (!converts_) {
+        if (image.type == SampleType::kFloat) {
+            DeinterleaveFloat(image, *encoded);
+        } else {
+            for (int y = 0; y < image.height; ++y) {
+                std::memcpy(encoded->data[0] + std::ptrdiff_t(y) * encoded->linesize[0],
+                            image.PixelAddress(0, y), image.RowBytes());
+            }
+        }
+        return;
+    }
+    if (!data.converter) {
+        data.converter =
+            MakeConverter(image.width, image.height, rgba_format_, layout_.pixel_format, target_);
+        SetColorDetails(data.converter.get(), layout_.matrix, AVCOL_RANGE_UNSPECIFIED,
+                        layout_.output_full_range);
+    }
+    if (image.type == SampleType::kFloat) {
+        if (!data.planar_source) {
+            data.planar_source =
+                NewFrameWithBuffer(rgba_format_, image.width, image.height, target_);
+        }
+        DeinterleaveFloat(image, *data.planar_source);
+        sws_scale(data.converter.get(), data.planar_source->data, data.planar_source->linesize, 0,
+                  image.height, encoded->data, encoded->linesize);
+        return;
+    }
+    std::array<const std::uint8_t*, 4> planes{
+        reinterpret_cast<const std::uint8_t*>(image.pixels.data()), nullptr, nullptr, nullptr};
+    std::array<int, 4> strides{int(image.RowBytes()), 0, 0, 0};
+    sws_scale(data.converter.get(), planes.data(), strides.data(), 0, image.height, encoded->data,
+              encoded->linesize);
 }
 
-void MovieEncoder::Encode(const MovieFrame& frame, const PacketSink& sink) {
+void MovieEncoder::Prepare(const MovieFrame& frame, EncoderFrame& into) const {
     const Image& image = frame.image;
     if (image.width != source_.width || image.height != source_.height ||
         image.type != source_.type ||
@@ -395,39 +439,30 @@ void MovieEncoder::Encode(const MovieFrame& frame, const PacketSink& sink) {
                                      SampleTypeName(image.type), source_.width, source_.height,
                                      SampleTypeName(source_.type)));
     }
-    AVFrame* encoded = frame_.get();
-    // The encoder may still hold the last frame's buffer.
-    if (int code = av_frame_make_writable(encoded); code < 0) Fail("frame buffer", code);
-    if (!converter_) {
-        if (image.type == SampleType::kFloat) {
-            DeinterleaveFloat(image, *encoded);
-        } else {
-            for (int y = 0; y < image.height; ++y) {
-                std::memcpy(encoded->data[0] + std::ptrdiff_t(y) * encoded->linesize[0],
-                            image.PixelAddress(0, y), image.RowBytes());
-            }
-        }
-    } else if (image.type == SampleType::kFloat) {
-        DeinterleaveFloat(image, *planar_source_);
-        sws_scale(converter_.get(), planar_source_->data, planar_source_->linesize, 0, image.height,
-                  encoded->data, encoded->linesize);
-    } else {
-        std::array<const std::uint8_t*, 4> planes{
-            reinterpret_cast<const std::uint8_t*>(image.pixels.data()), nullptr, nullptr, nullptr};
-        std::array<int, 4> strides{int(image.RowBytes()), 0, 0, 0};
-        sws_scale(converter_.get(), planes.data(), strides.data(), 0, image.height, encoded->data,
-                  encoded->linesize);
-    }
-    const AVRational from = source_time_base_, to = encoder_->time_base;
+    EncoderFrame::Data& data = *into.data_;
+    Convert(image, data);
+    AVFrame* encoded = data.frame.get();
+    const AVRational from = source_time_base_, to = layout_.time_base;
     encoded->pts = av_rescale_q(frame.pts, from, to);
     encoded->pkt_duration = av_rescale_q(frame.duration, from, to);
-    encoded->sample_aspect_ratio = encoder_->sample_aspect_ratio;
+    encoded->sample_aspect_ratio = layout_.sample_aspect_ratio;
     encoded->interlaced_frame = frame.interlaced;
     encoded->top_field_first = frame.top_field_first;
     AttachSideData(frame, *encoded);
-    durations_[encoded->pts] = encoded->pkt_duration;
-    Send(encoded, sink);
+    data.ready = true;
+}
+
+void MovieEncoder::Encode(EncoderFrame& frame, const PacketSink& sink) {
+    EncoderFrame::Data& data = *frame.data_;
+    if (!data.ready) throw std::logic_error("MovieEncoder::Encode of a frame not prepared");
+    durations_[data.frame->pts] = data.frame->pkt_duration;
+    Send(data.frame.get(), sink);
+    data.ready = false;
     ++frames_sent_;
+}
+
+std::string MovieEncoder::Description() const {
+    return fmt::format("{} ({})", codec_->name, av_get_pix_fmt_name(encoder_->pix_fmt));
 }
 
 void MovieEncoder::Flush(const PacketSink& sink) {

@@ -34,9 +34,13 @@ class MovieEncoder {
 
     /// What receives each packet the encoder gives, in the encoder's time base.
     using PacketSink = std::function<void(AVPacket& packet)>;
-    /// Converts `frame` (the source's size and sample type), encodes it with
-    /// its pts and duration, and hands the packets ready to `sink`.
-    void Encode(const MovieFrame& frame, const PacketSink& sink);
+    /// Converts `frame` (the source's size and sample type) into the
+    /// encoder's layout in `into`, with its pts, duration, field flags and
+    /// side data. From any thread, one call per EncoderFrame at a time.
+    void Prepare(const MovieFrame& frame, EncoderFrame& into) const;
+    /// Encodes a prepared frame and hands the packets ready to `sink`. In
+    /// frame order, one call at a time.
+    void Encode(EncoderFrame& frame, const PacketSink& sink);
     /// Drains the encoder into `sink`.
     void Flush(const PacketSink& sink);
 
@@ -52,6 +56,7 @@ class MovieEncoder {
     std::string X265Hdr10Parameters() const;
     void SetFieldCoding();
     void AttachSideData(const MovieFrame& frame, AVFrame& encoded) const;
+    void Convert(const Image& image, EncoderFrame::Data& data) const;
     void PrepareFrames(int output_full_range);
     void Send(const AVFrame* frame, const PacketSink& sink);
 
@@ -64,9 +69,16 @@ class MovieEncoder {
     const AVCodec* codec_ = nullptr;
     movie::CodecContextPtr encoder_;
     AVPixelFormat rgba_format_ = AV_PIX_FMT_NONE;  ///< the frames' layout, as FFmpeg names it
-    movie::SwsPtr converter_;
-    movie::FramePtr planar_source_;  ///< float frames deinterleaved for the converter
-    movie::FramePtr frame_;          ///< the converted frame handed to the encoder
+    /// The opened encoder's layout, as frames are prepared for it.
+    struct Layout {
+        AVPixelFormat pixel_format = AV_PIX_FMT_NONE;
+        AVColorSpace matrix = AVCOL_SPC_UNSPECIFIED;
+        AVRational time_base{0, 1};
+        AVRational sample_aspect_ratio{0, 1};
+        int output_full_range = -1;  ///< for the converters (SetColorDetails)
+    };
+    Layout layout_;
+    bool converts_ = false;  ///< the encoder's layout is not the frames'
     movie::PacketPtr packet_;
     /// Each pending frame's duration by its pts (encoder time base): the
     /// encoders do not carry it to their packets, and packets come out of

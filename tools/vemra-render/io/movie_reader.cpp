@@ -20,6 +20,31 @@ namespace render {
 
 using namespace movie;
 
+/// A converter to RGBA and what it was set up for; one per frame in flight,
+/// since a converter serves one thread at a time.
+struct ConversionState {
+    SwsPtr converter;
+    AVPixelFormat from = AV_PIX_FMT_NONE;
+    AVColorSpace matrix = AVCOL_SPC_NB;
+    AVColorRange range = AVCOL_RANGE_NB;
+    FramePtr planar;  ///< the conversion's output for float sources, and unaligned rows
+};
+
+struct DecodedFrame::Data {
+    FramePtr frame = NewFrame();  ///< as the decoder gave it; blank once converted
+    long number = 0;
+    ConversionState conversion;
+    Image coded;  ///< the frame as coded, on its way to being turned upright
+};
+
+DecodedFrame::DecodedFrame() : data_(std::make_unique<Data>()) {}
+DecodedFrame::~DecodedFrame() = default;
+DecodedFrame::DecodedFrame(DecodedFrame&&) noexcept = default;
+DecodedFrame& DecodedFrame::operator=(DecodedFrame&&) noexcept = default;
+long DecodedFrame::number() const {
+    return data_->number;
+}
+
 /// The reader's state.
 struct MovieReader::Internals {
     std::string path;
@@ -30,11 +55,6 @@ struct MovieReader::Internals {
     CodecContextPtr decoder;
     PacketPtr packet;
     FramePtr decoded;
-    FramePtr planar;  ///< GBRAPF32 conversion output for float sources
-    SwsPtr converter;
-    AVPixelFormat converter_from = AV_PIX_FMT_NONE;
-    AVColorSpace converter_matrix = AVCOL_SPC_NB;
-    AVColorRange converter_range = AVCOL_RANGE_NB;
 
     int width = 0;
     int height = 0;
@@ -55,8 +75,8 @@ struct MovieReader::Internals {
     std::unique_ptr<LogWatch> watch;
 
     DisplayMatrix matrix;
-    bool turn = false;  ///< frames go out upright (TurnFramesUpright)
-    Image coded;        ///< a frame as coded, on its way to being turned
+    bool turn = false;        ///< frames go out upright (TurnFramesUpright)
+    DecodedFrame sequential;  ///< for Next()
     /// The first frame, decoded ahead by Prime(), until Next() takes it.
     FramePtr held;
     bool holding = false;
@@ -84,8 +104,9 @@ struct MovieReader::Internals {
     /// Throws MovieError when a stream ends before the duration the
     /// container declares for it (see CheckComplete).
     void CheckDurations() const;
-    /// Converts `decoded` into `image` as RGBA of `type`.
-    void Convert(Image& image);
+    /// Converts `frame`, decoded as frame `number`, into `image` as RGBA of
+    /// `type`, with `state`'s converter. From any thread.
+    void Convert(const AVFrame& frame, long number, ConversionState& state, Image& image) const;
     /// Opens the decoder of the video stream.
     void OpenDecoder(const AVCodec* codec, int threads);
     /// See MovieSource::spacing; found once.
@@ -228,11 +249,13 @@ void MovieReader::Internals::CheckDurations() const {
     }
 }
 
-void MovieReader::Internals::Convert(Image& image) {
-    AVFrame* frame = decoded.get();
+void MovieReader::Internals::Convert(const AVFrame& coded, long number, ConversionState& state,
+                                     Image& image) const {
+    const AVFrame* frame = &coded;
+    const std::string prefix = fmt::format("{}: frame {}", path, number);
     if (frame->width != width || frame->height != height) {
-        throw MovieError(fmt::format("{}: the frame size changes from {}x{} to {}x{}",
-                                     FramePrefix(), width, height, frame->width, frame->height));
+        throw MovieError(fmt::format("{}: the frame size changes from {}x{} to {}x{}", prefix,
+                                     width, height, frame->width, frame->height));
     }
     const auto from = AVPixelFormat(frame->format);
     const AVPixelFormat to = RgbaFormatOf(type);
@@ -252,16 +275,18 @@ void MovieReader::Internals::Convert(Image& image) {
         }
         return;
     }
-    if (!converter || from != converter_from) {
-        converter = MakeConverter(width, height, from, to, path);
-        converter_from = from;
-        converter_matrix = AVCOL_SPC_NB;
+    if (!state.converter || from != state.from) {
+        state.converter = MakeConverter(width, height, from, to, path);
+        state.from = from;
+        state.matrix = AVCOL_SPC_NB;
     }
-    if (frame->colorspace != converter_matrix || frame->color_range != converter_range) {
-        SetColorDetails(converter.get(), frame->colorspace, frame->color_range, -1);
-        converter_matrix = frame->colorspace;
-        converter_range = frame->color_range;
+    if (frame->colorspace != state.matrix || frame->color_range != state.range) {
+        SetColorDetails(state.converter.get(), frame->colorspace, frame->color_range, -1);
+        state.matrix = frame->colorspace;
+        state.range = frame->color_range;
     }
+    SwsContext* converter = state.converter.get();
+    FramePtr& planar = state.planar;
     // FFmpeg's frames have rows aligned for its SIMD code; the image's rows
     // are tight. Converting into an aligned frame keeps the converter on the
     // code path the ffmpeg program takes, so the samples come out the same.
@@ -271,7 +296,7 @@ void MovieReader::Internals::Convert(Image& image) {
         std::array<std::uint8_t*, 4> planes{reinterpret_cast<std::uint8_t*>(image.pixels.data()),
                                             nullptr, nullptr, nullptr};
         std::array<int, 4> strides{row_bytes, 0, 0, 0};
-        sws_scale(converter.get(), frame->data, frame->linesize, 0, height, planes.data(),
+        sws_scale(converter, frame->data, frame->linesize, 0, height, planes.data(),
                   strides.data());
         return;
     }
@@ -281,11 +306,10 @@ void MovieReader::Internals::Convert(Image& image) {
         planar->height = height;
         planar->format = to;
         if (int code = av_frame_get_buffer(planar.get(), 0); code < 0) {
-            throw MovieError(fmt::format("{}: {}", FramePrefix(), ErrorText(code)));
+            throw MovieError(fmt::format("{}: {}", prefix, ErrorText(code)));
         }
     }
-    sws_scale(converter.get(), frame->data, frame->linesize, 0, height, planar->data,
-              planar->linesize);
+    sws_scale(converter, frame->data, frame->linesize, 0, height, planar->data, planar->linesize);
     if (type == SampleType::kFloat) {
         InterleaveFloat(*planar, image);
         return;
@@ -563,7 +587,7 @@ void MovieReader::Prime() {
     in.holding = true;
 }
 
-bool MovieReader::Next(MovieFrame& frame) {
+bool MovieReader::Decode(DecodedFrame& into) {
     Internals& in = *in_;
     if (in.holding) {
         av_frame_move_ref(in.decoded.get(), in.held.get());
@@ -571,23 +595,38 @@ bool MovieReader::Next(MovieFrame& frame) {
     } else if (!in.Decode()) {
         return false;
     }
-    AVFrame* decoded = in.decoded.get();
+    DecodedFrame::Data& data = *into.data_;
+    av_frame_unref(data.frame.get());
+    av_frame_move_ref(data.frame.get(), in.decoded.get());
+    data.number = ++in.frames_decoded;
+    return true;
+}
+
+void MovieReader::Convert(DecodedFrame& decoded, MovieFrame& frame) const {
+    const Internals& in = *in_;
+    DecodedFrame::Data& data = *decoded.data_;
+    const AVFrame& coded = *data.frame;
     if (in.turn) {
-        in.Convert(in.coded);
-        Orient(in.coded, in.matrix.upright, frame.image);
+        in.Convert(coded, data.number, data.conversion, data.coded);
+        Orient(data.coded, in.matrix.upright, frame.image);
     } else {
-        in.Convert(frame.image);
+        in.Convert(coded, data.number, data.conversion, frame.image);
     }
-    frame.pts = decoded->best_effort_timestamp;
-    frame.duration = decoded->pkt_duration;
-    frame.number = ++in.frames_decoded;
-    frame.interlaced = decoded->interlaced_frame != 0;
-    frame.top_field_first = decoded->top_field_first != 0;
+    frame.pts = coded.best_effort_timestamp;
+    frame.duration = coded.pkt_duration;
+    frame.number = data.number;
+    frame.interlaced = coded.interlaced_frame != 0;
+    frame.top_field_first = coded.top_field_first != 0;
     frame.captions.clear();
-    if (const AVFrameSideData* cc = av_frame_get_side_data(decoded, AV_FRAME_DATA_A53_CC)) {
+    if (const AVFrameSideData* cc = av_frame_get_side_data(&coded, AV_FRAME_DATA_A53_CC)) {
         frame.captions.assign(cc->data, cc->data + cc->size);
     }
-    av_frame_unref(decoded);
+    av_frame_unref(data.frame.get());
+}
+
+bool MovieReader::Next(MovieFrame& frame) {
+    if (!Decode(in_->sequential)) return false;
+    Convert(in_->sequential, frame);
     return true;
 }
 

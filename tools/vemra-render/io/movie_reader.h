@@ -46,6 +46,24 @@ struct MovieFrame {
     std::vector<std::uint8_t> captions;
 };
 
+/// A frame as the decoder gave it, before it is converted to RGBA: frames
+/// are decoded in order on one thread and converted, each with its own
+/// converter, on the threads of the frames in flight.
+class DecodedFrame {
+  public:
+    DecodedFrame();
+    ~DecodedFrame();
+    DecodedFrame(DecodedFrame&&) noexcept;
+    DecodedFrame& operator=(DecodedFrame&&) noexcept;
+    /// Its number in the movie, from 1 for the first frame.
+    long number() const;
+    struct Data;
+
+  private:
+    friend class MovieReader;
+    std::unique_ptr<Data> data_;
+};
+
 /// What the video stream's display matrix asks of its frames: how a player
 /// turns them before showing them.
 struct DisplayMatrix {
@@ -90,6 +108,12 @@ class MovieReader {
     /// sample table lists, or streams that end more than two frames before
     /// the duration the container declares.
     bool Next(MovieFrame& frame);
+    /// Next() in two steps: decoding, in order, one call at a time (false
+    /// after the last frame; the errors of Next() that the decoder finds),
+    /// and converting, from any thread, for different DecodedFrames at once
+    /// (the errors of Next() that the conversion finds).
+    bool Decode(DecodedFrame& into);
+    void Convert(DecodedFrame& decoded, MovieFrame& frame) const;
 
     /// The video stream's display matrix.
     const DisplayMatrix& display_matrix() const;

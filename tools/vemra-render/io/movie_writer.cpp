@@ -84,6 +84,7 @@ struct MovieWriter::Internals {
     PacketPtr packet;  ///< a copied packet on its way out
     bool finished = false;
     std::vector<std::string> notes;
+    EncoderFrame sequential;  ///< for Write(const MovieFrame&)
 
     Internals(const std::string& path_, const std::string& target_, const MovieSource& source_,
               CopiedPackets& packets_)
@@ -323,11 +324,20 @@ const std::vector<int>& MovieWriter::copied_streams() const {
     return out_->copied_streams;
 }
 
-void MovieWriter::Write(const MovieFrame& frame) {
+void MovieWriter::Prepare(const MovieFrame& frame, EncoderFrame& into) const {
+    out_->encoder->Prepare(frame, into);
+}
+
+void MovieWriter::Write(EncoderFrame& frame) {
     Internals& out = *out_;
     if (out.finished) throw std::logic_error("MovieWriter::Write after Finish");
     out.encoder->Encode(frame, [&](AVPacket& packet) { out.WriteEncoded(packet); });
     out.WriteCopied();
+}
+
+void MovieWriter::Write(const MovieFrame& frame) {
+    Prepare(frame, out_->sequential);
+    Write(out_->sequential);
 }
 
 void MovieWriter::Finish() {

@@ -37,6 +37,22 @@ struct MovieWriteSettings {
 
 class MovieEncoder;
 
+/// A rendered frame converted into the encoder's layout, ready to be
+/// encoded: prepared on the frame's own thread, encoded in frame order.
+/// Keeps its conversion state and buffers from frame to frame.
+class EncoderFrame {
+  public:
+    EncoderFrame();
+    ~EncoderFrame();
+    EncoderFrame(EncoderFrame&&) noexcept;
+    EncoderFrame& operator=(EncoderFrame&&) noexcept;
+    struct Data;
+
+  private:
+    friend class MovieEncoder;
+    std::unique_ptr<Data> data_;
+};
+
 class MovieWriter {
   public:
     /// Creates the container at `path` (a temporary the caller made) in the
@@ -70,9 +86,14 @@ class MovieWriter {
     /// copies: the reader queues these into the writer's CopiedPackets.
     const std::vector<int>& copied_streams() const;
 
-    /// Encodes `frame` (the size and sample type of the source's frames) with
-    /// its pts and duration, and writes the copied packets queued meanwhile.
-    /// Throws MovieError.
+    /// Converts `frame` (the size and sample type of the source's frames)
+    /// into `into` for the encoder. From any thread, for different
+    /// EncoderFrames at once. Throws MovieError.
+    void Prepare(const MovieFrame& frame, EncoderFrame& into) const;
+    /// Encodes a prepared frame with its pts and duration, and writes the
+    /// copied packets queued meanwhile. In frame order. Throws MovieError.
+    void Write(EncoderFrame& frame);
+    /// Prepare and Write in one, for a caller on one thread.
     void Write(const MovieFrame& frame);
     /// Drains the encoder, writes the rest of the copied packets, which must
     /// all have arrived (the queue is closed: the source was read to its

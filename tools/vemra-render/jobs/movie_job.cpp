@@ -53,9 +53,12 @@ std::string FrameFailure(const std::exception_ptr& error, const std::string& inp
     }
 }
 
-/// A movie frame in flight: the decoded frame, rendered in place.
+/// A movie frame in flight: as decoded, converted to RGBA and rendered in
+/// place, then converted for the encoder.
 struct MovieSlot {
+    DecodedFrame decoded;
     MovieFrame frame;
+    EncoderFrame encoded;
     std::vector<PendingNote> notes;
 };
 
@@ -132,17 +135,21 @@ void RenderMovieToMovie(const Options& options, EffectSession& session, MovieRea
     // and encoding (finishing, in frame order) run at once: the reader and
     // the writer meet only in the queue of copied packets.
     FrameStages stages;
+    // Only the codecs' calls keep frame order; the conversions on either
+    // side of the effect run with the frames in flight.
     stages.take = [&](long, int slot_index) {
-        return reader.Next(slots[std::size_t(slot_index)].frame);
+        return reader.Decode(slots[std::size_t(slot_index)].decoded);
     };
     stages.work = [&](long, int slot_index) {
         MovieSlot& slot = slots[std::size_t(slot_index)];
+        reader.Convert(slot.decoded, slot.frame);
         const Samples samples = SamplesOf(slot.frame.image);
         RenderFrame(session, slot_index, options, values, samples, samples, input, slot.notes);
+        writer.Prepare(slot.frame, slot.encoded);
     };
     stages.finish = [&](long, int slot_index) {
         MovieSlot& slot = slots[std::size_t(slot_index)];
-        writer.Write(slot.frame);
+        writer.Write(slot.encoded);
         // No SetFramesFinished: until the container is finalised, an
         // interrupt keeps none of the movie's frames.
         for (const PendingNote& note : slot.notes) notes.Once(note.kind, note.text);
@@ -228,7 +235,9 @@ class MovieFrames {
         ImageFrameSource source;
         source.take = [this](long, int slot, ImageFrame& frame) { return Take(slot, frame); };
         source.read = [this](const ImageFrame&, int slot, LoadedImage&) {
-            const Image& image = slots_[std::size_t(slot)].image;
+            Decoded& decoded = slots_[std::size_t(slot)];
+            reader_.Convert(decoded.frame, decoded.image);
+            const Image& image = decoded.image.image;
             return SourceSamples{SamplesOf(image), image.has_alpha, nullptr};
         };
         return source;
@@ -253,17 +262,19 @@ class MovieFrames {
                 std::size_t(number), rule_.For(rule_.pattern() ? start_ + number - 1 : 1)};
     }
 
-    /// Decodes up to the next frame wanted and not skipped, into `slot`.
+    /// Decodes up to the next frame wanted and not skipped, into `slot`;
+    /// it is converted in the frame's own work.
     bool Take(int slot, ImageFrame& frame) {
-        MovieFrame& decoded = slots_[std::size_t(slot)];
+        DecodedFrame& decoded = slots_[std::size_t(slot)].frame;
         for (;;) {
             if (!wanted_.empty() && !taken_.empty() && taken_.back() >= *wanted_.rbegin()) {
                 return false;  // past the last frame asked for: stop decoding
             }
-            if (!reader_.Next(decoded)) return false;
-            if (!wanted_.empty() && wanted_.count(decoded.number) == 0) continue;
-            frame = FrameOf(decoded.number);
-            taken_.push_back(decoded.number);
+            if (!reader_.Decode(decoded)) return false;
+            const long number = decoded.number();
+            if (!wanted_.empty() && wanted_.count(number) == 0) continue;
+            frame = FrameOf(number);
+            taken_.push_back(number);
             if (options_.skip_existing && Exists(frame.names.output) &&
                 (frame.names.compare.empty() || Exists(frame.names.compare))) {
                 ++skipped_;
@@ -278,7 +289,12 @@ class MovieFrames {
     std::set<long> wanted_;
     OutputRule rule_;
     long start_;
-    std::vector<MovieFrame> slots_;
+    /// A frame in flight, as decoded and as converted.
+    struct Decoded {
+        DecodedFrame frame;
+        MovieFrame image;
+    };
+    std::vector<Decoded> slots_;
     std::vector<long> taken_;  ///< the movie frame number of each frame taken or skipped
     long skipped_ = 0;
 };
