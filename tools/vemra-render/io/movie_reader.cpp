@@ -2,6 +2,10 @@
 
 #include <fmt/format.h>
 
+extern "C" {
+#include <libavutil/avstring.h>
+}
+
 #include <algorithm>
 #include <array>
 #include <cstring>
@@ -9,6 +13,7 @@
 
 #include "tools/vemra-render/io/ffmpeg_common.h"
 #include "tools/vemra-render/io/movie_conversion.h"
+#include "tools/vemra-render/io/movie_formats.h"
 #include "tools/vemra-render/io/movie_source.h"
 
 namespace render {
@@ -64,6 +69,13 @@ struct MovieReader::Internals {
     void OpenDecoder(const AVCodec* codec);
     /// "FILE: frame N: " for messages about the frame being decoded.
     std::string FramePrefix() const;
+
+    /// Threads for the decoder; 0: FFmpeg's choice.
+    int decoder_threads = 0;
+    /// The frame count the file declares where FFmpeg gives none; -1: none.
+    long declared_frames = -1;
+    /// Finds the video stream and its decoder, and checks its frame size.
+    const AVCodec* FindVideo();
 };
 
 std::string MovieReader::Internals::FramePrefix() const {
@@ -218,23 +230,95 @@ void MovieReader::Internals::Convert(Image& image) {
     }
 }
 
+namespace {
+
+/// The format FFmpeg's probe finds for the local file `path`, whatever it
+/// is; null when it finds none.
+const AVInputFormat* ProbedFormat(const std::string& path) {
+    AVDictionary* options = nullptr;
+    av_dict_set(&options, "protocol_whitelist", "file", 0);
+    AVIOContext* io = nullptr;
+    const int code = avio_open2(&io, ("file:" + path).c_str(), AVIO_FLAG_READ, nullptr, &options);
+    av_dict_free(&options);
+    if (code < 0) return nullptr;
+    const AVInputFormat* format = nullptr;
+    const int score = av_probe_input_buffer2(io, &format, path.c_str(), nullptr, 0, 0);
+    avio_closep(&io);
+    return score >= 0 ? format : nullptr;
+}
+
+/// Opens the demuxer over `io` or, when it is null, the local file `name`:
+/// only with a demuxer of movie_formats.h, only local files for anything it
+/// opens, and within the probe's bounds.
+InputPtr OpenDemuxer(const std::string& name, AVIOContext* io, const MovieProbe& probe) {
+    const std::string demuxers = MovieDemuxers();
+    AVDictionary* options = nullptr;
+    av_dict_set(&options, "format_whitelist", demuxers.c_str(), 0);
+    av_dict_set(&options, "protocol_whitelist", "file", 0);
+    if (probe.probe_bytes > 0) av_dict_set_int(&options, "probesize", probe.probe_bytes, 0);
+    if (probe.analyze_microseconds > 0) {
+        av_dict_set_int(&options, "analyzeduration", probe.analyze_microseconds, 0);
+    }
+    AVFormatContext* opened = avformat_alloc_context();
+    if (opened == nullptr) throw std::bad_alloc();
+    opened->pb = io;
+    // "file:" before the name: a name such as "http:x.mp4" is a file too.
+    const std::string url = io != nullptr ? name : "file:" + name;
+    const int code = avformat_open_input(&opened, url.c_str(), nullptr, &options);
+    av_dict_free(&options);
+    if (code >= 0) return InputPtr(opened);
+    const AVInputFormat* format = io != nullptr ? nullptr : ProbedFormat(name);
+    if (format != nullptr && av_match_list(format->name, demuxers.c_str(), ',') <= 0) {
+        throw MovieRefused(fmt::format(
+            "{}: not a movie container the tool reads: FFmpeg takes it for {} ({}); it reads {}, "
+            "and GIF and APNG",
+            name, format->long_name != nullptr ? format->long_name : format->name, format->name,
+            MovieContainerNames()));
+    }
+    throw MovieError(fmt::format("{}: cannot open as a movie: {}", name, ErrorText(code)));
+}
+
+}  // namespace
+
 MovieReader::MovieReader(const std::string& path, std::uint64_t max_pixels)
+    : MovieReader(nullptr, path, max_pixels, MovieProbe{}) {}
+
+MovieReader::MovieReader(AVIOContext* io, const std::string& name, std::uint64_t max_pixels,
+                         const MovieProbe& probe)
     : in_(std::make_unique<Internals>()) {
     QuietFfmpegLog();
-    in_->path = path;
+    in_->path = name;
     in_->max_pixels = max_pixels;
+    in_->decoder_threads = probe.decoder_threads;
     in_->packet = NewPacket();
     in_->decoded = NewFrame();
-
-    AVFormatContext* opened = nullptr;
-    if (int code = avformat_open_input(&opened, path.c_str(), nullptr, nullptr); code < 0) {
-        throw MovieError(fmt::format("{}: cannot open as a movie: {}", path, ErrorText(code)));
-    }
-    in_->input.reset(opened);
-    AVFormatContext* format = opened;
+    in_->input = OpenDemuxer(name, io, probe);
+    AVFormatContext* format = in_->input.get();
     if (int code = avformat_find_stream_info(format, nullptr); code < 0) {
-        throw MovieError(fmt::format("{}: cannot read the streams: {}", path, ErrorText(code)));
+        throw MovieError(fmt::format("{}: cannot read the streams: {}", name, ErrorText(code)));
     }
+    const AVCodec* codec = in_->FindVideo();
+    // FFmpeg does not count an animated PNG's frames: its control chunk does.
+    if (io == nullptr && std::string_view(format->iformat->name) == "apng") {
+        in_->declared_frames = AnimatedPngFrames(name).value_or(-1);
+    }
+    const AVCodecParameters* parameters = in_->video->codecpar;
+    const AVPixFmtDescriptor* desc = av_pix_fmt_desc_get(AVPixelFormat(parameters->format));
+    if (desc == nullptr) {
+        throw MovieError(fmt::format("{}: the pixel format of the video stream is unknown", name));
+    }
+    in_->type = SampleTypeOfPixels(*desc);
+    in_->has_alpha = (desc->flags & AV_PIX_FMT_FLAG_ALPHA) != 0;
+
+    in_->source = MovieSource{name,       format,
+                              in_->video, av_guess_sample_aspect_ratio(format, in_->video, nullptr),
+                              in_->width, in_->height,
+                              in_->type,  in_->has_alpha};
+    in_->OpenDecoder(codec);
+}
+
+const AVCodec* MovieReader::Internals::FindVideo() {
+    AVFormatContext* format = input.get();
     const AVCodec* codec = nullptr;
     const int index = av_find_best_stream(format, AVMEDIA_TYPE_VIDEO, -1, -1, &codec, 0);
     if (index == AVERROR_STREAM_NOT_FOUND) {
@@ -245,31 +329,19 @@ MovieReader::MovieReader(const std::string& path, std::uint64_t max_pixels)
             fmt::format("{}: no decoder for its video stream ({})", path,
                         avcodec_get_name(format->streams[std::max(index, 0)]->codecpar->codec_id)));
     }
-    in_->video_index = index;
-    in_->video = format->streams[index];
-    in_->keep_stream.assign(format->nb_streams, false);
-    const AVCodecParameters* parameters = in_->video->codecpar;
-    in_->width = parameters->width;
-    in_->height = parameters->height;
-    if (in_->width <= 0 || in_->height <= 0) {
+    video_index = index;
+    video = format->streams[index];
+    keep_stream.assign(format->nb_streams, false);
+    width = video->codecpar->width;
+    height = video->codecpar->height;
+    if (width <= 0 || height <= 0) {
         throw MovieError(fmt::format("{}: the video stream has no frame size", path));
     }
-    if (std::uint64_t(in_->width) * std::uint64_t(in_->height) > max_pixels) {
+    if (std::uint64_t(width) * std::uint64_t(height) > max_pixels) {
         throw MovieRefused(fmt::format("{}: {}x{} frames are above the limit of {} pixels", path,
-                                       in_->width, in_->height, max_pixels));
+                                       width, height, max_pixels));
     }
-    const AVPixFmtDescriptor* desc = av_pix_fmt_desc_get(AVPixelFormat(parameters->format));
-    if (desc == nullptr) {
-        throw MovieError(fmt::format("{}: the pixel format of the video stream is unknown", path));
-    }
-    in_->type = SampleTypeOfPixels(*desc);
-    in_->has_alpha = (desc->flags & AV_PIX_FMT_FLAG_ALPHA) != 0;
-
-    in_->source = MovieSource{path,       format,
-                              in_->video, av_guess_sample_aspect_ratio(format, in_->video, nullptr),
-                              in_->width, in_->height,
-                              in_->type,  in_->has_alpha};
-    in_->OpenDecoder(codec);
+    return codec;
 }
 
 void MovieReader::Internals::OpenDecoder(const AVCodec* codec) {
@@ -280,7 +352,8 @@ void MovieReader::Internals::OpenDecoder(const AVCodec* codec) {
         throw MovieError(fmt::format("{}: {}", path, ErrorText(code)));
     }
     context->pkt_timebase = video->time_base;
-    av_opt_set(context, "threads", "auto", 0);
+    av_opt_set(context, "threads",
+               decoder_threads > 0 ? std::to_string(decoder_threads).c_str() : "auto", 0);
     if (int code = avcodec_open2(context, codec, nullptr); code < 0) {
         throw MovieError(
             fmt::format("{}: cannot open the {} decoder: {}", path, codec->name, ErrorText(code)));
@@ -302,7 +375,7 @@ bool MovieReader::has_alpha() const {
     return in_->has_alpha;
 }
 long MovieReader::frame_count() const {
-    return in_->video->nb_frames > 0 ? long(in_->video->nb_frames) : -1;
+    return in_->video->nb_frames > 0 ? long(in_->video->nb_frames) : in_->declared_frames;
 }
 const std::string& MovieReader::path() const {
     return in_->path;
