@@ -187,8 +187,9 @@ int CountFrames(const std::string& path) {
     if (PartsAreLayers(*in)) return 1;
     // Movie readers know their count; others are walked page by page.
     if (const int known = header.get_int_attribute("oiio:subimages", 0); known > 0) return known;
+    const int most = MostFramesOf(in->format_name());
     int frames = 1;
-    while (frames < kMostFramesCounted && in->seek_subimage(frames, 0)) ++frames;
+    while (frames < most && in->seek_subimage(frames, 0)) ++frames;
     (void)in->geterror();
     return frames;
 }
@@ -202,6 +203,9 @@ void ReadImage(const std::string& path, std::uint64_t max_pixels, LoadedImage& i
         throw InputError(fmt::format("{}: has no frame {}", path, frame + 1));
     }
     ReadOpenedImage(*in, header, path, max_pixels, into);
+    // The library shows an animated PNG's default image alone: the file
+    // holds more frames all the same (the movie reader reads them).
+    if (into.format_name == "png" && AnimatedPngFrames(path)) into.more_frames = true;
     // An OpenEXR file's further parts are layers of this frame: a note.
     if (into.more_frames && PartsAreLayers(*in)) {
         into.more_frames = false;

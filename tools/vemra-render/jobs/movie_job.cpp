@@ -274,6 +274,15 @@ void RenderMovieToImages(const Options& options, EffectSession& session, MovieRe
 void RunMovie(const Options& options, EffectSession& session) {
     if (options.output.empty()) throw UsageError("no output given: -o FILE");
     if (options.chunk != 0) throw UsageError("--chunk and --task go with an input frame pattern");
+    const bool movie_in = IsMoviePath(options.inputs[0]);
+    if (!movie_in && IsMoviePath(options.output)) {
+        // As for a GIF or a multi-page TIFF: an animated image's frames go
+        // into image files.
+        throw UsageError(fmt::format(
+            "{} is an animated image: its frames render into image files (-o a frame pattern, "
+            "or --frames N into one image), not into a movie",
+            options.inputs[0]));
+    }
     const ControlValues values = ValuesFromOptions(options, session);
     MovieReader reader(options.inputs[0], options.max_pixels);
     if (IsMoviePath(options.output)) {
