@@ -19,6 +19,9 @@
 #include "tools/vemra-render/io/dpx_header.h"
 #include "tools/vemra-render/io/image_files_oiio.h"
 #include "tools/vemra-render/io/movie_formats.h"
+#ifdef VEMRA_SANITIZER_TEST_HOOK
+#include "tools/vemra-render/io/sanitizer_test_hook.h"
+#endif
 #include "tools/vemra-render/run/atomic_output.h"
 #include "tools/vemra-render/run/interrupt.h"
 #include "tools/vemra-render/run/quiet_stderr.h"
@@ -196,6 +199,9 @@ int CountFrames(const std::string& path) {
 
 void ReadImage(const std::string& path, std::uint64_t max_pixels, LoadedImage& into, int frame) {
     const QuietStderr quiet;
+#ifdef VEMRA_SANITIZER_TEST_HOOK
+    RaiseSanitizerReportForTest();
+#endif
     OIIO::ImageSpec header;
     const std::unique_ptr<OIIO::ImageInput> in = OpenInput(path, header);
     // The seek fills `header` with the frame's own description.
