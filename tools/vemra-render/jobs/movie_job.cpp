@@ -206,6 +206,8 @@ class MovieFrames {
     }
 
     long taken() const { return long(taken_.size()); }
+    /// The movie frame number of the last frame decoded and taken; 0: none.
+    long LastDecoded() const { return taken_.empty() ? 0 : taken_.back(); }
     long skipped() const { return skipped_; }
 
   private:
@@ -257,10 +259,14 @@ void RenderMovieToImages(const Options& options, EffectSession& session, MovieRe
     progress.Clear();
     const FramesResult& done = result.frames;
     if (done.error) {
-        const ImageFrame& failed = result.taken[std::size_t(done.failed_frame)];
-        throw std::runtime_error(fmt::format(
-            "{}; {} finished frame(s) kept",
-            FrameFailure(done.error, reader.path(), failed.frame_in_file + 1), done.finished));
+        // A frame that failed in its decode (the take stage) was never taken:
+        // it is the one after the last decoded.
+        const auto index = std::size_t(done.failed_frame);
+        const long number = index < result.taken.size() ? result.taken[index].frame_in_file + 1
+                                                        : frames.LastDecoded() + 1;
+        throw std::runtime_error(fmt::format("{}; {} finished frame(s) kept",
+                                             FrameFailure(done.error, reader.path(), number),
+                                             done.finished));
     }
     frames.CheckAllTaken();
     if (!options.quiet && (FramePattern::Parse(options.output) || frames.skipped() != 0)) {
