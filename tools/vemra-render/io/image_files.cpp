@@ -20,7 +20,7 @@
 #include "tools/vemra-render/io/image_files_oiio.h"
 #include "tools/vemra-render/io/movie_formats.h"
 #ifdef VEMRA_SANITIZER_TEST_HOOK
-#include "tools/vemra-render/io/sanitizer_test_hook.h"
+#include "tools/vemra-render/io/sanitizer_reports.h"
 #endif
 #include "tools/vemra-render/run/atomic_output.h"
 #include "tools/vemra-render/run/interrupt.h"
