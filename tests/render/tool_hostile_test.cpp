@@ -120,6 +120,14 @@ TEST(ToolHostile, EachIsRefusedOrReadInOneLine) {
         WriteFile(dir / "playlist.mp4",
                   "#EXTM3U\n#EXT-X-TARGETDURATION:10\n#EXTINF:1,\nb.ts\n#EXT-X-ENDLIST\n");
         MakeAnimatedPng(dir);
+        // A movie cut short in its media data: its decode fails after the
+        // frames that are there.
+        Ffmpeg(
+            "-f lavfi -i testsrc2=size=32x24:rate=25 -frames:v 6 -c:v mjpeg -movflags "
+            "+faststart '" +
+            (dir / "whole.mov") + "'");
+        const std::string whole = ReadFile(dir / "whole.mov");
+        WriteFile(dir / "cut.mov", whole.substr(0, whole.size() * 3 / 4));
     }
 
     struct Row {
@@ -140,6 +148,8 @@ TEST(ToolHostile, EachIsRefusedOrReadInOneLine) {
         {{dir / "damaged.png", dir / "in.png", "-o", dir / "o.%d.png"}, 1, "damaged.png"},
         {{dir / "concat.mp4", "-o", dir / "x.mkv"}, 2, "Virtual concatenation script", true},
         {{dir / "playlist.mp4", "-o", dir / "x.mkv"}, 2, "(hls)", true},
+        // The frames before the failure are kept, in a folder of their own.
+        {{dir / "cut.mov", "-o", dir / "kept/c.%d.png"}, 1, "cut short", true},
         {{dir / "anim.png", "-o", x}, 2, "anim.png holds 8 frames and", true},
         {{dir / "anim.png", "-o", dir / "x.mov"}, 2, "not into a movie", true},
         {{dir / "anim.png", dir / "in.png", "-o", dir / "o.%d.png"},
@@ -151,6 +161,7 @@ TEST(ToolHostile, EachIsRefusedOrReadInOneLine) {
     ASSERT_EQ(baseline.exit_code, 0) << baseline.err;
     const RunResult fine = RunTool({dir / "user-data.dpx", "-o", dir / "user-data.png"});
     EXPECT_EQ(fine.exit_code, 0) << fine.err;
+    fs::create_directory(dir.path() / "kept");
     const std::vector<std::string> before = dir.Files();
     for (const Row& row : rows) {
         if (row.movie && !kHaveFfmpeg) continue;
@@ -203,28 +214,33 @@ TEST(ToolHostile, AnimatedPngGivesEveryFrame) {
 #ifdef VEMRA_SANITIZER_TEST_HOOK
 // The tool silences standard error while an image library decodes, so a
 // report raised there never shows; the test command points log_path at a
-// folder and fails on any report in it. Here the hook raises one inside
-// that spell, and the check must find it.
+// folder and fails on any report in it. Here the hook raises one of each
+// sanitizer inside that spell, and the check must find it.
 TEST(ToolHostile, ReportRaisedWhileSilencedReachesTheCheck) {
     ScratchDir dir;
-    fs::create_directory(dir.path() / "reports");
-    const std::string reports = dir / "reports";
     WriteTestImage(dir / "in.png", RandomImage(8, 6, SampleType::kUint8, true, 4), "uint8");
-    // Without log_path the report is lost with the rest of standard error.
-    RunSettings settings;
-    settings.environment = {"VEMRA_TEST_RAISE_SANITIZER_REPORT=1"};
-    const RunResult hidden = RunTool({dir / "in.png", "-o", dir / "out.png"}, settings);
-    EXPECT_NE(hidden.exit_code, 0);
-    EXPECT_EQ(hidden.err.find("heap-buffer-overflow"), std::string::npos) << hidden.err;
-    // With it, as the test command runs, the check finds the report.
-    settings.environment.push_back("ASAN_OPTIONS=log_path=" + reports + "/asan");
-    settings.environment.push_back("UBSAN_OPTIONS=log_path=" + reports + "/ubsan");
     const std::string check = std::string(VEMRA_SOURCE_DIR) + "/scripts/check-sanitizer-reports.sh";
-    EXPECT_EQ(Run({check, reports}).exit_code, 0) << "an empty folder passes";
-    EXPECT_NE(RunTool({dir / "in.png", "-o", dir / "out.png"}, settings).exit_code, 0);
-    const RunResult checked = Run({check, reports});
-    EXPECT_EQ(checked.exit_code, 1) << checked.out << checked.err;
-    EXPECT_NE(checked.out.find("heap-buffer-overflow"), std::string::npos) << checked.out;
+    const std::pair<const char*, const char*> kinds[] = {{"address", "heap-buffer-overflow"},
+                                                         {"undefined", "signed integer overflow"}};
+    for (const auto& [kind, says] : kinds) {
+        const fs::path reports = dir.path() / kind;
+        fs::create_directory(reports);
+        // Without log_path the report is lost with the rest of standard error.
+        RunSettings settings;
+        settings.environment = {std::string("VEMRA_TEST_RAISE_SANITIZER_REPORT=") + kind};
+        const RunResult hidden = RunTool({dir / "in.png", "-o", dir / "out.png"}, settings);
+        EXPECT_NE(hidden.exit_code, 0) << kind;
+        EXPECT_EQ(hidden.err.find(says), std::string::npos) << hidden.err;
+        // With it, as the test command runs, the check finds the report.
+        settings.environment.push_back("ASAN_OPTIONS=log_path=" + (reports / "asan").string());
+        settings.environment.push_back("UBSAN_OPTIONS=log_path=" + (reports / "ubsan").string());
+        EXPECT_EQ(render_test::Run({check, reports.string()}).exit_code, 0)
+            << "an empty folder passes";
+        EXPECT_NE(RunTool({dir / "in.png", "-o", dir / "out.png"}, settings).exit_code, 0);
+        const RunResult checked = render_test::Run({check, reports.string()});
+        EXPECT_EQ(checked.exit_code, 1) << kind << ": " << checked.out << checked.err;
+        EXPECT_NE(checked.out.find(says), std::string::npos) << checked.out;
+    }
 }
 #endif
 
