@@ -211,6 +211,32 @@ TEST(ToolHostile, AnimatedPngGivesEveryFrame) {
     EXPECT_EQ(ReadFilePixels(dir / "five.png").values, ReadFilePixels(dir / "out.5.png").values);
 }
 
+// A movie whose header claims 8 million frames (a damaged time-to-sample
+// count) holds four: they render, and the plan made from the claim costs
+// no more than the file could hold. (Planning every claimed frame took
+// minutes; the CPU limit ends such a run.)
+TEST(ToolHostile, MovieClaimingMillionsOfFramesRendersWhatItHolds) {
+    if (!kHaveFfmpeg) GTEST_SKIP() << "no ffmpeg program";
+    ScratchDir dir;
+    Ffmpeg("-f lavfi -i testsrc2=size=32x24:rate=25 -frames:v 4 -c:v mjpeg '" + (dir / "in.mp4") +
+           "'");
+    std::string movie = ReadFile(dir / "in.mp4");
+    const std::size_t stts = movie.find("stts");
+    ASSERT_NE(stts, std::string::npos);
+    ASSERT_EQ(Get32(movie, stts + 12, true), 4u) << "one entry of four frames";
+    Put32(movie, stts + 12, 0x00800004, true);
+    WriteFile(dir / "claims.mp4", movie);
+    fs::create_directory(dir.path() / "out");
+    const RunResult baseline = RunTool({dir / "in.mp4", "-o", dir / "out/in.%d.png"});
+    ASSERT_EQ(baseline.exit_code, 0) << baseline.err;
+    const RunResult result =
+        render_test::Run(With({"/usr/bin/prlimit", "--cpu=60"},
+                              ToolArgv({dir / "claims.mp4", "-o", dir / "out/c.%d.png"})));
+    EXPECT_EQ(result.exit_code, 0) << result.err;
+    EXPECT_TRUE(fs::exists(dir.path() / "out/c.4.png")) << result.err;
+    EXPECT_LT(CpuSeconds(result.usage), CpuSeconds(baseline.usage) + 2.0);
+}
+
 #ifdef VEMRA_SANITIZER_TEST_HOOK
 // The tool silences standard error while an image library decodes, so a
 // report raised there never shows; the test command points log_path at a

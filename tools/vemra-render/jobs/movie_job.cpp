@@ -7,6 +7,7 @@
 #include <fmt/format.h>
 
 #include <algorithm>
+#include <filesystem>
 #include <mutex>
 #include <set>
 
@@ -165,16 +166,21 @@ class MovieFrames {
     }
 
     /// The frames the run is asked for, as far as the movie's header tells:
-    /// those --frames picks, else every frame it counts (or the first).
+    /// those --frames picks, else every frame it counts (or the first). The
+    /// count is taken only as far as the file could hold it, a frame a byte:
+    /// a damaged header may claim millions.
     std::vector<ImageFrame> Planned() const {
         std::vector<ImageFrame> planned;
         if (!wanted_.empty()) {
             for (long number : wanted_) planned.push_back(FrameOf(number));
-        } else {
-            for (long number = 1; number <= std::max(1L, reader_.frame_count()); ++number) {
-                planned.push_back(FrameOf(number));
-            }
+            return planned;
         }
+        std::error_code error;
+        const std::uintmax_t bytes = std::filesystem::file_size(reader_.path(), error);
+        long count = std::max(1L, reader_.frame_count());
+        if (!error && std::uintmax_t(count) > bytes)
+            count = long(std::max<std::uintmax_t>(1, bytes));
+        for (long number = 1; number <= count; ++number) planned.push_back(FrameOf(number));
         return planned;
     }
 
