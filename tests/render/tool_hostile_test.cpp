@@ -253,13 +253,14 @@ TEST(ToolHostile, ReportRaisedWhileSilencedReachesTheCheck) {
         fs::create_directory(reports);
         // Without log_path the report is lost with the rest of standard error.
         RunSettings settings;
-        settings.environment = {std::string("VEMRA_TEST_RAISE_SANITIZER_REPORT=") + kind};
+        settings.environment = {std::string("VEMRA_TEST_RAISE_SANITIZER_REPORT=") + kind,
+                                "ASAN_OPTIONS=log_path=stderr", "UBSAN_OPTIONS=log_path=stderr"};
         const RunResult hidden = RunTool({dir / "in.png", "-o", dir / "out.png"}, settings);
         EXPECT_NE(hidden.exit_code, 0) << kind;
         EXPECT_EQ(hidden.err.find(says), std::string::npos) << hidden.err;
         // With it, as the test command runs, the check finds the report.
-        settings.environment.push_back("ASAN_OPTIONS=log_path=" + (reports / "asan").string());
-        settings.environment.push_back("UBSAN_OPTIONS=log_path=" + (reports / "ubsan").string());
+        settings.environment[1] = "ASAN_OPTIONS=log_path=" + (reports / "asan").string();
+        settings.environment[2] = "UBSAN_OPTIONS=log_path=" + (reports / "ubsan").string();
         EXPECT_EQ(render_test::Run({check, reports.string()}).exit_code, 0)
             << "an empty folder passes";
         EXPECT_NE(RunTool({dir / "in.png", "-o", dir / "out.png"}, settings).exit_code, 0);
