@@ -17,10 +17,22 @@ stage "configure plain" cmake --preset plain -Wno-dev
 stage "build plain" cmake --build --preset plain -j "$jobs"
 stage "test plain" ctest --preset plain -j "$jobs"
 
+# The sanitizers write their reports to files in the debug stage, so that
+# none is lost to a silenced standard error or hidden behind an exit status
+# a test expects; any report fails the stage after it.
+reports=$PWD/build/debug/sanitizer-reports
 for preset in debug native; do
   stage "configure $preset" cmake --preset "$preset" -Wno-dev
   stage "build $preset" cmake --build --preset "$preset" -j "$jobs"
-  stage "test $preset" ctest --preset "$preset" -j "$jobs"
+  if [[ $preset == debug ]]; then
+    rm -rf -- "$reports" && mkdir -p -- "$reports"
+    stage "test debug" env ASAN_OPTIONS="${ASAN_OPTIONS:+$ASAN_OPTIONS:}log_path=$reports/asan" \
+      UBSAN_OPTIONS="${UBSAN_OPTIONS:+$UBSAN_OPTIONS:}log_path=$reports/ubsan" \
+      ctest --preset debug -j "$jobs"
+    stage "sanitizer reports (debug)" scripts/check-sanitizer-reports.sh "$reports"
+  else
+    stage "test $preset" ctest --preset "$preset" -j "$jobs"
+  fi
 done
 
 # A sequence rendered in chunks on a real Slurm, a private one-machine cluster

@@ -69,7 +69,7 @@ Process::~Process() {
 RunResult Process::Wait() {
     RunResult result;
     int status = 0;
-    ::waitpid(pid_, &status, 0);
+    ::wait4(pid_, &status, 0, &result.usage);
     pid_ = -1;
     if (WIFEXITED(status)) result.exit_code = WEXITSTATUS(status);
     if (WIFSIGNALED(status)) result.signal = WTERMSIG(status);

@@ -19,6 +19,7 @@ struct RunResult {
     int signal = 0;
     std::string out;  ///< standard output
     std::string err;  ///< standard error
+    rusage usage{};   ///< the program's own resource use (peak memory, CPU time)
 };
 
 /// How to start a program.

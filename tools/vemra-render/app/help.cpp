@@ -5,6 +5,7 @@
 
 #include "tools/vemra-render/app/exit_status.h"
 #include "tools/vemra-render/io/compression.h"
+#include "tools/vemra-render/io/movie_formats.h"
 #include "tools/vemra-render/io/movie_writer.h"
 #include "tools/vemra-render/io/raw_frames.h"
 #include "tools/vemra-render/jobs/task_range.h"
@@ -28,6 +29,19 @@ std::string Wrap(std::string_view text, std::size_t width = 79) {
         text = space == std::string_view::npos ? std::string_view() : text.substr(space + 1);
     }
     return wrapped + line;
+}
+
+/// The paragraph on files of several frames, with the movie containers read.
+std::string MultiFrameHelp() {
+    return fmt::format(
+        "Files of several frames are read frame by frame: GIF, APNG (a PNG with an animation "
+        "control chunk), multi-page TIFF, and movies ({}). Every frame goes to an output "
+        "pattern, frame k numbered --start-number + k - 1 (default: k); into one output file, "
+        "--frames N picks the frame, and without it the file is refused rather than rendered in "
+        "part. An animated image's frames go into image files only, and its frame delays are "
+        "not kept. An OpenEXR file's parts are layers or views of one frame, not frames: its "
+        "first part is rendered and written, with a note.",
+        MovieContainerNames());
 }
 
 }  // namespace
@@ -57,12 +71,7 @@ Frame patterns: shot.####.exr (one # a digit) or shot.%04d.exr, with --frames
 1-240 (or 1,5,9-12); without --frames, every frame found on disk. The output
 (and a compare sheet) must be a pattern too.
 
-Files of several frames (a multi-page TIFF, an animated image): every frame
-goes to an output pattern, frame k numbered --start-number + k - 1 (default:
-k); into one output file, --frames N picks the frame, and without it the file
-is refused rather than rendered in part. An OpenEXR file's parts are layers
-or views of one frame, not frames: its first part is rendered and written,
-with a note.
+{}
 
 Farms: --chunk N with --task T renders the T-th run of N frames of the
 sequence's frame list (--frames, else the frames on disk); tasks count from 1,
@@ -109,8 +118,8 @@ Examples:
     vemra-render --raw 1920x1080 --temperature 0.4 |
     ffmpeg -f rawvideo -pix_fmt bgra -s 1920x1080 -r 25 -i - out.mov
 )",
-        fmt::join(kTaskIndexVariables, ", "), CompressionHelp(), Wrap(MovieWriter::Keeps()),
-        RawFormatNames(), ExitStatusHelp());
+        Wrap(MultiFrameHelp()), fmt::join(kTaskIndexVariables, ", "), CompressionHelp(),
+        Wrap(MovieWriter::Keeps()), RawFormatNames(), ExitStatusHelp());
 }
 
 }  // namespace render

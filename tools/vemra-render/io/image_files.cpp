@@ -16,7 +16,12 @@
 #include <system_error>
 
 #include "tools/vemra-render/io/compression.h"
+#include "tools/vemra-render/io/dpx_header.h"
 #include "tools/vemra-render/io/image_files_oiio.h"
+#include "tools/vemra-render/io/movie_formats.h"
+#ifdef VEMRA_SANITIZER_TEST_HOOK
+#include "tools/vemra-render/io/sanitizer_reports.h"
+#endif
 #include "tools/vemra-render/run/atomic_output.h"
 #include "tools/vemra-render/run/interrupt.h"
 #include "tools/vemra-render/run/quiet_stderr.h"
@@ -62,6 +67,14 @@ namespace {
 constexpr int kMostChannelsReadTogether = 8;
 /// Pages counted at most in a file that does not say how many it holds.
 constexpr int kMostFramesCounted = 1'000'000;
+
+/// The most frames a file of `format_name` can hold, where the format sets a
+/// bound: the walk from frame to frame stops there, whatever the header
+/// claims (each step may cost what the whole header does).
+int MostFramesOf(std::string_view format_name) {
+    if (format_name == "dpx") return 8;  // image elements
+    return kMostFramesCounted;
+}
 
 /// Index of the channel named `name` (case-insensitive), or -1.
 int FindChannel(const OIIO::ImageSpec& header, std::string_view name) {
@@ -135,6 +148,7 @@ std::unique_ptr<OIIO::ImageInput> OpenInput(const std::string& path, OIIO::Image
     const fs::file_status status = fs::status(path, error);
     if (!fs::exists(status)) throw fail("no such file");
     if (fs::is_directory(status)) throw fail("is a folder, not an image");
+    CheckDpxFile(path);  // before the library's own look, which opens it
     OIIO::ImageSpec config;
     config.attribute("oiio:UnassociatedAlpha", 1);
     std::unique_ptr<OIIO::ImageInput> in = OIIO::ImageInput::create(path);
@@ -153,6 +167,11 @@ bool PartsAreLayers(const OIIO::ImageInput& in) {
 std::optional<ImageFileSummary> ReadImageFileSummary(const std::string& path) {
     std::error_code error;
     if (!fs::is_regular_file(path, error)) return std::nullopt;
+    try {
+        CheckDpxFile(path);
+    } catch (const InputError&) {
+        return std::nullopt;
+    }
     const QuietStderr quiet;  // the frame's own read reports a damaged file, once
     const std::unique_ptr<OIIO::ImageInput> in = OIIO::ImageInput::create(path);
     OIIO::ImageSpec header;
@@ -171,14 +190,18 @@ int CountFrames(const std::string& path) {
     if (PartsAreLayers(*in)) return 1;
     // Movie readers know their count; others are walked page by page.
     if (const int known = header.get_int_attribute("oiio:subimages", 0); known > 0) return known;
+    const int most = MostFramesOf(in->format_name());
     int frames = 1;
-    while (frames < kMostFramesCounted && in->seek_subimage(frames, 0)) ++frames;
+    while (frames < most && in->seek_subimage(frames, 0)) ++frames;
     (void)in->geterror();
     return frames;
 }
 
 void ReadImage(const std::string& path, std::uint64_t max_pixels, LoadedImage& into, int frame) {
     const QuietStderr quiet;
+#ifdef VEMRA_SANITIZER_TEST_HOOK
+    RaiseSanitizerReportForTest();
+#endif
     OIIO::ImageSpec header;
     const std::unique_ptr<OIIO::ImageInput> in = OpenInput(path, header);
     // The seek fills `header` with the frame's own description.
@@ -186,6 +209,9 @@ void ReadImage(const std::string& path, std::uint64_t max_pixels, LoadedImage& i
         throw InputError(fmt::format("{}: has no frame {}", path, frame + 1));
     }
     ReadOpenedImage(*in, header, path, max_pixels, into);
+    // The library shows an animated PNG's default image alone: the file
+    // holds more frames all the same (the movie reader reads them).
+    if (into.format_name == "png" && AnimatedPngFrames(path)) into.more_frames = true;
     // An OpenEXR file's further parts are layers of this frame: a note.
     if (into.more_frames && PartsAreLayers(*in)) {
         into.more_frames = false;

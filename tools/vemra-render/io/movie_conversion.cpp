@@ -7,6 +7,7 @@
 #include <new>
 
 #include "tools/vemra-render/io/movie_reader.h"
+#include "tools/vemra-render/run/library_log.h"
 
 namespace render::movie {
 
@@ -48,7 +49,17 @@ SwsPtr MakeConverter(int width, int height, AVPixelFormat from, AVPixelFormat to
     av_opt_set_int(c, "src_v_chr_pos", from == AV_PIX_FMT_YUV420P ? 128 : -513, 0);
     av_opt_set_int(c, "dst_h_chr_pos", -513, 0);
     av_opt_set_int(c, "dst_v_chr_pos", to == AV_PIX_FMT_YUV420P ? 128 : -513, 0);
-    if (int code = sws_init_context(c, nullptr, nullptr); code < 0) {
+    // The converter warns of the JPEG formats' implied full range (yuvj420p,
+    // ...), which SetColorDetails sets here explicitly; anything else it
+    // says goes to the notes.
+    LogWatch log(c);
+    const int code = sws_init_context(c, nullptr, nullptr);
+    for (const LoggedMessage& message : log.Take()) {
+        if (message.text.find("deprecated pixel format used") == std::string::npos) {
+            NoteLibraryMessage(message.text);
+        }
+    }
+    if (code < 0) {
         throw MovieError(fmt::format("{}: cannot convert {} to {}: {}", name,
                                      av_get_pix_fmt_name(from), av_get_pix_fmt_name(to),
                                      ErrorText(code)));

@@ -3,6 +3,7 @@
 // reach the effect (and come back) with the samples ffmpeg gives.
 #pragma once
 
+#include <cstring>
 #include <string>
 
 #include "tools/vemra-render/io/ffmpeg_common.h"
@@ -25,6 +26,17 @@ SampleType SampleTypeOfPixels(const AVPixFmtDescriptor& desc);
 /// siting on either side. Throws MovieError (with `name` in the message).
 SwsPtr MakeConverter(int width, int height, AVPixelFormat from, AVPixelFormat to,
                      const std::string& name);
+
+/// A colour tag FFmpeg filled from a file, as a number: a damaged file may
+/// hold a value no enumerator has, and reading that as the enum type would
+/// be undefined. Values outside 0 .. `count` - 1 read as `unknown`.
+template <typename Tag>
+Tag ValidTag(const Tag& field, int count, Tag unknown) {
+    static_assert(sizeof(Tag) == sizeof(int));
+    int value = 0;
+    std::memcpy(&value, &field, sizeof value);
+    return value >= 0 && value < count ? static_cast<Tag>(value) : unknown;
+}
 
 /// Sets the YCbCr matrix and ranges of `converter` as the ffmpeg program's
 /// conversion does for a frame tagged `matrix` and `range`: the tagged matrix

@@ -226,15 +226,17 @@ void MovieEncoder::SetTiming() {
         enc->time_base = av_inv_q(rate);
     }
     enc->sample_aspect_ratio = source_.sample_aspect_ratio;
-    enc->field_order = video.codecpar->field_order;
+    enc->field_order = ValidTag(video.codecpar->field_order, AV_FIELD_BT + 1, AV_FIELD_UNKNOWN);
 }
 
 int MovieEncoder::SetColourTags() {
     AVCodecContext* enc = encoder_.get();
     const AVCodecParameters& parameters = *source_.video->codecpar;
-    enc->color_primaries = parameters.color_primaries;
-    enc->color_trc = parameters.color_trc;
-    enc->chroma_sample_location = parameters.chroma_location;
+    enc->color_primaries =
+        ValidTag(parameters.color_primaries, AVCOL_PRI_NB, AVCOL_PRI_UNSPECIFIED);
+    enc->color_trc = ValidTag(parameters.color_trc, AVCOL_TRC_NB, AVCOL_TRC_UNSPECIFIED);
+    enc->chroma_sample_location =
+        ValidTag(parameters.chroma_location, AVCHROMA_LOC_NB, AVCHROMA_LOC_UNSPECIFIED);
     // The frames are RGB; the tags describe how the encoded samples relate
     // to them. A YCbCr output is converted with the source's matrix (BT.601
     // where it names none it can use) and range, and tagged with what was
@@ -245,11 +247,13 @@ int MovieEncoder::SetColourTags() {
         return -1;
     }
     const bool source_yuv = IsYuv(AVPixelFormat(parameters.format));
-    const AVColorSpace matrix = parameters.color_space;
+    const AVColorSpace matrix =
+        ValidTag(parameters.color_space, AVCOL_SPC_NB, AVCOL_SPC_UNSPECIFIED);
     enc->colorspace = source_yuv && IsUsableMatrix(matrix) ? matrix
                       : matrix == AVCOL_SPC_UNSPECIFIED    ? AVCOL_SPC_UNSPECIFIED
                                                            : AVCOL_SPC_SMPTE170M;
-    const AVColorRange range = parameters.color_range;
+    const AVColorRange range =
+        ValidTag(parameters.color_range, AVCOL_RANGE_NB, AVCOL_RANGE_UNSPECIFIED);
     if (source_yuv && range != AVCOL_RANGE_UNSPECIFIED) {
         enc->color_range = range;
         return range == AVCOL_RANGE_JPEG;
@@ -316,7 +320,8 @@ std::string MovieEncoder::X265Hdr10Parameters() const {
 
 void MovieEncoder::SetFieldCoding() {
     // Interlaced sources are coded as fields by the encoders that can.
-    const AVFieldOrder order = source_.video->codecpar->field_order;
+    const AVFieldOrder order =
+        ValidTag(source_.video->codecpar->field_order, AV_FIELD_BT + 1, AV_FIELD_UNKNOWN);
     const bool interlaced = order == AV_FIELD_TT || order == AV_FIELD_BB || order == AV_FIELD_TB ||
                             order == AV_FIELD_BT;
     const std::string_view codec = codec_->name;

@@ -1,23 +1,105 @@
 #include "tools/vemra-render/io/movie_formats.h"
 
+#include <fmt/format.h>
+
 #include <algorithm>
 #include <array>
 #include <cctype>
-#include <string>
+#include <cstdint>
+#include <cstring>
+#include <fstream>
 
 namespace render {
 
+namespace {
+
+/// A container the movie reader opens.
+struct MovieContainer {
+    std::string_view name;     ///< as --help names it
+    std::string_view demuxer;  ///< FFmpeg's demuxer
+    /// The file endings read as movies; none for animated images, which the
+    /// tool tells by their contents (APNG) or reads as images (GIF).
+    std::array<std::string_view, 3> extensions;
+};
+
+constexpr std::array<MovieContainer, 12> kContainers{{
+    {"QuickTime/MP4", "mov", {"mov", "mp4", "m4v"}},
+    {"Matroska/WebM", "matroska", {"mkv", "webm"}},
+    {"AVI", "avi", {"avi"}},
+    {"MXF", "mxf", {"mxf"}},
+    {"MPEG-TS", "mpegts", {"ts", "mts", "m2ts"}},
+    {"MPEG-PS", "mpeg", {"mpg", "mpeg"}},
+    {"NUT", "nut", {"nut"}},
+    {"FLV", "flv", {"flv"}},
+    {"Ogg", "ogg", {"ogv"}},
+    {"YUV4MPEG", "yuv4mpegpipe", {"y4m"}},
+    {"GIF", "gif", {}},
+    {"APNG", "apng", {}},
+}};
+
+}  // namespace
+
 bool IsMoviePath(std::string_view path) {
-    static constexpr std::array<std::string_view, 16> kExtensions{
-        "mov",  "mp4", "m4v", "mkv",  "webm", "avi", "mxf", "mts",
-        "m2ts", "ts",  "mpg", "mpeg", "y4m",  "nut", "flv", "ogv"};
     const std::size_t slash = path.find_last_of('/');
     const std::string_view name = slash == std::string_view::npos ? path : path.substr(slash + 1);
     const std::size_t dot = name.find_last_of('.');
     if (dot == std::string_view::npos || dot == 0) return false;
     std::string extension(name.substr(dot + 1));
     for (char& ch : extension) ch = char(std::tolower(static_cast<unsigned char>(ch)));
-    return std::find(kExtensions.begin(), kExtensions.end(), extension) != kExtensions.end();
+    return std::any_of(kContainers.begin(), kContainers.end(), [&](const MovieContainer& c) {
+        return std::find(c.extensions.begin(), c.extensions.end(), extension) != c.extensions.end();
+    });
+}
+
+std::string MovieDemuxers() {
+    std::string list;
+    for (const MovieContainer& container : kContainers) {
+        if (!list.empty()) list += ',';
+        list += container.demuxer;
+    }
+    return list;
+}
+
+std::string MovieContainerNames() {
+    std::string names;
+    for (const MovieContainer& container : kContainers) {
+        std::string endings;
+        for (std::string_view extension : container.extensions) {
+            if (extension.empty()) continue;
+            endings += (endings.empty() ? "." : " .") + std::string(extension);
+        }
+        if (endings.empty()) continue;  // an animated image
+        if (!names.empty()) names += ", ";
+        names += fmt::format("{} ({})", container.name, endings);
+    }
+    return names;
+}
+
+std::optional<long> AnimatedPngFrames(const std::string& path) {
+    std::ifstream file(path, std::ios::binary);
+    char signature[8];
+    if (!file.read(signature, 8) || std::memcmp(signature, "\x89PNG\r\n\x1a\n", 8) != 0) {
+        return std::nullopt;
+    }
+    auto number = [](const unsigned char* bytes) {
+        return std::uint32_t(bytes[0]) << 24 | std::uint32_t(bytes[1]) << 16 |
+               std::uint32_t(bytes[2]) << 8 | std::uint32_t(bytes[3]);
+    };
+    // Chunk by chunk (length, type, data, checksum) up to the image data.
+    unsigned char chunk[12];
+    while (file.read(reinterpret_cast<char*>(chunk), 8)) {
+        const std::uint32_t length = number(chunk);
+        const std::string_view type(reinterpret_cast<const char*>(chunk + 4), 4);
+        if (type == "IDAT" || type == "IEND" || length > 0x7FFFFFFFu) return std::nullopt;
+        if (type == "acTL") {
+            if (length < 8 || !file.read(reinterpret_cast<char*>(chunk + 8), 4)) {
+                return std::nullopt;
+            }
+            return long(number(chunk + 8));
+        }
+        file.seekg(std::streamoff(length) + 4, std::ios::cur);
+    }
+    return std::nullopt;
 }
 
 }  // namespace render

@@ -1,14 +1,31 @@
 // Which files the tool reads as movies, through FFmpeg, rather than as
-// images, through the image library: the one list of movie file endings.
+// images, through the image library: the one table of movie containers,
+// their file endings and FFmpeg's names for them, from which the movie
+// reader's list of allowed demuxers and --help's list are both made.
 #pragma once
 
+#include <optional>
+#include <string>
 #include <string_view>
 
 namespace render {
 
 /// True when `path` names a file the movie reader takes rather than the image
-/// library: by its extension (.mov .mp4 .m4v .mkv .webm .avi .mxf .mts .m2ts
-/// .ts .mpg .mpeg .y4m .nut .flv .ogv, any case).
+/// library: by its extension, one of the movie containers' (in any case).
 bool IsMoviePath(std::string_view path);
+
+/// FFmpeg's demuxers the movie reader may open, comma-separated, for its
+/// `format_whitelist`: those of the movie containers, and GIF and APNG. No
+/// playlist, script or image-sequence demuxer, so no file leads to another.
+std::string MovieDemuxers();
+
+/// The movie containers with their file endings, as --help names them:
+/// "QuickTime/MP4 (.mov .mp4 .m4v), Matroska/WebM (.mkv .webm), ...".
+std::string MovieContainerNames();
+
+/// When `path` is a PNG file with an animation control chunk (acTL) before
+/// its image data, the frame count that chunk declares; nullopt for any
+/// other file. The image library shows such a file's first frame alone.
+std::optional<long> AnimatedPngFrames(const std::string& path);
 
 }  // namespace render

@@ -2,6 +2,10 @@
 
 #include <fmt/format.h>
 
+extern "C" {
+#include <libavutil/avstring.h>
+}
+
 #include <algorithm>
 #include <array>
 #include <cmath>
@@ -13,6 +17,7 @@
 #include "tools/vemra-render/io/ffmpeg_common.h"
 #include "tools/vemra-render/io/ffmpeg_log.h"
 #include "tools/vemra-render/io/movie_conversion.h"
+#include "tools/vemra-render/io/movie_formats.h"
 #include "tools/vemra-render/io/movie_source.h"
 #include "tools/vemra-render/run/library_log.h"
 
@@ -73,6 +78,7 @@ struct MovieReader::Internals {
 
     /// What FFmpeg logs against the demuxer, from before it opens the file.
     std::unique_ptr<LogWatch> watch;
+    bool reopenable = false;  ///< a local file, which a second pass can open again
 
     DisplayMatrix matrix;
     bool turn = false;        ///< frames go out upright (TurnFramesUpright)
@@ -108,7 +114,7 @@ struct MovieReader::Internals {
     /// `type`, with `state`'s converter. From any thread.
     void Convert(const AVFrame& frame, long number, ConversionState& state, Image& image) const;
     /// Opens the decoder of the video stream.
-    void OpenDecoder(const AVCodec* codec, int threads);
+    void OpenDecoder(const AVCodec* codec);
     /// See MovieSource::spacing; found once.
     VideoSpacing Spacing();
     VideoSpacing SpacingOf(std::vector<std::int64_t> stamps) const;
@@ -121,6 +127,13 @@ struct MovieReader::Internals {
     bool Decode();
     /// "FILE: frame N: " for messages about the frame being decoded.
     std::string FramePrefix() const;
+
+    /// Threads for the decoder; 0: FFmpeg's choice.
+    int decoder_threads = 0;
+    /// The frame count the file declares where FFmpeg gives none; -1: none.
+    long declared_frames = -1;
+    /// Finds the video stream and its decoder, and checks its frame size.
+    const AVCodec* FindVideo();
 };
 
 std::string MovieReader::Internals::FramePrefix() const {
@@ -280,10 +293,14 @@ void MovieReader::Internals::Convert(const AVFrame& coded, long number, Conversi
         state.from = from;
         state.matrix = AVCOL_SPC_NB;
     }
-    if (frame->colorspace != state.matrix || frame->color_range != state.range) {
-        SetColorDetails(state.converter.get(), frame->colorspace, frame->color_range, -1);
-        state.matrix = frame->colorspace;
-        state.range = frame->color_range;
+    const AVColorSpace tagged_matrix =
+        ValidTag(frame->colorspace, AVCOL_SPC_NB, AVCOL_SPC_UNSPECIFIED);
+    const AVColorRange tagged_range =
+        ValidTag(frame->color_range, AVCOL_RANGE_NB, AVCOL_RANGE_UNSPECIFIED);
+    if (tagged_matrix != state.matrix || tagged_range != state.range) {
+        SetColorDetails(state.converter.get(), tagged_matrix, tagged_range, -1);
+        state.matrix = tagged_matrix;
+        state.range = tagged_range;
     }
     SwsContext* converter = state.converter.get();
     FramePtr& planar = state.planar;
@@ -321,25 +338,106 @@ void MovieReader::Internals::Convert(const AVFrame& coded, long number, Conversi
     }
 }
 
-MovieReader::MovieReader(const std::string& path, std::uint64_t max_pixels, int threads)
-    : in_(std::make_unique<Internals>()) {
-    InstallFfmpegLog();
-    in_->path = path;
-    in_->max_pixels = max_pixels;
-    in_->packet = NewPacket();
-    in_->decoded = NewFrame();
+namespace {
 
+/// The format FFmpeg's probe finds for the local file `path`, whatever it
+/// is; null when it finds none.
+const AVInputFormat* ProbedFormat(const std::string& path) {
+    AVDictionary* options = nullptr;
+    av_dict_set(&options, "protocol_whitelist", "file", 0);
+    AVIOContext* io = nullptr;
+    const int code = avio_open2(&io, ("file:" + path).c_str(), AVIO_FLAG_READ, nullptr, &options);
+    av_dict_free(&options);
+    if (code < 0) return nullptr;
+    const AVInputFormat* format = nullptr;
+    const int score = av_probe_input_buffer2(io, &format, path.c_str(), nullptr, 0, 0);
+    avio_closep(&io);
+    return score >= 0 ? format : nullptr;
+}
+
+/// Opens the demuxer over `io` or, when it is null, the local file `name`:
+/// only with a demuxer of movie_formats.h, only local files for anything it
+/// opens, and within the probe's bounds; `watch` takes what it logs.
+InputPtr OpenDemuxer(const std::string& name, AVIOContext* io, const MovieProbe& probe,
+                     std::unique_ptr<LogWatch>& watch) {
+    const std::string demuxers = MovieDemuxers();
+    AVDictionary* options = nullptr;
+    av_dict_set(&options, "format_whitelist", demuxers.c_str(), 0);
+    av_dict_set(&options, "protocol_whitelist", "file", 0);
+    if (probe.probe_bytes > 0) av_dict_set_int(&options, "probesize", probe.probe_bytes, 0);
+    if (probe.analyze_microseconds > 0) {
+        av_dict_set_int(&options, "analyzeduration", probe.analyze_microseconds, 0);
+    }
     AVFormatContext* opened = avformat_alloc_context();
     if (opened == nullptr) throw std::bad_alloc();
-    in_->watch = std::make_unique<LogWatch>(opened);
-    if (int code = avformat_open_input(&opened, path.c_str(), nullptr, nullptr); code < 0) {
-        throw MovieError(fmt::format("{}: cannot open as a movie: {}", path, ErrorText(code)));
+    // What FFmpeg logs against the demuxer, from before it opens the file.
+    watch = std::make_unique<LogWatch>(opened);
+    opened->pb = io;
+    // "file:" before the name: a name such as "http:x.mp4" is a file too.
+    const std::string url = io != nullptr ? name : "file:" + name;
+    const int code = avformat_open_input(&opened, url.c_str(), nullptr, &options);
+    av_dict_free(&options);
+    if (code >= 0) return InputPtr(opened);
+    const AVInputFormat* format = io != nullptr ? nullptr : ProbedFormat(name);
+    if (format != nullptr && av_match_list(format->name, demuxers.c_str(), ',') <= 0) {
+        throw MovieRefused(fmt::format(
+            "{}: not a movie container the tool reads: FFmpeg takes it for {} ({}); it reads {}, "
+            "and GIF and APNG",
+            name, format->long_name != nullptr ? format->long_name : format->name, format->name,
+            MovieContainerNames()));
     }
-    in_->input.reset(opened);
-    AVFormatContext* format = opened;
+    throw MovieError(fmt::format("{}: cannot open as a movie: {}", name, ErrorText(code)));
+}
+
+}  // namespace
+
+MovieReader::MovieReader(const std::string& path, std::uint64_t max_pixels, int threads)
+    : MovieReader(nullptr, path, max_pixels, MovieProbe{0, 0, threads}) {}
+
+MovieReader::MovieReader(AVIOContext* io, const std::string& name, std::uint64_t max_pixels,
+                         const MovieProbe& probe)
+    : in_(std::make_unique<Internals>()) {
+    InstallFfmpegLog();
+    in_->path = name;
+    in_->max_pixels = max_pixels;
+    in_->decoder_threads = probe.decoder_threads;
+    in_->packet = NewPacket();
+    in_->decoded = NewFrame();
+    in_->input = OpenDemuxer(name, io, probe, in_->watch);
+    in_->reopenable = io == nullptr;
+    AVFormatContext* format = in_->input.get();
     if (int code = avformat_find_stream_info(format, nullptr); code < 0) {
-        throw MovieError(fmt::format("{}: cannot read the streams: {}", path, ErrorText(code)));
+        throw MovieError(fmt::format("{}: cannot read the streams: {}", name, ErrorText(code)));
     }
+    const AVCodec* codec = in_->FindVideo();
+    // FFmpeg does not count an animated PNG's frames: its control chunk does.
+    if (io == nullptr && std::string_view(format->iformat->name) == "apng") {
+        in_->declared_frames = AnimatedPngFrames(name).value_or(-1);
+    }
+    const AVCodecParameters* parameters = in_->video->codecpar;
+    const AVPixFmtDescriptor* desc = av_pix_fmt_desc_get(AVPixelFormat(parameters->format));
+    if (desc == nullptr) {
+        throw MovieError(fmt::format("{}: the pixel format of the video stream is unknown", name));
+    }
+    in_->type = SampleTypeOfPixels(*desc);
+    in_->has_alpha = (desc->flags & AV_PIX_FMT_FLAG_ALPHA) != 0;
+
+    Internals* in = in_.get();
+    in_->source = MovieSource{name,
+                              format,
+                              in_->video,
+                              av_guess_sample_aspect_ratio(format, in_->video, nullptr),
+                              in_->width,
+                              in_->height,
+                              in_->type,
+                              in_->has_alpha,
+                              [in] { return in->Spacing(); }};
+    in_->ReadStreamSideData();
+    in_->OpenDecoder(codec);
+}
+
+const AVCodec* MovieReader::Internals::FindVideo() {
+    AVFormatContext* format = input.get();
     const AVCodec* codec = nullptr;
     const int index = av_find_best_stream(format, AVMEDIA_TYPE_VIDEO, -1, -1, &codec, 0);
     if (index == AVERROR_STREAM_NOT_FOUND) {
@@ -350,39 +448,20 @@ MovieReader::MovieReader(const std::string& path, std::uint64_t max_pixels, int 
             fmt::format("{}: no decoder for its video stream ({})", path,
                         avcodec_get_name(format->streams[std::max(index, 0)]->codecpar->codec_id)));
     }
-    in_->video_index = index;
-    in_->video = format->streams[index];
-    in_->keep_stream.assign(format->nb_streams, false);
-    in_->stream_ends.assign(format->nb_streams, kNoTimestamp);
-    const AVCodecParameters* parameters = in_->video->codecpar;
-    in_->width = parameters->width;
-    in_->height = parameters->height;
-    if (in_->width <= 0 || in_->height <= 0) {
+    video_index = index;
+    video = format->streams[index];
+    keep_stream.assign(format->nb_streams, false);
+    stream_ends.assign(format->nb_streams, kNoTimestamp);
+    width = video->codecpar->width;
+    height = video->codecpar->height;
+    if (width <= 0 || height <= 0) {
         throw MovieError(fmt::format("{}: the video stream has no frame size", path));
     }
-    if (std::uint64_t(in_->width) * std::uint64_t(in_->height) > max_pixels) {
+    if (std::uint64_t(width) * std::uint64_t(height) > max_pixels) {
         throw MovieRefused(fmt::format("{}: {}x{} frames are above the limit of {} pixels", path,
-                                       in_->width, in_->height, max_pixels));
+                                       width, height, max_pixels));
     }
-    const AVPixFmtDescriptor* desc = av_pix_fmt_desc_get(AVPixelFormat(parameters->format));
-    if (desc == nullptr) {
-        throw MovieError(fmt::format("{}: the pixel format of the video stream is unknown", path));
-    }
-    in_->type = SampleTypeOfPixels(*desc);
-    in_->has_alpha = (desc->flags & AV_PIX_FMT_FLAG_ALPHA) != 0;
-
-    Internals* in = in_.get();
-    in_->source = MovieSource{path,
-                              format,
-                              in_->video,
-                              av_guess_sample_aspect_ratio(format, in_->video, nullptr),
-                              in_->width,
-                              in_->height,
-                              in_->type,
-                              in_->has_alpha,
-                              [in] { return in->Spacing(); }};
-    in_->ReadStreamSideData();
-    in_->OpenDecoder(codec, threads);
+    return codec;
 }
 
 void MovieReader::Internals::ReadStreamSideData() {
@@ -452,9 +531,16 @@ VideoSpacing MovieReader::Internals::Spacing() {
         for (int i = 0; i < listed; ++i)
             stamps.push_back(avformat_index_get_entry(video, i)->timestamp);
     } else {
-        // The video's timestamps, from a second pass over the packets alone.
+        // The video's timestamps, from a second pass over the packets alone
+        // (a reader over memory cannot make one: its frames count as uneven).
+        if (!reopenable) return {};
+        AVDictionary* options = nullptr;
+        av_dict_set(&options, "protocol_whitelist", "file", 0);
         AVFormatContext* opened = nullptr;
-        if (avformat_open_input(&opened, path.c_str(), input->iformat, nullptr) < 0) return {};
+        const int code =
+            avformat_open_input(&opened, ("file:" + path).c_str(), input->iformat, &options);
+        av_dict_free(&options);
+        if (code < 0) return {};
         const InputPtr scan(opened);
         const PacketPtr read = NewPacket();
         while (av_read_frame(scan.get(), read.get()) >= 0) {
@@ -482,7 +568,7 @@ VideoSpacing MovieReader::Internals::SpacingOf(std::vector<std::int64_t> stamps)
     return {true, std::abs(first - std::round(first)) * frame <= 1.0};
 }
 
-void MovieReader::Internals::OpenDecoder(const AVCodec* codec, int threads) {
+void MovieReader::Internals::OpenDecoder(const AVCodec* codec) {
     decoder.reset(avcodec_alloc_context3(codec));
     if (!decoder) throw std::bad_alloc();
     AVCodecContext* context = decoder.get();
@@ -490,7 +576,8 @@ void MovieReader::Internals::OpenDecoder(const AVCodec* codec, int threads) {
         throw MovieError(fmt::format("{}: {}", path, ErrorText(code)));
     }
     context->pkt_timebase = video->time_base;
-    av_opt_set(context, "threads", threads > 0 ? std::to_string(threads).c_str() : "auto", 0);
+    av_opt_set(context, "threads",
+               decoder_threads > 0 ? std::to_string(decoder_threads).c_str() : "auto", 0);
     if (int code = avcodec_open2(context, codec, nullptr); code < 0) {
         throw MovieError(
             fmt::format("{}: cannot open the {} decoder: {}", path, codec->name, ErrorText(code)));
@@ -512,7 +599,7 @@ bool MovieReader::has_alpha() const {
     return in_->has_alpha;
 }
 long MovieReader::frame_count() const {
-    return in_->video->nb_frames > 0 ? long(in_->video->nb_frames) : -1;
+    return in_->video->nb_frames > 0 ? long(in_->video->nb_frames) : in_->declared_frames;
 }
 const std::string& MovieReader::path() const {
     return in_->path;

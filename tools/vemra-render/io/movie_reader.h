@@ -15,6 +15,8 @@
 #include "tools/vemra-render/pixels/orientation.h"
 #include "tools/vemra-render/run/refusal.h"
 
+struct AVIOContext;  // FFmpeg's byte source
+
 namespace render {
 
 struct MovieSource;
@@ -73,14 +75,29 @@ struct DisplayMatrix {
     Orientation upright;     ///< how to turn the coded frames upright, for a whole turn
 };
 
+/// How far the reader looks into a file before its first frame, and how
+/// many threads its decoder takes; 0 leaves each to FFmpeg.
+struct MovieProbe {
+    std::int64_t probe_bytes = 0;           ///< FFmpeg's probesize
+    std::int64_t analyze_microseconds = 0;  ///< FFmpeg's analyzeduration
+    int decoder_threads = 0;
+};
+
 class MovieReader {
   public:
     /// Opens `path`, finds its video stream (the one FFmpeg ranks best) and
-    /// opens its decoder. Throws MovieError for a file FFmpeg cannot open, a
-    /// file with no video stream or no decoder for it, and frames of more
-    /// than `max_pixels` pixels. The decoder runs on `threads` threads (0:
-    /// FFmpeg's own choice for the codec, "auto").
+    /// opens its decoder. Only a local file in one of the containers of
+    /// movie_formats.h is opened, and it is never followed to another file
+    /// (no playlist, script or image-sequence demuxer). Throws MovieRefused
+    /// for a file in any other format and for frames of more than
+    /// `max_pixels` pixels, MovieError for a file FFmpeg cannot open and a
+    /// file with no video stream or no decoder for it. The decoder runs on
+    /// `threads` threads (0: FFmpeg's own choice for the codec, "auto").
     MovieReader(const std::string& path, std::uint64_t max_pixels, int threads = 0);
+    /// The same over `io`, which the caller keeps open while the reader
+    /// lives; `name` names it in messages.
+    MovieReader(AVIOContext* io, const std::string& name, std::uint64_t max_pixels,
+                const MovieProbe& probe);
     ~MovieReader();
     MovieReader(const MovieReader&) = delete;
     MovieReader& operator=(const MovieReader&) = delete;
@@ -92,7 +109,8 @@ class MovieReader {
     SampleType type() const;
     /// The source pixel format has alpha.
     bool has_alpha() const;
-    /// The container's count of video frames, or -1 when it does not say.
+    /// The container's count of video frames (an animated PNG's declared
+    /// count), or -1 when it does not say.
     long frame_count() const;
     /// The path the reader was opened with, for messages.
     const std::string& path() const;

@@ -22,10 +22,13 @@ namespace render {
 namespace {
 
 /// The frames `path` holds; 1 when it cannot be opened (its frame then
-/// fails on its own, with the reader's message).
+/// fails on its own, with the reader's message). A file refused from its
+/// header is refused here, before any output.
 int FramesInFile(const std::string& path) {
     try {
         return CountFrames(path);
+    } catch (const InputRefused&) {
+        throw;
     } catch (const InputError&) {
         return 1;
     }

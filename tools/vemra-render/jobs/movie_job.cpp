@@ -211,16 +211,21 @@ class MovieFrames {
     }
 
     /// The frames the run is asked for, as far as the movie's header tells:
-    /// those --frames picks, else every frame it counts (or the first).
+    /// those --frames picks, else every frame it counts (or the first). The
+    /// count is taken only as far as the file could hold it, a frame a byte:
+    /// a damaged header may claim millions.
     std::vector<ImageFrame> Planned() const {
         std::vector<ImageFrame> planned;
         if (!wanted_.empty()) {
             for (long number : wanted_) planned.push_back(FrameOf(number));
-        } else {
-            for (long number = 1; number <= std::max(1L, reader_.frame_count()); ++number) {
-                planned.push_back(FrameOf(number));
-            }
+            return planned;
         }
+        std::error_code error;
+        const std::uintmax_t bytes = std::filesystem::file_size(reader_.path(), error);
+        long count = std::max(1L, reader_.frame_count());
+        if (!error && std::uintmax_t(count) > bytes)
+            count = long(std::max<std::uintmax_t>(1, bytes));
+        for (long number = 1; number <= count; ++number) planned.push_back(FrameOf(number));
         return planned;
     }
 
@@ -254,6 +259,8 @@ class MovieFrames {
     }
 
     long taken() const { return long(taken_.size()); }
+    /// The movie frame number of the last frame decoded and taken; 0: none.
+    long LastDecoded() const { return taken_.empty() ? 0 : taken_.back(); }
     long skipped() const { return skipped_; }
 
   private:
@@ -334,11 +341,11 @@ void RenderMovieToImages(const Options& options, EffectSession& session, MovieRe
     PrintLibraryNotes(notes);
     const FramesResult& done = result.frames;
     if (done.error) {
-        // A frame that failed to decode was never taken: the reader's own
-        // message names it.
-        const std::size_t failed = std::size_t(done.failed_frame);
-        const long number = failed < result.taken.size() ? result.taken[failed].frame_in_file + 1
-                                                         : done.failed_frame + 1;
+        // A frame that failed in its decode (the take stage) was never taken:
+        // it is the one after the last decoded.
+        const auto index = std::size_t(done.failed_frame);
+        const long number = index < result.taken.size() ? result.taken[index].frame_in_file + 1
+                                                        : frames.LastDecoded() + 1;
         throw std::runtime_error(fmt::format("{}; {} finished frame(s) kept",
                                              FrameFailure(done.error, reader.path(), number),
                                              done.finished));
@@ -355,6 +362,15 @@ void RenderMovieToImages(const Options& options, EffectSession& session, MovieRe
 void RunMovie(const Options& options, EffectSession& session) {
     if (options.output.empty()) throw UsageError("no output given: -o FILE");
     if (options.chunk != 0) throw UsageError("--chunk and --task go with an input frame pattern");
+    const bool movie_in = IsMoviePath(options.inputs[0]);
+    if (!movie_in && IsMoviePath(options.output)) {
+        // As for a GIF or a multi-page TIFF: an animated image's frames go
+        // into image files.
+        throw UsageError(fmt::format(
+            "{} is an animated image: its frames render into image files (-o a frame pattern, "
+            "or --frames N into one image), not into a movie",
+            options.inputs[0]));
+    }
     const ControlValues values = ValuesFromOptions(options, session);
     MovieReader reader(options.inputs[0], options.max_pixels, options.codec_threads);
     const bool to_movie = IsMoviePath(options.output);

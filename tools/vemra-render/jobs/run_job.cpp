@@ -10,7 +10,10 @@ void RunJob(const Options& options, EffectSession& session) {
         RunRaw(options, session);
     } else if (options.inputs.empty()) {
         RunChart(options, session);
-    } else if (options.inputs.size() == 1 && IsMoviePath(options.inputs[0])) {
+    } else if (options.inputs.size() == 1 &&
+               (IsMoviePath(options.inputs[0]) || AnimatedPngFrames(options.inputs[0]))) {
+        // An animated PNG's frames come from the movie reader: the image
+        // library shows its first frame alone.
         RunMovie(options, session);
     } else {
         RunFiles(options, session);

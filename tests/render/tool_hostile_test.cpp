@@ -1,0 +1,275 @@
+// Hostile and odd input files through the tool: each is refused or read in
+// one line, within bounded memory, never followed to another file; an
+// animated PNG gives every frame; and a sanitizer report raised while the
+// tool has standard error silenced still reaches the test command's check.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cstdint>
+#include <filesystem>
+
+#include "tool_runner.h"
+
+namespace render_test {
+namespace {
+
+namespace fs = std::filesystem;
+using render::SampleType;
+
+const bool kHaveFfmpeg = !std::string(VEMRA_FFMPEG).empty();
+
+/// Writes `value` as 32 bits at `at` of `bytes`, in either byte order.
+void Put32(std::string& bytes, std::size_t at, std::uint32_t value, bool big_endian) {
+    for (std::size_t i = 0; i < 4; ++i) {
+        const std::size_t shift = 8 * (big_endian ? 3 - i : i);
+        bytes[at + i] = char((value >> shift) & 0xFF);
+    }
+}
+
+std::uint32_t Get32(const std::string& bytes, std::size_t at, bool big_endian) {
+    std::uint32_t value = 0;
+    for (std::size_t i = 0; i < 4; ++i) {
+        const std::size_t shift = 8 * (big_endian ? 3 - i : i);
+        value |= std::uint32_t(static_cast<unsigned char>(bytes[at + i])) << shift;
+    }
+    return value;
+}
+
+double CpuSeconds(const rusage& usage) {
+    return double(usage.ru_utime.tv_sec + usage.ru_stime.tv_sec) +
+           double(usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) / 1e6;
+}
+
+void Ffmpeg(const std::string& arguments) {
+    const RunResult made = RunShell(std::string(VEMRA_FFMPEG) + " -v error -y " + arguments);
+    ASSERT_EQ(made.exit_code, 0) << arguments << ": " << made.err;
+}
+
+/// A 32x24 animation of 8 frames: a half-transparent square moving over a
+/// still background, and a corner that turns transparent every other
+/// frame, written as an APNG by ffmpeg (which stores most frames as
+/// rectangles blended over or disposed from the one before).
+std::string MakeAnimatedPng(const ScratchDir& dir) {
+    for (int k = 0; k < 8; ++k) {
+        render::Image image = render::Image::Blank(32, 24, SampleType::kUint8, true);
+        for (int y = 0; y < 24; ++y) {
+            for (int x = 0; x < 32; ++x) {
+                const bool square = x >= 3 * k && x < 3 * k + 6 && y >= 8 && y < 14;
+                const bool corner = k % 2 == 1 && x < 4 && y < 4;
+                const float rgba[4] = {square ? 250.0f : float(40 + 5 * x),
+                                       square ? 20.0f : float(60 + 7 * y), 120.0f,
+                                       corner   ? 0.0f
+                                       : square ? 128.0f
+                                                : 255.0f};
+                for (int c = 0; c < 4; ++c) image.SetSample(x, y, c, rgba[c]);
+            }
+        }
+        WriteTestImage(dir / ("still." + std::to_string(k + 1) + ".png"), image, "uint8");
+    }
+    Ffmpeg("-i '" + (dir / "still.%d.png") + "' -plays 0 -f apng '" + (dir / "anim.png") + "'");
+    return dir / "anim.png";
+}
+
+/// Whether some frame control chunk of the APNG `bytes` covers less than
+/// the whole image, or blends or disposes.
+bool HasPartialFrames(const std::string& bytes) {
+    for (std::size_t at = 8; at + 12 <= bytes.size();) {
+        const std::uint32_t length = Get32(bytes, at, true);
+        if (bytes.compare(at + 4, 4, "fcTL") == 0 && length >= 26) {
+            const std::size_t data = at + 8;
+            const bool whole =
+                Get32(bytes, data + 4, true) == 32 && Get32(bytes, data + 8, true) == 24;
+            if (!whole || bytes[data + 24] != 0 || bytes[data + 25] != 0) return true;
+        }
+        at += 12 + length;
+    }
+    return false;
+}
+
+TEST(ToolHostile, EachIsRefusedOrReadInOneLine) {
+    ScratchDir dir;
+    // DPX: a 1x1 file as the image library writes it, and copies whose
+    // user-data size (bytes 32-35) lies, in both byte orders.
+    WriteTestImage(dir / "one.dpx", OnePixel(SampleType::kUint16, 100, 200, 300, 65535), "uint16",
+                   3);
+    const std::string dpx = ReadFile(dir / "one.dpx");
+    const bool big = dpx.compare(0, 4, "SDPX") == 0;
+    const std::uint32_t image_offset = Get32(dpx, 4, big);
+    auto dpx_with = [&](const std::string& name, std::uint32_t user_size, bool big_endian) {
+        std::string bytes = dpx;
+        if (big_endian != big) {
+            bytes.replace(0, 4, big_endian ? "SDPX" : "XPDS");
+            Put32(bytes, 4, image_offset, big_endian);
+        }
+        Put32(bytes, 32, user_size, big_endian);
+        WriteFile(dir / name, bytes);
+    };
+    dpx_with("huge.dpx", 1'000'000'000, big);
+    dpx_with("huge-other-order.dpx", 1'000'000'000, !big);
+    dpx_with("overlap.dpx", image_offset - 2048 + 2, big);
+    dpx_with("user-data.dpx", 100, big);  // within the headers' room: fine
+    // A PNG whose header chunk fails its checksum: libpng prints its own
+    // line for it, which must not reach the user.
+    WriteTestImage(dir / "in.png", RandomImage(8, 6, SampleType::kUint8, true, 3), "uint8");
+    std::string damaged = ReadFile(dir / "in.png");
+    damaged[damaged.find("IHDR") + 7] ^= 0x5A;
+    WriteFile(dir / "damaged.png", damaged);
+    if (kHaveFfmpeg) {
+        Ffmpeg("-f lavfi -i testsrc2=size=32x24:rate=25 -frames:v 3 '" + (dir / "b.ts") + "'");
+        WriteFile(dir / "concat.mp4", "ffconcat version 1.0\nfile b.ts\n");
+        WriteFile(dir / "playlist.mp4",
+                  "#EXTM3U\n#EXT-X-TARGETDURATION:10\n#EXTINF:1,\nb.ts\n#EXT-X-ENDLIST\n");
+        MakeAnimatedPng(dir);
+        // A movie cut short in its media data: its decode fails after the
+        // frames that are there.
+        Ffmpeg(
+            "-f lavfi -i testsrc2=size=32x24:rate=25 -frames:v 6 -c:v mjpeg -movflags "
+            "+faststart '" +
+            (dir / "whole.mov") + "'");
+        const std::string whole = ReadFile(dir / "whole.mov");
+        WriteFile(dir / "cut.mov", whole.substr(0, whole.size() * 3 / 4));
+    }
+
+    struct Row {
+        std::vector<std::string> args;
+        int status;
+        const char* says;
+        bool movie = false;
+        bool bounded = false;  ///< memory and CPU within the bound of a 1x1 image
+    };
+    const std::string x = dir / "x.png";
+    const Row rows[] = {
+        {{dir / "huge.dpx", "-o", x}, 2, "user data of 1000000000 bytes is larger", false, true},
+        {{dir / "huge-other-order.dpx", "-o", x}, 2, "is larger than the file", false, true},
+        // Among several inputs it fails as its frame's read, as any unreadable file does.
+        {{dir / "huge.dpx", dir / "one.dpx", "-o", dir / "o.%d.png"}, 1, "huge.dpx", false, true},
+        {{dir / "overlap.dpx", "-o", x}, 2, "overlaps the image data"},
+        {{dir / "damaged.png", "-o", x}, 1, "damaged.png: PNG read error"},
+        {{dir / "damaged.png", dir / "in.png", "-o", dir / "o.%d.png"}, 1, "damaged.png"},
+        {{dir / "concat.mp4", "-o", dir / "x.mkv"}, 2, "Virtual concatenation script", true},
+        {{dir / "playlist.mp4", "-o", dir / "x.mkv"}, 2, "(hls)", true},
+        // The frames before the failure are kept, in a folder of their own.
+        {{dir / "cut.mov", "-o", dir / "kept/c.%d.png"}, 1, "cut short", true},
+        {{dir / "anim.png", "-o", x}, 2, "anim.png holds 8 frames and", true},
+        {{dir / "anim.png", "-o", dir / "x.mov"}, 2, "not into a movie", true},
+        {{dir / "anim.png", dir / "in.png", "-o", dir / "o.%d.png"},
+         1,
+         "holds several frames",
+         true},
+    };
+    const RunResult baseline = RunTool({dir / "one.dpx", "-o", dir / "one.png"});
+    ASSERT_EQ(baseline.exit_code, 0) << baseline.err;
+    const RunResult fine = RunTool({dir / "user-data.dpx", "-o", dir / "user-data.png"});
+    EXPECT_EQ(fine.exit_code, 0) << fine.err;
+    fs::create_directory(dir.path() / "kept");
+    const std::vector<std::string> before = dir.Files();
+    for (const Row& row : rows) {
+        if (row.movie && !kHaveFfmpeg) continue;
+        const RunResult result = RunTool(row.args);
+        const std::string line = fs::path(row.args[0]).filename().string() + " -> " +
+                                 fs::path(row.args.back()).filename().string() + ": ";
+        EXPECT_EQ(result.exit_code, row.status) << line << result.err;
+        EXPECT_EQ(result.err.rfind("vemra-render: error: ", 0), 0u) << line << result.err;
+        EXPECT_EQ(std::count(result.err.begin(), result.err.end(), '\n'), 1) << line << result.err;
+        EXPECT_NE(result.err.find(row.says), std::string::npos) << line << result.err;
+        EXPECT_EQ(dir.Files(), before) << line << "left a file";
+        if (row.bounded) {
+            EXPECT_LE(result.usage.ru_maxrss, baseline.usage.ru_maxrss + 64 * 1024) << line;
+            EXPECT_LT(CpuSeconds(result.usage), CpuSeconds(baseline.usage) + 2.0) << line;
+        }
+    }
+}
+
+TEST(ToolHostile, AnimatedPngGivesEveryFrame) {
+    if (!kHaveFfmpeg) GTEST_SKIP() << "no ffmpeg program";
+    ScratchDir dir;
+    const std::string anim = MakeAnimatedPng(dir);
+    ASSERT_TRUE(HasPartialFrames(ReadFile(anim))) << "the APNG should blend or dispose frames";
+    const RunResult result = RunTool({anim, "-o", dir / "out.%d.png"});
+    ASSERT_EQ(result.exit_code, 0) << result.err;
+    // ffmpeg's decode of every frame, composed, as raw RGBA.
+    Ffmpeg("-i '" + anim + "' -f rawvideo -pix_fmt rgba '" + (dir / "frames.rgba") + "'");
+    const std::string decoded = ReadFile(dir / "frames.rgba");
+    const std::size_t frame_bytes = 32 * 24 * 4;
+    ASSERT_EQ(decoded.size(), 8 * frame_bytes);
+    for (int k = 1; k <= 8; ++k) {
+        const FilePixels out = ReadFilePixels(dir / ("out." + std::to_string(k) + ".png"));
+        ASSERT_EQ(out.width * out.height * out.channels, int(frame_bytes)) << "frame " << k;
+        int differ = 0;
+        for (std::size_t i = 0; i < frame_bytes; ++i) {
+            const auto expected = static_cast<unsigned char>(decoded[(k - 1) * frame_bytes + i]);
+            differ += out.values[i] != double(expected);
+        }
+        EXPECT_EQ(differ, 0) << "frame " << k << " differs from ffmpeg's decode";
+    }
+    // The first frame is also the image the image library shows.
+    const FilePixels first = ReadFilePixels(anim);
+    EXPECT_EQ(ReadFilePixels(dir / "out.1.png").values, first.values);
+    // --frames N picks one frame into one image.
+    const RunResult one = RunTool({anim, "--frames", "5", "-o", dir / "five.png"});
+    ASSERT_EQ(one.exit_code, 0) << one.err;
+    EXPECT_EQ(ReadFilePixels(dir / "five.png").values, ReadFilePixels(dir / "out.5.png").values);
+}
+
+// A movie whose header claims 8 million frames (a damaged time-to-sample
+// count) holds four: they render, and the plan made from the claim costs
+// no more than the file could hold. (Planning every claimed frame took
+// minutes; the CPU limit ends such a run.)
+TEST(ToolHostile, MovieClaimingMillionsOfFramesRendersWhatItHolds) {
+    if (!kHaveFfmpeg) GTEST_SKIP() << "no ffmpeg program";
+    ScratchDir dir;
+    Ffmpeg("-f lavfi -i testsrc2=size=32x24:rate=25 -frames:v 4 -c:v mjpeg '" + (dir / "in.mp4") +
+           "'");
+    std::string movie = ReadFile(dir / "in.mp4");
+    const std::size_t stts = movie.find("stts");
+    ASSERT_NE(stts, std::string::npos);
+    ASSERT_EQ(Get32(movie, stts + 12, true), 4u) << "one entry of four frames";
+    Put32(movie, stts + 12, 0x00800004, true);
+    WriteFile(dir / "claims.mp4", movie);
+    fs::create_directory(dir.path() / "out");
+    const RunResult baseline = RunTool({dir / "in.mp4", "-o", dir / "out/in.%d.png"});
+    ASSERT_EQ(baseline.exit_code, 0) << baseline.err;
+    const RunResult result =
+        render_test::Run(With({"/usr/bin/prlimit", "--cpu=60"},
+                              ToolArgv({dir / "claims.mp4", "-o", dir / "out/c.%d.png"})));
+    EXPECT_EQ(result.exit_code, 0) << result.err;
+    EXPECT_TRUE(fs::exists(dir.path() / "out/c.4.png")) << result.err;
+    EXPECT_LT(CpuSeconds(result.usage), CpuSeconds(baseline.usage) + 2.0);
+}
+
+#ifdef VEMRA_SANITIZER_TEST_HOOK
+// The tool silences standard error while an image library decodes, so a
+// report raised there never shows; the test command points log_path at a
+// folder and fails on any report in it. Here the hook raises one of each
+// sanitizer inside that spell, and the check must find it.
+TEST(ToolHostile, ReportRaisedWhileSilencedReachesTheCheck) {
+    ScratchDir dir;
+    WriteTestImage(dir / "in.png", RandomImage(8, 6, SampleType::kUint8, true, 4), "uint8");
+    const std::string check = std::string(VEMRA_SOURCE_DIR) + "/scripts/check-sanitizer-reports.sh";
+    const std::pair<const char*, const char*> kinds[] = {{"address", "heap-buffer-overflow"},
+                                                         {"undefined", "signed integer overflow"}};
+    for (const auto& [kind, says] : kinds) {
+        const fs::path reports = dir.path() / kind;
+        fs::create_directory(reports);
+        // Without log_path the report is lost with the rest of standard error.
+        RunSettings settings;
+        settings.environment = {std::string("VEMRA_TEST_RAISE_SANITIZER_REPORT=") + kind,
+                                "ASAN_OPTIONS=log_path=stderr", "UBSAN_OPTIONS=log_path=stderr"};
+        const RunResult hidden = RunTool({dir / "in.png", "-o", dir / "out.png"}, settings);
+        EXPECT_NE(hidden.exit_code, 0) << kind;
+        EXPECT_EQ(hidden.err.find(says), std::string::npos) << hidden.err;
+        // With it, as the test command runs, the check finds the report.
+        settings.environment[1] = "ASAN_OPTIONS=log_path=" + (reports / "asan").string();
+        settings.environment[2] = "UBSAN_OPTIONS=log_path=" + (reports / "ubsan").string();
+        EXPECT_EQ(render_test::Run({check, reports.string()}).exit_code, 0)
+            << "an empty folder passes";
+        EXPECT_NE(RunTool({dir / "in.png", "-o", dir / "out.png"}, settings).exit_code, 0);
+        const RunResult checked = render_test::Run({check, reports.string()});
+        EXPECT_EQ(checked.exit_code, 1) << kind << ": " << checked.out << checked.err;
+        EXPECT_NE(checked.out.find(says), std::string::npos) << checked.out;
+    }
+}
+#endif
+
+}  // namespace
+}  // namespace render_test
