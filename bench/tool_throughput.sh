@@ -17,10 +17,18 @@
 #             24-frame run;
 #   movie     a 10-second 1920x1080 H.264 clip (yuv420p, 25 fps, with AAC
 #             sound) into H.264 again (libx264's defaults, yuv420p, the sound
-#             copied): vemra-render straight from movie to movie, the pipe
-#             route (ffmpeg decoding into vemra-render's raw pipe, ffmpeg
-#             encoding and taking the sound from the input) and ffmpeg's own
-#             colortemperature filter.
+#             copied), and 100 frames of 1920x1080 ProRes 4444 with alpha
+#             (yuva444p10le, with PCM sound) into ProRes 4444 again
+#             (prores_ks -profile:v 4444, the same pixel format, the encoder's
+#             default quality): vemra-render straight from movie to movie;
+#             vemra-render with the codecs at FFmpeg's own thread count
+#             (VEMRA_CODEC_THREADS=auto), against its share of --threads;
+#             ffmpeg's own colortemperature filter with the same encoder
+#             settings; ffmpeg converting to RGBA and back with no filter
+#             (-vf format=rgba,format=yuv420p: the same colour round trip,
+#             plumbing alone); and for H.264 the pipe route (ffmpeg decoding
+#             into vemra-render's raw pipe, ffmpeg encoding and taking the
+#             sound from the input).
 # The frames are a photograph with noise that changes every frame (flat test
 # patterns flatter every compressor). Every case runs three times, the tools
 # taking turns (A B A B A B), after one untimed run each that fills the page
@@ -181,6 +189,17 @@ make_movie() {
 }
 make_once "$movie_dir" make_movie
 
+prores_dir=$inputs/prores-${movie_w}x${movie_h}-$movie_seconds
+prores_frames=$((movie_seconds * 10))
+prores_encode=(-c:v prores_ks -profile:v 4444 -pix_fmt yuva444p10le)
+make_prores() {
+  ffmpeg -hide_banner -nostats -loglevel error -nostdin -loop 1 -framerate 25 -i "$photo" \
+    -f lavfi -i "sine=frequency=440:sample_rate=48000" \
+    -vf "$(photo_filter $movie_w $movie_h yuva444p10le)" -frames:v "$prores_frames" -shortest \
+    "${prores_encode[@]}" -c:a pcm_s16le "$prores_dir/in.mov"
+}
+make_once "$prores_dir" make_prores
+
 # ------------------------------------------------------------------ runs ---
 
 # Each contender's command for the current case goes into `cmd`, its standard
@@ -209,20 +228,29 @@ setup() {  # setup CASE_KIND FORMAT MODE CONTENDER
       *:none) cmd=("$tool" -q --raw ${raw_w}x$raw_h --pix-fmt "$fmt" --opacity 0) ;;
     esac
   elif [[ $kind == movie ]]; then
-    local in=$movie_dir/in.mp4 raw=(-f rawvideo -pix_fmt rgba)
+    local in=$movie_dir/in.mp4 raw=(-f rawvideo -pix_fmt rgba) out=out.mp4
+    local encode=("${movie_encode[@]}") ours=(--codec libx264 --pix-fmt yuv420p)
+    local round_trip=format=rgba,format=yuv420p
+    if [[ $fmt == prores ]]; then
+      in=$prores_dir/in.mov out=out.mov encode=("${prores_encode[@]}")
+      ours=(--codec prores_ks --pix-fmt yuva444p10le) round_trip=format=rgba64le,format=yuva444p10le
+    fi
     stdin=/dev/null
     output=$work/out
     case $who in
-      ffmpeg) cmd=("${ff[@]}" -nostdin -i "$in" -vf "$ffmpeg_filter" "${movie_encode[@]}"
-        -c:a copy "$output/out.mp4") ;;
+      ffmpeg) cmd=("${ff[@]}" -nostdin -i "$in" -vf "$ffmpeg_filter" "${encode[@]}"
+        -c:a copy "$output/$out") ;;
+      roundtrip) cmd=("${ff[@]}" -nostdin -i "$in" -vf "$round_trip" "${encode[@]}"
+        -c:a copy "$output/$out") ;;
+      codecs-auto) cmd=(env VEMRA_CODEC_THREADS=auto "$tool" -q "$in" -o "$output/$out"
+        "${ours[@]}" "${ours_args[@]}") ;;
       pipe) cmd=(bash -c 'set -o pipefail
         "$1" -hide_banner -nostats -loglevel error -nostdin -i "$2" '"${raw[*]}"' - |
           "$3" -q --raw "$4" --pix-fmt rgba "${@:7}" |
           "$1" -hide_banner -nostats -loglevel error -nostdin '"${raw[*]}"' -s "$4" -r 25 \
             -i - -i "$2" -map 0:v -map 1:a '"${movie_encode[*]}"' -c:a copy "$5/$6"' \
         pipe ffmpeg "$in" "$tool" "${movie_w}x$movie_h" "$output" out.mp4 "${ours_args[@]}") ;;
-      *) cmd=("$tool" -q "$in" -o "$output/out.mp4" --codec libx264 --pix-fmt yuv420p
-        "${ours_args[@]}") ;;
+      *) cmd=("$tool" -q "$in" -o "$output/$out" "${ours[@]}" "${ours_args[@]}") ;;
     esac
   else
     local ext=${seq_ext[$fmt]} dir=$seq_dir/$fmt codec
@@ -361,7 +389,9 @@ for fmt in "${seq_formats[@]}"; do
 done
 run_case "png files, all steps, memory run" files png long $seq_w $seq_h $mem_frames 1 vemra-render
 run_case "h264 movie, all steps" movie h264 all $movie_w $movie_h $movie_frames $repetitions \
-  "${tools[@]}" pipe
+  "${tools[@]}" codecs-auto roundtrip pipe
+run_case "prores 4444 movie, all steps" movie prores all $movie_w $movie_h $prores_frames \
+  $repetitions "${tools[@]}" codecs-auto roundtrip
 rm -rf "$work"
 
 # --------------------------------------------------------------- summary ---
@@ -518,6 +548,26 @@ for c in timed:
               f'{c["ffmpeg_conversions"]}')
 if not any(c["ffmpeg_conversions"] for c in timed):
     print("ffmpeg converts no pixels around its filter in any case (checked in its filter graph).")
+def spread(case, who, other):
+    """vemra-render ÷ `other` in each round of turns, lowest to highest."""
+    ours = case["contenders"].get(who, {}).get("runs", [])
+    theirs = case["contenders"].get(other, {}).get("runs", [])
+    ratios = [a["wall_s"] / b["wall_s"] for a, b in zip(ours, theirs)]
+    return f"{min(ratios):.2f} to {max(ratios):.2f}" if ratios else "–"
+
+
+for c in timed:
+    if c["kind"] != "movie":
+        continue
+    best = {who: get(c, who, "best_wall_s") for who in c["contenders"]}
+    parts = []
+    for other, what in [("ffmpeg", "colortemperature"), ("roundtrip", "ffmpeg's RGBA round trip"),
+                        ("codecs-auto", "the codecs at FFmpeg's own thread count")]:
+        if best.get(other):
+            parts.append(f'÷ {what} {best["vemra-render"] / best[other]:.2f} '
+                         f'(per round {spread(c, "vemra-render", other)})')
+    print(f'{c["case"]}: vemra-render ' + "; ".join(parts) + "; peak RSS MB " +
+          ", ".join(f'{who} {get(c, who, "peak_rss_kb") / 1024:.0f}' for who in c["contenders"]) + ".")
 for c in timed:
     if "pipe" in c["contenders"]:
         pipe = get(c, "pipe", "best_wall_s")

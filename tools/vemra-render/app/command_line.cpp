@@ -82,7 +82,8 @@ void AddHostOptions(CLI::App& app, Options& options, GivenValues& given) {
         ->group(hosting);
     app.add_option("--threads", options.threads,
                    "Threads in all, shared out between the frames in flight and each frame's "
-                   "host iteration (default: the CPUs this process may run on)")
+                   "host iteration; a movie's decoder and encoder take 1.5 times as many each "
+                   "(default: the CPUs this process may run on)")
         ->check(CLI::Range(1, 1024).description(""))
         ->type_name("N")
         ->group(hosting);
@@ -273,7 +274,11 @@ std::optional<Options> ParseCommandLine(int argc, char** argv,
     std::optional<Options> options = ReadCommandLine(argc, argv, help_extra);
     if (!options) return options;
     CheckOptions(*options);
-    options->codec_threads = options->threads;
+    // The codecs overlap with each other and with the frames in flight, so
+    // each gets --threads and half again: what FFmpeg's decoders (CPUs + 1)
+    // and x264 (1.5 x CPUs) take of the CPUs they see by themselves, here of
+    // the tool's share.
+    options->codec_threads = options->threads + options->threads / 2;
     if (const char* codec_threads = std::getenv("VEMRA_CODEC_THREADS")) {
         const std::string given = codec_threads;
         int count = 0;

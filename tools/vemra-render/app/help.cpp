@@ -87,11 +87,16 @@ are removed. A failing frame stops the range unless --keep-going; either way
 the last line counts rendered, skipped and failed frames, and the exit status
 is 0 only when every frame of the range exists.
 
-Frames in flight: a sequence or a pipe is read, rendered and written several
-frames at a time, --in-flight of them (default one per thread, fewer when
---memory would not hold them). --threads counts every thread the tool uses:
-each frame in flight gets an equal share for the host's iteration, so a
-single image iterates on all of them. Outputs still appear in frame order.
+Frames in flight: a sequence, a movie or a pipe is read, rendered and written
+several frames at a time, --in-flight of them (default one per thread, fewer
+when --memory would not hold them). --threads is shared out: each frame in
+flight gets an equal share for the host's iteration, so a single image
+iterates on all of them. A movie's decoder and encoder run beside the frames
+in flight and take 1.5 x --threads each, as FFmpeg's own choice does of the
+CPUs it sees (VEMRA_CODEC_THREADS=N or auto sets them otherwise); decoding,
+rendering and encoding run at once, and the packets of the copied streams
+waiting for the writer count against --memory. Outputs still appear in frame
+order.
 
 Compression (--compression): the option, else the input's own setting when
 input and output are of the same format, else the tool's default:

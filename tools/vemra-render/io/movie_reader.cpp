@@ -604,6 +604,21 @@ long MovieReader::frame_count() const {
 const std::string& MovieReader::path() const {
     return in_->path;
 }
+std::uint64_t MovieReader::OtherStreamsBytesPerFrame() const {
+    const Internals& in = *in_;
+    const AVRational rate =
+        in.video->avg_frame_rate.num > 0 ? in.video->avg_frame_rate : in.video->r_frame_rate;
+    if (rate.num <= 0 || rate.den <= 0) return 0;
+    std::int64_t bits_per_second = 0;
+    for (unsigned i = 0; i < in.input->nb_streams; ++i) {
+        const AVCodecParameters& parameters = *in.input->streams[i]->codecpar;
+        if (int(i) != in.video_index && parameters.bit_rate > 0) {
+            bits_per_second += parameters.bit_rate;
+        }
+    }
+    return std::uint64_t(av_rescale_q(bits_per_second / 8, av_inv_q(rate), {1, 1}));
+}
+
 const MovieSource& MovieReader::source() const {
     return in_->source;
 }

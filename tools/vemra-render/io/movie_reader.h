@@ -114,6 +114,9 @@ class MovieReader {
     long frame_count() const;
     /// The path the reader was opened with, for messages.
     const std::string& path() const;
+    /// Bytes the file's other streams (sound, subtitles, data) carry per
+    /// video frame, by their declared bit rates; 0 where none says.
+    std::uint64_t OtherStreamsBytesPerFrame() const;
 
     /// Decodes the next video frame into `frame`, converted to RGBA of type()
     /// as `ffmpeg -i FILE -f rawvideo -pix_fmt rgba|rgba64le|gbrapf32le -`

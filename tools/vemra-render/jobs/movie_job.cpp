@@ -34,10 +34,13 @@ WorkPlan PrepareMovieWork(const Options& options, EffectSession& session,
                           const MovieReader& reader) {
     const LayoutChoice choice =
         ChooseLayout(reader.type(), options.host, options.depth, session.capabilities());
+    // Each frame in flight holds its samples, and the copied streams'
+    // packets that wait for the writer meanwhile.
     return PrepareWork(
         options, session, reader.frame_count(),
         FrameFootprint(std::uint64_t(reader.width()) * std::uint64_t(reader.height()),
-                       reader.type(), choice, 4));
+                       reader.type(), choice, 4) +
+            reader.OtherStreamsBytesPerFrame());
 }
 
 /// What went wrong with the failing frame: the reader's own message, which

@@ -39,8 +39,8 @@ struct Options {
     std::optional<Depth> depth;
     std::string plugin;               ///< empty: the effect library built beside the tool
     int threads = 1;                  ///< threads in all: frames in flight share them out
-    /// A movie's decoder and encoder each: --threads, or 0 for FFmpeg's own
-    /// choice (VEMRA_CODEC_THREADS=auto, for comparisons).
+    /// A movie's decoder and encoder each: 1.5 x --threads, or 0 for FFmpeg's
+    /// own choice (VEMRA_CODEC_THREADS=auto, for comparisons).
     int codec_threads = 1;
     std::optional<int> in_flight;     ///< --in-flight; unset: planned (run/work_plan.h)
     std::uint64_t memory_budget = 0;  ///< --memory, bytes; 0: DefaultMemoryBudget()
