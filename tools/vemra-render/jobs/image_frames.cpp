@@ -26,10 +26,12 @@ struct ImageSlot {
     std::unique_ptr<AtomicFile> pending_compare;
     std::vector<PendingNote> notes;
 
-    /// Renames the waiting outputs into place and prints the frame's notes.
-    void Commit(Notes& printer) {
-        if (pending_output) pending_output->Commit();
-        if (pending_compare) pending_compare->Commit();
+    /// Renames the waiting outputs into place, the frame counting as finished
+    /// with its last rename, and prints the frame's notes.
+    void Commit(Notes& printer, long frames_finished) {
+        if (pending_output) pending_output->Commit(pending_compare ? -1 : frames_finished);
+        if (pending_compare) pending_compare->Commit(frames_finished);
+        if (!pending_output && !pending_compare) SetFramesFinished(frames_finished);
         pending_output.reset();
         pending_compare.reset();
         for (const PendingNote& note : notes) printer.Once(note.kind, note.text);
@@ -118,9 +120,8 @@ ImageFramesResult RenderImageFrames(const ImageFramesRun& run, const ImageFrameS
         Work(run, source, slot_index, slots[std::size_t(slot_index)]);
     };
     stages.finish = [&](long, int slot_index) {
-        slots[std::size_t(slot_index)].Commit(run.notes);
+        slots[std::size_t(slot_index)].Commit(run.notes, ++finished);
         PrintLibraryNotes(run.notes);
-        SetFramesFinished(++finished);
         run.progress.FrameDone();
     };
     stages.discard = [&](long, int slot_index) { slots[std::size_t(slot_index)].Drop(); };

@@ -199,7 +199,7 @@ void AtomicFile::Flush() {
     flushed_ = true;
 }
 
-void AtomicFile::Commit() {
+void AtomicFile::Commit(long frames_finished) {
     if (committed_) throw OutputError(target_.string() + ": already written");
     Flush();
     {
@@ -211,6 +211,7 @@ void AtomicFile::Commit() {
         committed_ = true;
         UnregisterTemporary(slot_);
         slot_ = -1;
+        if (frames_finished >= 0) SetFramesFinished(frames_finished);
     }
     // The rename itself reaches the disk with the folder.
     const int folder = ::open(FolderOf(target_).c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);

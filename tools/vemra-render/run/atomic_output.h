@@ -45,8 +45,11 @@ class AtomicFile {
     /// frame's own thread, while renames keep frame order.
     void Flush();
     /// Flushes (unless done), renames the file over the target and flushes
-    /// the folder. Throws OutputError; the target is then untouched.
-    void Commit();
+    /// the folder. Throws OutputError; the target is then untouched. With
+    /// `frames_finished` given, the interrupt message's count of finished
+    /// frames becomes it in the same step as the rename, so an interrupt never
+    /// finds the frame's last file in place and the frame left uncounted.
+    void Commit(long frames_finished = -1);
 
     /// The temporary's path, for a writer that must open the file by name.
     const std::string& temp_path() const { return temp_path_; }
