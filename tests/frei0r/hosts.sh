@@ -1,12 +1,12 @@
 #!/usr/bin/env bash
 # The frei0r edition driven by real hosts, started as processes: ffmpeg's
-# frei0r filter and MLT's melt, each compared byte for byte with vemra-render
+# frei0r filter, MLT's melt and GStreamer's frei0r wrapper, each compared byte for byte with vemra-render
 # rendering the same frames as the "PrMr" host's 8-bit "bgra" world; melt's
 # metadata for the plug-in; and Kdenlive's description of it. Every host
 # case first shows that the host loaded the plug-in: without it melt renders
 # unfiltered and exits 0, and -query says "No metadata", also with 0.
 #
-# Usage: hosts.sh ffmpeg|melt PLUGIN_DIR VEMRA_RENDER
+# Usage: hosts.sh ffmpeg|melt|gstreamer PLUGIN_DIR VEMRA_RENDER
 #        hosts.sh query PLUGIN_DIR
 #        hosts.sh kdenlive PLUGIN_DIR DESCRIPTION.xml
 #        hosts.sh install PLUGIN_DIR BUILD_DIR
@@ -188,6 +188,36 @@ melt_case() {
   echo "melt ${w}x$h threads=2 real_time=-2, step at frame 3: same bytes as vemra-render, frame for frame"
 }
 
+# --- GStreamer ------------------------------------------------------------------
+# The wrapper makes an element of each plug-in it finds on FREI0R_PATH, with
+# a property per parameter; raw BGRA frames in and out through files, at an
+# odd width. Sets: T M O C as frei0r values, the bool as y or n.
+gstreamer_case() {
+  local element=frei0r-filter-vemra-temperature w=37 h=11
+  gst-inspect-1.0 "$element" >/dev/null 2>&1 || fail "GStreamer did not load the plug-in"
+  gen $w $h 3 "$work/in.raw"
+  run_gst() {
+    gst-launch-1.0 -q filesrc location="$work/in.raw" ! \
+      rawvideoparse width=$w height=$h format=bgra framerate=25/1 ! "$element" "$@" ! \
+      filesink location="$work/out.raw"
+  }
+  # Loaded: a warm setting changes the frames.
+  run_gst temperature=0.9 || fail "GStreamer did not run the plug-in"
+  cmp -s "$work/in.raw" "$work/out.raw" && fail "GStreamer left the frames unfiltered"
+  local set
+  for set in "0.37 0.62 0.81 y" "0.58 0.47 0.004 n" "1 0 0.5 y"; do
+    read -r t m o c <<<"$set"
+    local clamp=false
+    [[ $c == y ]] && clamp=true
+    run_gst temperature="$t" magenta="$m" opacity="$o" clamp-on-output=$clamp ||
+      fail "GStreamer failed with $set"
+    # shellcheck disable=SC2046
+    expect $w $h "$work/in.raw" "$work/expected.raw" $(tool_controls "$t" "$m" "$o" "$c")
+    cmp "$work/expected.raw" "$work/out.raw" || fail "GStreamer $set differs from vemra-render"
+    echo "GStreamer ${w}x$h $set: same bytes as vemra-render"
+  done
+}
+
 # --- melt's metadata ----------------------------------------------------------
 query_case() {
   local yaml
@@ -249,6 +279,7 @@ install_case() {
 case $case in
   ffmpeg) tool=${3:?vemra-render} && ffmpeg_case ;;
   melt) tool=${3:?vemra-render} && melt_case ;;
+  gstreamer) tool=${3:?vemra-render} && gstreamer_case ;;
   query) query_case ;;
   kdenlive) kdenlive_case "$@" ;;
   install) install_case "$@" ;;
