@@ -42,8 +42,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     }
     try {
         const render::LoadedImage loaded = render::ReadImage(InputPath(), 1u << 22);
-        vemra::fuzz::Require(loaded.width == loaded.header->spec.width &&
-                                 loaded.height == loaded.header->spec.height,
+        vemra::fuzz::Require(loaded.width == loaded.header->fields.width &&
+                                 loaded.height == loaded.header->fields.height,
                              "a file read has its header's size");
     } catch (const render::InputError&) {
     }

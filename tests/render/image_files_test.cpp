@@ -55,7 +55,7 @@ TEST_F(ImageIo, GreyExpandsToRgbAndGreyAlphaKeepsItsAlpha) {
     // Written back as colour, without alpha.
     WriteImageAs(Path("out.png"), ToImage(grey.samples()), WriteSettings{&grey, "", nullptr},
                  OIIO::TypeDesc::UINT8);
-    EXPECT_EQ(ReadImage(Path("out.png")).header->spec.nchannels, 3);
+    EXPECT_EQ(ReadImage(Path("out.png")).header->fields.nchannels, 3);
 }
 
 TEST_F(ImageIo, PartlyTransparentPixelsPassUnpremultipliedBothWays) {
@@ -76,7 +76,7 @@ TEST_F(ImageIo, HalfReadsAsFloatAndIsWrittenAsHalf) {
     WriteImageAs(Path("in.exr"), image, WriteSettings{nullptr, "", nullptr}, OIIO::TypeDesc::HALF);
     const LoadedImage loaded = ReadImage(Path("in.exr"));
     EXPECT_EQ(loaded.layout.type, SampleType::kFloat);
-    EXPECT_EQ(loaded.header->spec.format, OIIO::TypeDesc::HALF);
+    EXPECT_EQ(loaded.header->fields.format, OIIO::TypeDesc::HALF);
     EXPECT_EQ(loaded.samples().Sample(0, 0, kAlpha), 4.5f);
 }
 
@@ -187,7 +187,7 @@ TEST_F(ImageIo, CompressionComesFromTheOptionThenTheSameFormatInputThenTheDefaul
     WriteImageAs(Path("piz.exr"), image, WriteSettings{nullptr, "piz", nullptr},
                  OIIO::TypeDesc::HALF);
     const LoadedImage piz = ReadImage(Path("piz.exr"));
-    EXPECT_EQ(piz.header->spec.get_string_attribute("compression"), "piz");
+    EXPECT_EQ(piz.header->fields.get_string_attribute("compression"), "piz");
     struct Case {
         const char* output;
         std::string option;
@@ -197,7 +197,7 @@ TEST_F(ImageIo, CompressionComesFromTheOptionThenTheSameFormatInputThenTheDefaul
                           Case{"other.tif", "", "zip"}, Case{"lzw.tif", "lzw", "lzw"}}) {
         WriteImageAs(Path(c.output), image, WriteSettings{&piz, c.option, nullptr},
                      OIIO::TypeDesc::HALF);
-        EXPECT_EQ(ReadImage(Path(c.output)).header->spec.get_string_attribute("compression"),
+        EXPECT_EQ(ReadImage(Path(c.output)).header->fields.get_string_attribute("compression"),
                   c.expected)
             << c.output;
     }

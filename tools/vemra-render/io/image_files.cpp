@@ -332,11 +332,11 @@ void NoteDroppedChannels(const OIIO::ImageSpec& header, const ChannelMap& map,
 void ReadOpenedImage(OIIO::ImageInput& in, const OIIO::ImageSpec& file_header,
                      const std::string& name, std::uint64_t max_pixels, LoadedImage& loaded) {
     if (!loaded.header) loaded.header = std::make_unique<ImageFileHeader>();
-    loaded.header->spec = file_header;
+    loaded.header->fields = file_header;
     loaded.format_name = in.format_name();
     loaded.notes.clear();
     loaded.more_frames = false;
-    const OIIO::ImageSpec& header = loaded.header->spec;
+    const OIIO::ImageSpec& header = loaded.header->fields;
     CheckHeader(header, name, max_pixels);
     const ChannelMap map = MapChannels(header);
     loaded.width = header.width;
@@ -382,8 +382,9 @@ void SetCompression(OIIO::ImageSpec& header, std::string_view format_name,
 std::unique_ptr<AtomicFile> EncodeImage(const fs::path& target, const Image& image,
                                         const WriteSettings& settings,
                                         std::vector<std::string>& notes) {
-    const OIIO::TypeDesc file_type =
-        settings.source != nullptr ? settings.source->header->spec.format : FileTypeOf(image.type);
+    const OIIO::TypeDesc file_type = settings.source != nullptr
+                                         ? settings.source->header->fields.format
+                                         : FileTypeOf(image.type);
     return EncodeImageAs(target, image, settings, file_type, notes);
 }
 
@@ -406,7 +407,7 @@ std::unique_ptr<AtomicFile> EncodeImageAs(const fs::path& target, const Image& i
     OIIO::ImageSpec header(image.width, image.height, channels, file_type);
     bool same_format = false;
     if (settings.source != nullptr) {
-        const OIIO::ImageSpec& source = settings.source->header->spec;
+        const OIIO::ImageSpec& source = settings.source->header->fields;
         same_format = settings.source->format_name == out->format_name();
         if (same_format) header.extra_attribs = source.extra_attribs;
         header.x = source.x;

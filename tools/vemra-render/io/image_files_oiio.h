@@ -14,8 +14,10 @@
 
 namespace render {
 
+/// A file's header as the image library read it: size, channels, sample
+/// type and attributes.
 struct ImageFileHeader {
-    OIIO::ImageSpec spec;
+    OIIO::ImageSpec fields;
 };
 
 /// The file sample type of an Image sample type.
