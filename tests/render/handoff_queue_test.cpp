@@ -26,7 +26,7 @@ TEST(HandoffQueue, SeveralProducersAndAConsumerAtOnceKeepEveryItemInItsOrder) {
     std::vector<std::thread> producers;
     for (int p = 0; p < kProducers; ++p) {
         producers.emplace_back([&, p] {
-            for (int i = 0; i < kItems; ++i) EXPECT_TRUE(queue.Push({p, i}, 10));
+            for (int i = 0; i < kItems; ++i) EXPECT_TRUE(queue.Push({p, i}));
             if (--running == 0) queue.Close();
         });
     }
@@ -42,7 +42,6 @@ TEST(HandoffQueue, SeveralProducersAndAConsumerAtOnceKeepEveryItemInItsOrder) {
     }
     for (std::thread& producer : producers) producer.join();
     EXPECT_EQ(taken, long(kProducers) * kItems);
-    EXPECT_EQ(queue.bytes(), 0u);
 }
 
 TEST(HandoffQueue, AStopPartWayDropsWhatIsQueuedAndRefusesTheRest) {
@@ -53,7 +52,7 @@ TEST(HandoffQueue, AStopPartWayDropsWhatIsQueuedAndRefusesTheRest) {
         producers.emplace_back([&] {
             // Producers never wait on the consumer: each runs to its end.
             for (int i = 0; i < 5000; ++i) {
-                if (queue.Push(i, 4)) {
+                if (queue.Push(i)) {
                     ++pushed;
                 } else {
                     ++refused;
@@ -66,7 +65,6 @@ TEST(HandoffQueue, AStopPartWayDropsWhatIsQueuedAndRefusesTheRest) {
     queue.Stop();
     for (std::thread& producer : producers) producer.join();
     EXPECT_FALSE(queue.TryPop(item));
-    EXPECT_EQ(queue.bytes(), 0u);
     EXPECT_GE(pushed.load(), 100);
     EXPECT_EQ(pushed.load() + refused.load(), 3 * 5000);
     EXPECT_FALSE(queue.Push(1));

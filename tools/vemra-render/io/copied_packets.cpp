@@ -15,8 +15,7 @@ CopiedPackets::~CopiedPackets() = default;
 void CopiedPackets::Push(AVPacket* packet) {
     movie::PacketPtr queued = movie::NewPacket();
     av_packet_move_ref(queued.get(), packet);
-    const std::size_t bytes = std::size_t(queued->size);
-    queue_->packets.Push(std::move(queued), bytes);
+    queue_->packets.Push(std::move(queued));
 }
 
 void CopiedPackets::Close() {
@@ -36,10 +35,6 @@ bool CopiedPackets::Pop(AVPacket* into) {
 
 bool CopiedPackets::closed() const {
     return queue_->packets.closed();
-}
-
-std::size_t CopiedPackets::bytes() const {
-    return queue_->packets.bytes();
 }
 
 }  // namespace render

@@ -5,7 +5,6 @@
 // not each other, and run at once: the queue is safe from any thread.
 #pragma once
 
-#include <cstddef>
 #include <memory>
 
 struct AVPacket;
@@ -31,8 +30,6 @@ class CopiedPackets {
     bool Pop(AVPacket* into);
     /// Close() was called.
     bool closed() const;
-    /// The bytes of the packets queued.
-    std::size_t bytes() const;
 
   private:
     struct Queue;

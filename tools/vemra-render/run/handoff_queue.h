@@ -5,7 +5,6 @@
 // refused, so no producer can hang on a consumer that has given up.
 #pragma once
 
-#include <cstddef>
 #include <deque>
 #include <mutex>
 #include <utility>
@@ -15,13 +14,12 @@ namespace render {
 template <typename Item>
 class HandoffQueue {
   public:
-    /// Queues `item` of `bytes`, behind every item pushed before it by any
-    /// thread; false (and `item` dropped) once Stop() was called.
-    bool Push(Item item, std::size_t bytes = 0) {
+    /// Queues `item` behind every item pushed before it by any thread; false
+    /// (and `item` dropped) once Stop() was called.
+    bool Push(Item item) {
         const std::lock_guard lock(mutex_);
         if (stopped_) return false;
-        items_.emplace_back(std::move(item), bytes);
-        bytes_ += bytes;
+        items_.push_back(std::move(item));
         return true;
     }
 
@@ -36,15 +34,13 @@ class HandoffQueue {
         const std::lock_guard lock(mutex_);
         stopped_ = true;
         items_.clear();
-        bytes_ = 0;
     }
 
     /// Moves the oldest item into `into`; false when none is queued.
     bool TryPop(Item& into) {
         const std::lock_guard lock(mutex_);
         if (items_.empty()) return false;
-        into = std::move(items_.front().first);
-        bytes_ -= items_.front().second;
+        into = std::move(items_.front());
         items_.pop_front();
         return true;
     }
@@ -55,16 +51,9 @@ class HandoffQueue {
         return closed_;
     }
 
-    /// The bytes the queued items hold, as their pushes said.
-    std::size_t bytes() const {
-        const std::lock_guard lock(mutex_);
-        return bytes_;
-    }
-
   private:
     mutable std::mutex mutex_;
-    std::deque<std::pair<Item, std::size_t>> items_;
-    std::size_t bytes_ = 0;
+    std::deque<Item> items_;
     bool closed_ = false;
     bool stopped_ = false;
 };
