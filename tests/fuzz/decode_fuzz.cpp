@@ -2,7 +2,7 @@
 // written to a file and read with ReadImage, as vemra-render reads its inputs.
 // OpenImageIO picks the reader by the file's contents. Not part of the test
 // command (the decoders are not ours and are not instrumented): a long run by
-// hand, from a corpus of small image files (see the README).
+// hand, from a corpus of small image files (see docs/building-and-testing.md).
 //
 // Invariants: no sanitizer report, and a file is either read into an image
 // of its header's size or refused with an InputError.
