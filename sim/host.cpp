@@ -7,8 +7,10 @@
 
 namespace sim {
 
-Host::Host(const EffectLibrary& effect, std::int32_t appl_id)
-    : state_(std::make_unique<HostState>(effect, appl_id)) {}
+Host::Host(const EffectLibrary& effect, std::int32_t appl_id, Recording recording)
+    : state_(std::make_unique<HostState>(effect, appl_id)) {
+    state_->recording = recording == Recording::kOn;
+}
 
 Host::~Host() = default;
 
@@ -35,6 +37,7 @@ void Host::WithholdSuite(const std::string& name) {
 
 void Host::FailAcquireButFill(const std::string& name, PF_Err code) {
     state_->fail_but_fill[name] = code;
+    state_->faults = true;
 }
 
 void Host::DropBasicSuiteAfter(std::optional<Service> service) {
@@ -64,6 +67,7 @@ void Host::FailService(Service service, PF_Err code) {
         state_->failing_services.erase(service);
     } else {
         state_->failing_services[service] = code;
+        state_->faults = true;
     }
 }
 

@@ -67,11 +67,18 @@ struct SuiteEvent {
 
 struct HostState;
 
+/// Whether a host keeps its log of what the effect called (suite_events(),
+/// calls()). A test instrument keeps it; a host that renders frame after
+/// frame for a tool keeps none, so nothing grows per frame. Violations are
+/// kept either way.
+enum class Recording { kOn, kOff };
+
 class Host {
   public:
     /// A host that drives `effect`; `effect` must outlive the host. Quality
     /// starts at PF_Quality_HI.
-    explicit Host(const EffectLibrary& effect, std::int32_t appl_id = kApplIdOther);
+    explicit Host(const EffectLibrary& effect, std::int32_t appl_id = kApplIdOther,
+                  Recording recording = Recording::kOn);
     ~Host();
     Host(const Host&) = delete;
     Host& operator=(const Host&) = delete;
@@ -144,7 +151,8 @@ class Host {
     const PF_InData& in_data() const;
 
     /// Every acquire and release, in order, since construction or ClearLog().
-    /// Calls made outside a command are listed with granted false.
+    /// Calls made outside a command are listed with granted false. Empty
+    /// for a host made with Recording::kOff.
     const std::vector<SuiteEvent>& suite_events() const;
     /// Names of suites acquired and not yet released (one entry per excess
     /// acquire), over the host's whole life: ClearLog() does not forget them.
@@ -152,7 +160,8 @@ class Host {
     bool NothingAcquired() const { return StillAcquired().empty(); }
 
     /// Every host callback the effect made, by ServiceName() (the basic
-    /// suite's calls are in suite_events() instead).
+    /// suite's calls are in suite_events() instead). Empty for a host made
+    /// with Recording::kOff.
     const std::vector<std::string>& calls() const;
     /// Pixel formats the effect registered, in order, since the last clear.
     const std::vector<PrPixelFormat>& supported_pixel_formats() const;

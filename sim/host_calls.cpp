@@ -81,7 +81,7 @@ Call::Call(Service service, PF_ProgPtr ref, const PF_InData* in_data)
     // The basic suite's calls are logged as suite events instead.
     const bool listed = service != Service::kAcquireSuite && service != Service::kReleaseSuite;
     std::lock_guard lock(state_->mutex);
-    if (listed) state_->calls.emplace_back(name());
+    if (listed && state_->recording) state_->calls.emplace_back(name());
     if (!in_command_)
         state_->violations.push_back(std::string(name()) + " called outside a command");
 }
@@ -97,6 +97,7 @@ void Call::Violation(std::string text) const {
 }
 
 PF_Err Call::InjectedFailure() const {
+    if (!state_->faults.load()) return PF_Err_NONE;
     std::lock_guard lock(state_->mutex);
     const auto found = state_->failing_services.find(service_);
     return found == state_->failing_services.end() ? PF_Err_NONE : found->second;

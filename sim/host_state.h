@@ -90,6 +90,11 @@ struct HostState {
     int fail_add_param_call = 0;
     PF_Err fail_add_param_code = PF_Err_NONE;
     std::map<Service, PF_Err> failing_services;
+    /// A test set a service or an acquire to fail: only then does a call
+    /// look its failure up.
+    std::atomic<bool> faults{false};
+    /// Keep the log of calls and suite events (Recording::kOn).
+    bool recording = true;
     bool format_overridden = false;
     std::optional<PrPixelFormat> format_answer;
     PF_Err format_result = PF_Err_NONE;
@@ -115,6 +120,10 @@ struct HostState {
 
     /// Records something a host would not accept.
     void Violation(std::string text);
+    /// Logs a suite event when the host records; the mutex is held.
+    void LogSuiteEvent(SuiteEvent event) {
+        if (recording) suite_events.push_back(std::move(event));
+    }
 
     /// The host-owned world behind a record the effect passed, or null. Only
     /// the current command's worlds are known.

@@ -38,7 +38,7 @@ std::int32_t AcquireSuite(const char* name, std::int32_t version, const void** s
     const std::string suite_name(name);
     std::lock_guard lock(state->mutex);
     if (!call.ok()) {
-        state->suite_events.push_back({SuiteEvent::Kind::kAcquire, suite_name, version, false});
+        state->LogSuiteEvent({SuiteEvent::Kind::kAcquire, suite_name, version, false});
         return kErrOutsideCommand;
     }
     const void* offered = OfferedSuite(suite_name, version);
@@ -51,8 +51,7 @@ std::int32_t AcquireSuite(const char* name, std::int32_t version, const void** s
         if (failing != state->fail_but_fill.end()) result = failing->second;
         ++state->held[{suite_name, version}];
     }
-    state->suite_events.push_back(
-        {SuiteEvent::Kind::kAcquire, suite_name, version, *suite != nullptr});
+    state->LogSuiteEvent({SuiteEvent::Kind::kAcquire, suite_name, version, *suite != nullptr});
     return result;
 }
 
@@ -67,13 +66,13 @@ std::int32_t ReleaseSuite(const char* name, std::int32_t version) {
     const std::string suite_name(name);
     std::lock_guard lock(state->mutex);
     if (!call.ok()) {
-        state->suite_events.push_back({SuiteEvent::Kind::kRelease, suite_name, version, false});
+        state->LogSuiteEvent({SuiteEvent::Kind::kRelease, suite_name, version, false});
         return kErrOutsideCommand;
     }
     const auto held = state->held.find({suite_name, version});
     const bool matched = held != state->held.end() && held->second > 0;
     if (matched) --held->second;
-    state->suite_events.push_back({SuiteEvent::Kind::kRelease, suite_name, version, matched});
+    state->LogSuiteEvent({SuiteEvent::Kind::kRelease, suite_name, version, matched});
     if (!matched) {
         state->violations.push_back("ReleaseSuite(\"" + suite_name + "\", " +
                                     std::to_string(version) + ") of a suite not acquired");
