@@ -21,7 +21,7 @@ namespace {
 /// and put into Options; the options CLI11 can fill directly go there.
 struct GivenValues {
     std::string chart_size, raw, memory, host, depth;
-    double sliders[3] = {0, 0, 0};  // temperature, magenta, opacity
+    GivenControls sliders;  // filled through kSliderOptions' members
     bool compare = false, clamp = false, no_clamp = false;
     long start_number = 0;
     int quality = -1, in_flight = 0;
@@ -57,15 +57,13 @@ void AddInputOutputOptions(CLI::App& app, Options& options, GivenValues& given) 
 
 void AddControlOptions(CLI::App& app, GivenValues& given) {
     const char* controls = "Effect controls (defaults and ranges from the effect; see --describe)";
-    for (std::size_t i = 0; i < 3; ++i) {
-        const ControlOption& control = kControlOptions[i];
-        app.add_option(control.names, given.sliders[i], control.help)
-            ->type_name(control.type_name)
+    for (const SliderOption& slider : kSliderOptions) {
+        app.add_option(slider.names, given.sliders.*slider.given, slider.help)
+            ->type_name(slider.type_name)
             ->group(controls);
     }
-    const ControlOption& clamp_option = kControlOptions[3];
-    app.add_flag(clamp_option.names, given.clamp, clamp_option.help)->group(controls);
-    app.add_flag("--no-clamp", given.no_clamp, "Do not clamp")->group(controls);
+    app.add_flag(kClampOption.flag, given.clamp, kClampOption.help)->group(controls);
+    app.add_flag(kClampOption.off_flag, given.no_clamp, kClampOption.off_help)->group(controls);
 }
 
 void AddHostOptions(CLI::App& app, Options& options, GivenValues& given) {
@@ -204,12 +202,14 @@ void TakeValues(const CLI::App& app, const GivenValues& given, Options& options)
         }
         options.memory_budget = *bytes;
     }
-    std::optional<double>* sliders[3] = {&options.temperature, &options.magenta, &options.opacity};
-    for (std::size_t i = 0; i < 3; ++i) {
-        if (app.count(kControlOptions[i].flag) != 0) *sliders[i] = given.sliders[i];
+    for (const SliderOption& slider : kSliderOptions) {
+        options.controls.*slider.given = given.sliders.*slider.given;
     }
-    if (given.clamp && given.no_clamp) throw UsageError("--clamp and --no-clamp together");
-    if (given.clamp || given.no_clamp) options.clamp = given.clamp;
+    if (given.clamp && given.no_clamp) {
+        throw UsageError(
+            fmt::format("{} and {} together", kClampOption.flag, kClampOption.off_flag));
+    }
+    if (given.clamp || given.no_clamp) options.controls.clamp = given.clamp;
     options.compare = given.compare || !options.compare_output.empty();
     if (!given.host.empty()) {
         options.host = ParseHost(given.host);

@@ -35,7 +35,7 @@ SampleType ChartType(const Options& options, const std::string& output) {
 }  // namespace
 
 void RunChart(const Options& options, EffectSession& session) {
-    const ControlValues values = ValuesFromOptions(options, session);
+    const ParamValues values = ValuesFromOptions(options.controls, session);
     const std::string output = options.output.empty() ? "vemra-chart.png" : options.output;
     if (FramePattern::Parse(output)) {
         throw UsageError("the test chart is one image: give -o a file name, not a frame pattern");

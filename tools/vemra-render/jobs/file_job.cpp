@@ -206,7 +206,7 @@ void NothingToRender(const Options& options) {
 }  // namespace
 
 void RunFiles(const Options& options, EffectSession& session) {
-    const ControlValues values = ValuesFromOptions(options, session);
+    const ParamValues values = ValuesFromOptions(options.controls, session);
     const std::vector<ImageFrame> planned = PlanFiles(options);
     const bool sequence = planned.size() > 1 || options.task;
     if (planned.empty()) return NothingToRender(options);

@@ -25,7 +25,7 @@ WorkPlan PrepareWork(const Options& options, EffectSession& session, long frames
 }
 
 void RenderFrame(EffectSession& session, int slot, const Options& options,
-                 const ControlValues& values, const ConstSamples& before, const Samples& after,
+                 const ParamValues& values, const ConstSamples& before, const Samples& after,
                  const std::string& name, std::vector<PendingNote>& notes) {
     const RenderReport report =
         session.RenderSamples(slot, before, after, values, options.host, options.depth);

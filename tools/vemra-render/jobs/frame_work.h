@@ -30,7 +30,7 @@ WorkPlan PrepareWork(const Options& options, EffectSession& session, long frames
 /// layout the options and the samples' type choose; a note for samples
 /// clipped on their way in, naming `name`, is added to `notes`.
 void RenderFrame(EffectSession& session, int slot, const Options& options,
-                 const ControlValues& values, const ConstSamples& before, const Samples& after,
+                 const ParamValues& values, const ConstSamples& before, const Samples& after,
                  const std::string& name, std::vector<PendingNote>& notes);
 
 /// Prints what the movie library logged since the last call as notes, each

@@ -66,7 +66,7 @@ struct ImageFramesResult {
 struct ImageFramesRun {
     const Options& options;
     EffectSession& session;
-    const ControlValues& values;
+    const ParamValues& values;
     WorkPlan plan;
     Progress& progress;
     Notes& notes;

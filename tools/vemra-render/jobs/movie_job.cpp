@@ -100,7 +100,7 @@ std::string TurnUpright(const Options& options, MovieReader& reader, bool to_mov
 /// to a temporary that is renamed into place once the container is
 /// finalised; any failure leaves no output.
 void RenderMovieToMovie(const Options& options, EffectSession& session, MovieReader& reader,
-                        const ControlValues& values, const std::string& turned) {
+                        const ParamValues& values, const std::string& turned) {
     const std::string& input = reader.path();
     if (!options.frames.empty() || options.start_number || options.compare) {
         throw UsageError(
@@ -328,7 +328,7 @@ void CheckImageOutput(const std::string& output) {
 
 /// The movie into image files.
 void RenderMovieToImages(const Options& options, EffectSession& session, MovieReader& reader,
-                         const ControlValues& values, const std::string& turned) {
+                         const ParamValues& values, const std::string& turned) {
     CheckImageOutput(options.output);
     MovieFrames frames(options, reader);
     const std::vector<PlannedOutput> plan_of_outputs = PlanOf(frames.Planned());
@@ -374,7 +374,7 @@ void RunMovie(const Options& options, EffectSession& session) {
             "or --frames N into one image), not into a movie",
             options.inputs[0]));
     }
-    const ControlValues values = ValuesFromOptions(options, session);
+    const ParamValues values = ValuesFromOptions(options.controls, session);
     MovieReader reader(options.inputs[0], options.max_pixels, options.codec_threads);
     const bool to_movie = IsMoviePath(options.output);
     const std::string turned = TurnUpright(options, reader, to_movie);

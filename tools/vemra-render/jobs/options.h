@@ -22,23 +22,27 @@ class UsageError : public std::runtime_error, public Refusal {
     using std::runtime_error::runtime_error;
 };
 
+/// The effect's controls as the command line gives them, in the units the
+/// host's controls show; unset ones take the defaults the effect declares.
+struct GivenControls {
+    std::optional<double> temperature;
+    std::optional<double> magenta;
+    std::optional<double> opacity;  ///< percent
+    std::optional<bool> clamp;
+};
+
 struct Options {
     std::vector<std::string> inputs;  ///< files, or one frame pattern
     std::string output;               ///< -o: a file, a frame pattern or a folder
     bool compare = false;             ///< write the before/after sheet too
     std::string compare_output;       ///< its name; empty: derived from the output's
 
-    // Effect controls, in the units the host's controls show; unset ones take
-    // the defaults the effect declares.
-    std::optional<double> temperature;
-    std::optional<double> magenta;
-    std::optional<double> opacity;  ///< percent
-    std::optional<bool> clamp;
+    GivenControls controls;
 
     std::optional<HostKind> host;
     std::optional<Depth> depth;
-    std::string plugin;               ///< empty: the effect library built beside the tool
-    int threads = 1;                  ///< threads in all: frames in flight share them out
+    std::string plugin;  ///< empty: the effect library built beside the tool
+    int threads = 1;     ///< threads in all: frames in flight share them out
     /// A movie's decoder and encoder each: 1.5 x --threads, or 0 for FFmpeg's
     /// own choice (VEMRA_CODEC_THREADS=auto, for comparisons).
     int codec_threads = 1;

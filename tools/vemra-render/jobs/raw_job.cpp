@@ -66,7 +66,7 @@ LayoutChoice CheckRawRequest(const Options& options, const EffectSession& sessio
 }  // namespace
 
 void RunRaw(const Options& options, EffectSession& session) {
-    const ControlValues values = ValuesFromOptions(options, session);
+    const ParamValues values = ValuesFromOptions(options.controls, session);
     const RawFormat& format = FindRawFormat(options.pix_fmt.value_or(kDefaultRawPixFmt));
     const auto [width, height] = *options.raw_size;
     const LayoutChoice choice = CheckRawRequest(options, session, format);

@@ -83,28 +83,31 @@ EffectSession::EffectSession(const std::string& path, int threads)
     capabilities_.prmr_formats = slots_[0].prmr->supported_pixel_formats();
     capabilities_.ae_deep = (slots_[0].ae->out_data().out_flags & PF_OutFlag_DEEP_COLOR_AWARE) != 0;
 
-    // The controls, found as the host finds them.
-    const std::vector<PF_ParamDef>& declared = slots_[0].ae->declared_params();
-    const sim::ControlRoles roles = sim::FindControlRoles(declared);
-    const std::optional<std::size_t> found[4] = {roles.temperature, roles.magenta, roles.opacity,
-                                                 roles.clamp};
-    const char* descriptions[4] = {"a float slider for temperature",
-                                   "a second float slider for magenta",
-                                   "a fixed slider for opacity", "a checkbox for clamping"};
-    for (int i = 0; i < 4; ++i) {
-        if (!found[i]) {
-            throw EffectError(fmt::format("{}: the effect declared no {}", path, descriptions[i]));
-        }
-        controls_.push_back(ControlOfDeclaration(declared[*found[i]]));
+    // The controls, found as the host finds them; the host names a role the
+    // effect did not declare.
+    sim::Host& ae = *slots_[0].ae;
+    try {
+        defaults_ = ae.Defaults();
+    } catch (const sim::HostError& e) {
+        throw EffectError(fmt::format("{}: {}", path, e.what()));
     }
+    const std::vector<PF_ParamDef>& declared = ae.declared_params();
+    const sim::ControlRoles roles = sim::FindControlRoles(declared);
+    controls_ = {ControlOfDeclaration(declared[*roles.temperature]),
+                 ControlOfDeclaration(declared[*roles.magenta]),
+                 ControlOfDeclaration(declared[*roles.opacity]),
+                 ControlOfDeclaration(declared[*roles.clamp])};
 }
 
 EffectSession::~EffectSession() = default;
 
 EffectSession::HostPair EffectSession::NewHosts(int threads) {
-    HostPair pair{std::make_unique<sim::Host>(library_, ApplIdOf(HostKind::kAe)),
-                  std::make_unique<sim::Host>(library_, ApplIdOf(HostKind::kPrmr)), std::nullopt,
-                  std::nullopt};
+    // Hosts that render keep no log of the effect's calls: nothing grows
+    // frame by frame.
+    HostPair pair{
+        std::make_unique<sim::Host>(library_, ApplIdOf(HostKind::kAe), sim::Recording::kOff),
+        std::make_unique<sim::Host>(library_, ApplIdOf(HostKind::kPrmr), sim::Recording::kOff),
+        std::nullopt, std::nullopt};
     for (HostKind kind : {HostKind::kAe, HostKind::kPrmr}) {
         sim::Host& host = pair.For(kind);
         host.SetThreads(threads);
@@ -116,7 +119,6 @@ EffectSession::HostPair EffectSession::NewHosts(int threads) {
             throw EffectError(
                 fmt::format("{}: parameter set-up failed with code {}", path(), code));
         }
-        host.ClearLog();
     }
     return pair;
 }
@@ -142,7 +144,7 @@ std::string EffectSession::AboutText() {
 }
 
 RenderReport EffectSession::RenderSamples(int slot, const ConstSamples& before,
-                                          const Samples& after, const ControlValues& values,
+                                          const Samples& after, const ParamValues& values,
                                           std::optional<HostKind> host,
                                           std::optional<Depth> depth) {
     HostPair& pair = slots_.at(std::size_t(slot));
@@ -157,7 +159,7 @@ RenderReport EffectSession::RenderSamples(int slot, const ConstSamples& before,
 }
 
 void EffectSession::Render(HostPair& slot, HostKind kind, sim::World& input, sim::World& output,
-                           const ControlValues& values) {
+                           const ParamValues& values) {
     sim::Host& host = slot.For(kind);
     PF_OutData& out = host.out_data();
     out.out_flags &= ~PF_OutFlag_DISPLAY_ERROR_MESSAGE;
@@ -168,8 +170,6 @@ void EffectSession::Render(HostPair& slot, HostKind kind, sim::World& input, sim
     } catch (const sim::HostError& e) {
         throw EffectError(e.what());
     }
-    // The host logs every call; a long sequence keeps none of it.
-    host.ClearLog();
     if (code != PF_Err_NONE) {
         std::string message = fmt::format("the effect failed to render ({} host, {}) with code {}",
                                           HostName(kind), DescribeLayout(input.layout()), code);

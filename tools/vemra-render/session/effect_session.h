@@ -37,8 +37,17 @@ struct ControlInfo {
     bool percent;                                         ///< shown with a percent sign
 };
 
-/// The four control values of a render, in the units the host shows.
-using ControlValues = sim::ParamValues;
+/// The controls the effect declared, by the role each plays in a render
+/// (sim/controls.h: found by type and order, as a host finds them).
+struct DeclaredControls {
+    ControlInfo temperature;
+    ControlInfo magenta;
+    ControlInfo opacity;
+    ControlInfo clamp;
+};
+
+/// The four control values of a render, by role, in the units the host shows.
+using ParamValues = sim::ParamValues;
 
 /// What rendering a frame's samples did.
 struct RenderReport {
@@ -60,12 +69,12 @@ class EffectSession {
 
     /// The about text (command 0) with its carriage returns made line breaks.
     std::string AboutText();
-    /// The four controls the renders set, in the order temperature, magenta,
-    /// opacity, clamp, found among the declarations as the host finds them
-    /// (the first two float sliders, the first fixed slider, the first checkbox).
-    const std::vector<ControlInfo>& controls() const { return controls_; }
+    /// The four controls the renders set, found among the declarations as
+    /// the host finds them (the first two float sliders, the first fixed
+    /// slider, the first checkbox).
+    const DeclaredControls& controls() const { return controls_; }
     /// The declared defaults.
-    ControlValues Defaults() const { return slots_[0].ae->Defaults(); }
+    const ParamValues& Defaults() const { return defaults_; }
     /// What each host may hand the effect, from its global set-up.
     const HostCapabilities& capabilities() const { return capabilities_; }
 
@@ -82,7 +91,7 @@ class EffectSession {
     /// effect does not render, and EffectError with the effect's code and
     /// message when it fails.
     RenderReport RenderSamples(int slot, const ConstSamples& before, const Samples& after,
-                               const ControlValues& values, std::optional<HostKind> host,
+                               const ParamValues& values, std::optional<HostKind> host,
                                std::optional<Depth> depth);
 
   private:
@@ -99,11 +108,12 @@ class EffectSession {
     /// Renders `input` in `host` into `output` (the same layout and size) with
     /// the hosts of `slot`. Throws EffectError.
     void Render(HostPair& slot, HostKind host, sim::World& input, sim::World& output,
-                const ControlValues& values);
+                const ParamValues& values);
 
     sim::EffectLibrary library_;
     std::vector<HostPair> slots_;
-    std::vector<ControlInfo> controls_;
+    DeclaredControls controls_;
+    ParamValues defaults_;
     HostCapabilities capabilities_;
 };
 
