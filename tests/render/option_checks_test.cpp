@@ -95,10 +95,10 @@ TEST(OptionChecks, TheCommandLineFillsOptionsAsGiven) {
                       "--start-number", "7", "--pix-fmt", "yuv422p10le"});
     const std::optional<Options> options = ReadCommandLine(int(line.argv.size()), line.argv.data());
     ASSERT_TRUE(options);
-    EXPECT_EQ(options->temperature, 0.5);
-    EXPECT_FALSE(options->magenta);  // not given: the effect's default
-    EXPECT_EQ(options->opacity, 80.0);
-    EXPECT_EQ(options->clamp, false);
+    EXPECT_EQ(options->controls.temperature, 0.5);
+    EXPECT_FALSE(options->controls.magenta);  // not given: the effect's default
+    EXPECT_EQ(options->controls.opacity, 80.0);
+    EXPECT_EQ(options->controls.clamp, false);
     EXPECT_EQ(options->start_number, 7);
     EXPECT_EQ(options->pix_fmt, "yuv422p10le");
     EXPECT_FALSE(options->compare);

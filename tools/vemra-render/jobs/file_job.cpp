@@ -156,9 +156,11 @@ std::uint64_t FileFrameFootprint(const Options& options, const EffectSession& se
     } catch (const LayoutError&) {
         return 0;
     }
-    return FrameFootprint(
-        std::uint64_t(std::max(0, summary->width)) * std::uint64_t(std::max(0, summary->height)),
-        summary->type, *choice, std::size_t(std::clamp(summary->channels, 1, 8)));
+    return FootprintBytes(
+        DecodedFootprint(std::uint64_t(std::max(0, summary->width)) *
+                             std::uint64_t(std::max(0, summary->height)),
+                         summary->type, std::size_t(std::clamp(summary->channels, 1, 8))),
+        *choice);
 }
 
 /// Frames read from their files, in the work of each frame.

@@ -7,10 +7,14 @@
 
 namespace render {
 
-std::uint64_t FrameFootprint(std::uint64_t pixels, SampleType type, const LayoutChoice& choice,
-                             std::size_t decoded_channels) {
-    const std::size_t sample = SampleBytes(type);
-    return pixels * (decoded_channels * sample + 2 * WorldBytesPerPixel(choice) + 2 * 4 * sample);
+FrameFootprint DecodedFootprint(std::uint64_t pixels, SampleType type, std::size_t channels) {
+    const std::uint64_t sample = SampleBytes(type);
+    return {pixels, pixels * channels * sample, pixels * 2 * 4 * sample, 0};
+}
+
+std::uint64_t FootprintBytes(const FrameFootprint& footprint, const LayoutChoice& choice) {
+    return footprint.source_bytes + footprint.pixels * 2 * WorldBytesPerPixel(choice) +
+           footprint.result_bytes + footprint.waiting_bytes;
 }
 
 WorkPlan PrepareWork(const Options& options, EffectSession& session, long frames,
@@ -22,6 +26,27 @@ WorkPlan PrepareWork(const Options& options, EffectSession& session, long frames
     // The image library's codecs take the same share as the host's iteration.
     ShareImageLibraryThreads(plan.iteration_threads, plan.in_flight);
     return plan;
+}
+
+FramesResult RunFrameJob(const FrameJob& job, const FrameRun& run) {
+    std::vector<std::vector<PendingNote>> notes(std::size_t(run.in_flight));
+    FrameStages stages;
+    stages.take = job.take;
+    stages.work = [&](long index, int slot) { job.work(index, slot, notes[std::size_t(slot)]); };
+    stages.finish = [&](long index, int slot) {
+        job.finish(index, slot);
+        std::vector<PendingNote>& pending = notes[std::size_t(slot)];
+        for (const PendingNote& note : pending) run.notes.Once(note.kind, note.text);
+        pending.clear();
+        PrintLibraryNotes(run.notes);
+        run.progress.FrameDone();
+    };
+    stages.discard = [&](long index, int slot) {
+        if (job.discard) job.discard(index, slot);
+        notes[std::size_t(slot)].clear();
+    };
+    stages.failed = job.failed;
+    return RunFrames(stages, run.in_flight, -1, nullptr, run.on_failure);
 }
 
 void RenderFrame(EffectSession& session, int slot, const Options& options,

@@ -24,39 +24,35 @@ struct ImageSlot {
     std::vector<unsigned char> encoded;
     std::unique_ptr<AtomicFile> pending_output;
     std::unique_ptr<AtomicFile> pending_compare;
-    std::vector<PendingNote> notes;
 
     /// Renames the waiting outputs into place, the frame counting as finished
-    /// with its last rename, and prints the frame's notes.
-    void Commit(Notes& printer, long frames_finished) {
+    /// with its last rename.
+    void Commit(long frames_finished) {
         if (pending_output) pending_output->Commit(pending_compare ? -1 : frames_finished);
         if (pending_compare) pending_compare->Commit(frames_finished);
         if (!pending_output && !pending_compare) SetFramesFinished(frames_finished);
         pending_output.reset();
         pending_compare.reset();
-        for (const PendingNote& note : notes) printer.Once(note.kind, note.text);
-        notes.clear();
     }
-    /// Drops the waiting outputs (their temporaries are removed) and the notes.
+    /// Drops the waiting outputs (their temporaries are removed).
     void Drop() {
         pending_output.reset();
         pending_compare.reset();
-        notes.clear();
     }
 };
 
 /// Renders the slot's frame and encodes its results.
 void Work(const ImageFramesRun& run, const ImageFrameSource& source, int slot_index,
-          ImageSlot& slot) {
+          ImageSlot& slot, std::vector<PendingNote>& notes) {
     const ImageFrame& frame = slot.frame;
     const SourceSamples read = source.read(frame, slot_index, slot.loaded);
     if (read.file != nullptr) {
-        for (const std::string& note : read.file->notes) slot.notes.push_back({"channels", note});
+        for (const std::string& note : read.file->notes) notes.push_back({"channels", note});
     }
     const ConstSamples& before = read.samples;
     slot.after.Reshape(before.width, before.height, before.layout.type, read.has_alpha);
     RenderFrame(run.session, slot_index, run.options, run.values, before, SamplesOf(slot.after),
-                frame.input, slot.notes);
+                frame.input, notes);
     const WriteSettings settings{read.file, run.options.compression, &slot.encoded};
     std::vector<std::string> written_notes;
     if (!frame.keep_output) {
@@ -67,7 +63,7 @@ void Work(const ImageFramesRun& run, const ImageFrameSource& source, int slot_in
             EncodeImage(frame.names.compare, MakeCompareSheet(ToImage(before), slot.after),
                         settings, written_notes);
     }
-    for (std::string& note : written_notes) slot.notes.push_back({"alpha", std::move(note)});
+    for (std::string& note : written_notes) notes.push_back({"alpha", std::move(note)});
 }
 
 }  // namespace
@@ -107,8 +103,8 @@ ImageFramesResult RenderImageFrames(const ImageFramesRun& run, const ImageFrameS
     std::mutex taken_mutex;  // taking appends, a failure report reads
     long finished = 0;
 
-    FrameStages stages;
-    stages.take = [&](long index, int slot_index) {
+    FrameJob job;
+    job.take = [&](long index, int slot_index) {
         ImageSlot& slot = slots[std::size_t(slot_index)];
         slot.frame = ImageFrame{};
         if (!source.take(index, slot_index, slot.frame)) return false;
@@ -116,22 +112,18 @@ ImageFramesResult RenderImageFrames(const ImageFramesRun& run, const ImageFrameS
         result.taken.push_back(slot.frame);
         return true;
     };
-    stages.work = [&](long, int slot_index) {
-        Work(run, source, slot_index, slots[std::size_t(slot_index)]);
+    job.work = [&](long, int slot_index, std::vector<PendingNote>& notes) {
+        Work(run, source, slot_index, slots[std::size_t(slot_index)], notes);
     };
-    stages.finish = [&](long, int slot_index) {
-        slots[std::size_t(slot_index)].Commit(run.notes, ++finished);
-        PrintLibraryNotes(run.notes);
-        run.progress.FrameDone();
-    };
-    stages.discard = [&](long, int slot_index) { slots[std::size_t(slot_index)].Drop(); };
+    job.finish = [&](long, int slot_index) { slots[std::size_t(slot_index)].Commit(++finished); };
+    job.discard = [&](long, int slot_index) { slots[std::size_t(slot_index)].Drop(); };
     if (run.failed) {
-        stages.failed = [&](long index, const std::exception_ptr& error) {
+        job.failed = [&](long index, const std::exception_ptr& error) {
             const std::lock_guard lock(taken_mutex);
             run.failed(result.taken[std::size_t(index)], error);
         };
     }
-    result.frames = RunFrames(stages, run.plan.in_flight, -1, nullptr, run.on_failure);
+    result.frames = RunFrameJob(job, {run.plan.in_flight, run.notes, run.progress, run.on_failure});
     return result;
 }
 

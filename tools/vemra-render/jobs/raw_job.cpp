@@ -29,12 +29,6 @@ class PipeWriteError : public std::runtime_error {
     using std::runtime_error::runtime_error;
 };
 
-/// A raw frame in flight: its bytes, which the rendered frame replaces.
-struct RawSlot {
-    std::vector<std::byte> frame;
-    std::vector<PendingNote> notes;
-};
-
 /// Refuses, before the first frame is read, a frame size above --max-pixels,
 /// a terminal for the output, and a layout the effect does not render.
 LayoutChoice CheckRawRequest(const Options& options, const EffectSession& session,
@@ -73,19 +67,19 @@ void RunRaw(const Options& options, EffectSession& session) {
 
     const std::size_t frame_bytes = FrameBytes(format, width, height);
     const SampleLayout layout = FrameLayout(format, width, height);
+    const std::uint64_t pixels = std::uint64_t(width) * std::uint64_t(height);
     const WorkPlan plan =
-        PrepareWork(options, session, -1,
-                    frame_bytes + 2 * std::uint64_t(width) * std::uint64_t(height) *
-                                      WorldBytesPerPixel(choice));
-    std::vector<RawSlot> slots(std::size_t(plan.in_flight));
+        PrepareWork(options, session, -1, FootprintBytes({pixels, frame_bytes, 0, 0}, choice));
+    // Each frame in flight: its bytes, which the rendered frame replaces.
+    std::vector<std::vector<std::byte>> frames(std::size_t(plan.in_flight));
     Progress progress(0, !options.quiet);
     Notes notes(options.quiet, &progress);
 
-    FrameStages stages;
-    stages.take = [&](long index, int slot_index) {
-        RawSlot& slot = slots[std::size_t(slot_index)];
-        slot.frame.resize(frame_bytes);
-        const std::size_t got = ReadFull(STDIN_FILENO, slot.frame);
+    FrameJob job;
+    job.take = [&](long index, int slot) {
+        std::vector<std::byte>& frame = frames[std::size_t(slot)];
+        frame.resize(frame_bytes);
+        const std::size_t got = ReadFull(STDIN_FILENO, frame);
         if (got == 0) return false;
         if (got < frame_bytes) {
             throw TruncatedFrame(fmt::format(
@@ -95,27 +89,21 @@ void RunRaw(const Options& options, EffectSession& session) {
         }
         return true;
     };
-    stages.work = [&](long, int slot_index) {
-        RawSlot& slot = slots[std::size_t(slot_index)];
-        const Samples samples{slot.frame.data(), width, height, layout};
-        RenderFrame(session, slot_index, options, values, samples, samples, "standard input",
-                    slot.notes);
+    job.work = [&](long, int slot, std::vector<PendingNote>& frame_notes) {
+        const Samples samples{frames[std::size_t(slot)].data(), width, height, layout};
+        RenderFrame(session, slot, options, values, samples, samples, "standard input",
+                    frame_notes);
     };
-    stages.finish = [&](long index, int slot_index) {
-        RawSlot& slot = slots[std::size_t(slot_index)];
+    job.finish = [&](long index, int slot) {
         try {
-            WriteFull(STDOUT_FILENO, slot.frame);
+            WriteFull(STDOUT_FILENO, frames[std::size_t(slot)]);
         } catch (const RawError& e) {
             throw PipeWriteError(e.what());
         }
-        for (const PendingNote& note : slot.notes) notes.Once(note.kind, note.text);
-        slot.notes.clear();
         SetFramesFinished(index + 1);
-        progress.FrameDone();
     };
-    stages.discard = [&](long, int slot_index) { slots[std::size_t(slot_index)].notes.clear(); };
 
-    const FramesResult result = RunFrames(stages, plan.in_flight);
+    const FramesResult result = RunFrameJob(job, {plan.in_flight, notes, progress});
     if (!result.error) return;
     progress.Clear();
     ThrowRawFailure(result);
