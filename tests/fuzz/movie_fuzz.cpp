@@ -1,14 +1,15 @@
-// Fuzzes the movie reader end to end, FFmpeg's demuxers and decoders
-// included: each input is a file held in memory, opened through the
-// reader's AVIOContext constructor (reads and seeks over the buffer), with
-// the reader's own list of containers, a small probe, one decoder thread,
-// and at most kMostFrames frames of at most kMaxPixels pixels read.
+// Fuzzes the movie demuxer and decoder stages end to end, FFmpeg's demuxers
+// and decoders included, fed as the movie job feeds them: each input is a
+// file held in memory, opened through the demuxer's AVIOContext constructor
+// (reads and seeks over the buffer), with the demuxer's own list of
+// containers, a small probe, one decoder thread, and at most kMostFrames
+// frames of at most kMaxPixels pixels read and converted.
 // Debian's FFmpeg is not instrumented: the sanitizers and the coverage see
 // our code, and FFmpeg's faults only as they reach it.
 //
 // Invariants: no sanitizer report, and every input is either read (to its
-// end or to kMostFrames frames, each of the reader's size) or refused with
-// the reader's own error, MovieError; anything else thrown ends the run.
+// end or to kMostFrames frames, each of the described size) or refused with
+// the stages' own error, MovieError; anything else thrown ends the run.
 extern "C" {
 #include <libavformat/avformat.h>
 #include <libavutil/mem.h>
@@ -18,7 +19,9 @@ extern "C" {
 #include <cstring>
 
 #include "tests/fuzz/fuzz_input.h"
-#include "tools/vemra-render/io/movie_reader.h"
+#include "tools/vemra-render/io/movie_decoder.h"
+#include "tools/vemra-render/io/movie_demuxer.h"
+#include "tools/vemra-render/jobs/movie_feed.h"
 
 namespace {
 
@@ -81,18 +84,21 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     AVIOContext* io = avio_alloc_context(buffer, kIoBufferBytes, 0, &file, Read, nullptr, Seek);
     vemra::fuzz::Require(io != nullptr, "an AVIOContext is made");
     try {
-        render::MovieReader reader(
-            io, "input", kMaxPixels,
-            {.probe_bytes = 32 * 1024, .analyze_microseconds = 500'000, .decoder_threads = 1});
-        vemra::fuzz::Require(
-            std::uint64_t(reader.width()) * std::uint64_t(reader.height()) <= kMaxPixels,
-            "the frame size is within --max-pixels");
+        render::MovieDemuxer demuxer(io, "input", kMaxPixels,
+                                     {.probe_bytes = 32 * 1024, .analyze_microseconds = 500'000});
+        const render::SourceVideo& video = demuxer.source().video;
+        vemra::fuzz::Require(std::uint64_t(video.width) * std::uint64_t(video.height) <= kMaxPixels,
+                             "the frame size is within --max-pixels");
+        render::MovieDecoder decoder(demuxer.source(), 1);
+        render::MovieFeed feed(demuxer, decoder);
+        render::DecodedFrame decoded;
         render::MovieFrame frame;
-        for (long number = 1; number <= kMostFrames && reader.Next(frame); ++number) {
+        for (long number = 1; number <= kMostFrames && feed.Next(decoded); ++number) {
+            decoder.Convert(decoded, frame);
             vemra::fuzz::Require(frame.number == number, "frames are numbered from 1 in order");
             vemra::fuzz::Require(
-                frame.image.width == reader.width() && frame.image.height == reader.height(),
-                "every frame has the reader's size");
+                frame.image.width == video.width && frame.image.height == video.height,
+                "every frame has the described size");
         }
     } catch (const render::MovieError&) {
     }

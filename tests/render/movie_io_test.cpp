@@ -1,6 +1,7 @@
-// The movie reader and writer against the ffmpeg program: movies made by
-// ffmpeg at test time must read as ffmpeg reads them, write as ffmpeg writes
-// the same frames, keep what the source had, and fail when they are cut short.
+// The movie stages against the ffmpeg program: movies made by ffmpeg at test
+// time must read as ffmpeg reads them, write as ffmpeg writes the same
+// frames, keep what the source had, and fail when they are cut short. The
+// stages are wired here as the movie job wires them, with its feed.
 #include <gtest/gtest.h>
 #include <stdlib.h>
 #include <sys/wait.h>
@@ -13,10 +14,12 @@
 #include <string>
 #include <vector>
 
-#include "tools/vemra-render/io/copied_packets.h"
+#include "tools/vemra-render/io/movie_decoder.h"
+#include "tools/vemra-render/io/movie_demuxer.h"
+#include "tools/vemra-render/io/movie_encoder.h"
 #include "tools/vemra-render/io/movie_formats.h"
-#include "tools/vemra-render/io/movie_reader.h"
-#include "tools/vemra-render/io/movie_writer.h"
+#include "tools/vemra-render/io/movie_muxer.h"
+#include "tools/vemra-render/jobs/movie_feed.h"
 
 namespace render {
 namespace {
@@ -113,14 +116,19 @@ class MovieIo : public ::testing::Test {
             GTEST_SKIP() << "ffmpeg not installed (scripts/install-deps.sh render)";
     }
 
-    /// Every frame of `path` as MovieReader gives it, concatenated, in the
-    /// layout of ffmpeg's raw output (float as planes of green, blue, red, alpha).
+    /// Every frame of `path` as the demuxer and decoder give it,
+    /// concatenated, in the layout of ffmpeg's raw output (float as planes of
+    /// green, blue, red, alpha).
     static std::string ReadAll(const fs::path& path, long& frames) {
-        MovieReader reader(path.string(), 1u << 20);
+        MovieDemuxer demuxer(path.string(), 1u << 20);
+        MovieDecoder decoder(demuxer.source(), 0);
+        MovieFeed feed(demuxer, decoder);
+        DecodedFrame decoded;
         MovieFrame frame;
         std::string bytes;
         frames = 0;
-        while (reader.Next(frame)) {
+        while (feed.Next(decoded)) {
+            decoder.Convert(decoded, frame);
             EXPECT_EQ(frame.number, ++frames);
             const Image& image = frame.image;
             const std::size_t pixels = std::size_t(image.width) * std::size_t(image.height);
@@ -140,23 +148,39 @@ class MovieIo : public ::testing::Test {
         return bytes;
     }
 
-    /// Reads `source` and writes its frames unchanged to `target` (named by
-    /// the writer as `target` but created under a temporary's name, as the
-    /// tool does), then renames it into place.
+    /// Reads `source` and writes its frames unchanged to `target`, through
+    /// the four stages as the movie job wires them.
     static void Copy(const fs::path& source, const fs::path& target,
-                     const MovieWriteSettings& settings) {
-        const fs::path temporary = target.string() + ".partial";
-        {
-            MovieReader reader(source.string(), 1u << 20);
-            CopiedPackets packets;
-            MovieWriter writer(temporary.string(), target.string(), reader.source(), settings,
-                               packets);
-            reader.CopyPacketsInto(writer.copied_streams(), packets);
-            MovieFrame frame;
-            while (reader.Next(frame)) writer.Write(frame);
-            writer.Finish();
+                     const EncoderSettings& settings) {
+        MovieDemuxer demuxer(source.string(), 1u << 20);
+        SourceDescription described = demuxer.source();
+        described.video.spacing = demuxer.MeasureSpacing();
+        MovieMuxer muxer(target.string(), described);
+        MovieEncoder encoder(described, muxer.container(), muxer.global_header(), settings,
+                             target.string());
+        MovieDecoder decoder(described, 0);
+        MovieFeed feed(demuxer, decoder, [&](int stream) { return muxer.Copies(stream); });
+        const auto video = [&](MoviePacket& packet) { muxer.WriteVideo(packet); };
+        const auto copied = [&] {
+            MoviePacket packet;
+            while (feed.TakeCopied(packet)) muxer.WriteCopied(packet);
+        };
+        DecodedFrame decoded;
+        MovieFrame frame;
+        EncoderFrame encoded;
+        while (feed.Next(decoded)) {
+            decoder.Convert(decoded, frame);
+            encoder.Prepare(frame, encoded);
+            if (!encoder.opened()) {
+                encoder.Open(&encoded);
+                muxer.Start(encoder.stream());
+            }
+            encoder.Encode(encoded, video);
+            copied();
         }
-        fs::rename(temporary, target);
+        encoder.Flush(video);
+        copied();
+        muxer.Finish();
     }
 
     static fs::path dir_;
@@ -180,11 +204,11 @@ TEST_F(MovieIo, ReadsTheFramesFfmpegDecodesBitForBit) {
     for (const Source& source : kSources) {
         SCOPED_TRACE(source.file);
         const fs::path path = dir_ / source.file;
-        MovieReader reader(path.string(), 1u << 20);
-        EXPECT_EQ(reader.width(), kWidth);
-        EXPECT_EQ(reader.height(), kHeight);
-        EXPECT_EQ(reader.type(), source.type);
-        EXPECT_EQ(reader.has_alpha(), source.alpha);
+        const SourceVideo video = MovieDemuxer(path.string(), 1u << 20).source().video;
+        EXPECT_EQ(video.width, kWidth);
+        EXPECT_EQ(video.height, kHeight);
+        EXPECT_EQ(video.type, source.type);
+        EXPECT_EQ(video.has_alpha, source.alpha);
 
         long frames = 0;
         const std::string ours = ReadAll(path, frames);
@@ -315,37 +339,46 @@ TEST_F(MovieIo, RefusesMoviesCutShortAndFilesThatAreNotMovies) {
         }
     }
     // A frame size above the limit is refused before any decoding.
-    EXPECT_THROW(MovieReader((dir_ / "h264.mp4").string(), kWidth * kHeight - 1), MovieError);
+    EXPECT_THROW(MovieDemuxer((dir_ / "h264.mp4").string(), kWidth * kHeight - 1), MovieRefused);
 }
 
-TEST_F(MovieIo, WriterRefusesStreamsTheContainerCannotHoldAndDropsAnUnfinishedFile) {
+TEST_F(MovieIo, MuxerRefusesStreamsTheContainerCannotHoldAndDropsAnUnfinishedFile) {
     // PCM audio has no place in MP4: refused up front, naming the target.
     const fs::path mp4 = dir_ / "pcm.mp4";
+    const MovieDemuxer prores((dir_ / "prores.mov").string(), 1u << 20);
+    try {
+        MovieMuxer muxer(mp4.string(), prores.source());
+        ADD_FAILURE() << "pcm_s16le audio accepted into mp4";
+    } catch (const MovieError& error) {
+        EXPECT_NE(std::string(error.what()).find("pcm_s16le"), std::string::npos) << error.what();
+    }
+    // A muxer dropped half way frees everything and leaves nothing behind,
+    // neither the target nor its temporary.
+    const fs::path half_dir = dir_ / "half";
+    fs::create_directory(half_dir);
     {
-        MovieReader reader((dir_ / "prores.mov").string(), 1u << 20);
-        try {
-            CopiedPackets packets;
-            MovieWriter writer(mp4.string(), mp4.string(), reader.source(), {}, packets);
-            ADD_FAILURE() << "pcm_s16le audio accepted into mp4";
-        } catch (const MovieError& error) {
-            EXPECT_NE(std::string(error.what()).find("pcm_s16le"), std::string::npos)
-                << error.what();
+        MovieDemuxer demuxer((dir_ / "prores.mov").string(), 1u << 20);
+        SourceDescription described = demuxer.source();
+        described.video.spacing = demuxer.MeasureSpacing();
+        MovieMuxer muxer((half_dir / "half.mov").string(), described);
+        MovieEncoder encoder(described, muxer.container(), muxer.global_header(), {},
+                             (half_dir / "half.mov").string());
+        MovieDecoder decoder(described, 0);
+        MovieFeed feed(demuxer, decoder, [&](int stream) { return muxer.Copies(stream); });
+        DecodedFrame decoded;
+        MovieFrame frame;
+        EncoderFrame encoded;
+        for (int i = 0; i < kFrames / 2 && feed.Next(decoded); ++i) {
+            decoder.Convert(decoded, frame);
+            encoder.Prepare(frame, encoded);
+            if (!encoder.opened()) {
+                encoder.Open(&encoded);
+                muxer.Start(encoder.stream());
+            }
+            encoder.Encode(encoded, [&](MoviePacket& packet) { muxer.WriteVideo(packet); });
         }
     }
-    // A writer dropped half way frees everything and leaves no finished
-    // file behind: the container never gets its index.
-    const fs::path half = dir_ / "half.mov";
-    {
-        MovieReader reader((dir_ / "prores.mov").string(), 1u << 20);
-        CopiedPackets packets;
-        MovieWriter writer(half.string(), half.string(), reader.source(), {}, packets);
-        reader.CopyPacketsInto(writer.copied_streams(), packets);
-        MovieFrame frame;
-        for (int i = 0; i < kFrames / 2 && reader.Next(frame); ++i) writer.Write(frame);
-    }
-    int status = 0;
-    Shell(Ffprobe() + " -v quiet " + Quoted(half), status);
-    EXPECT_NE(status, 0);
+    EXPECT_TRUE(fs::is_empty(half_dir));
 }
 
 TEST(MoviePath, TellsMoviesByTheirExtension) {

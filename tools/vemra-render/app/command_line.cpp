@@ -7,6 +7,7 @@
 #include <cstdlib>
 
 #include "tools/vemra-render/app/help.h"
+#include "tools/vemra-render/io/movie_policy.h"
 #include "tools/vemra-render/jobs/control_options.h"
 #include "tools/vemra-render/jobs/option_checks.h"
 #include "tools/vemra-render/jobs/task_range.h"
@@ -80,8 +81,10 @@ void AddHostOptions(CLI::App& app, Options& options, GivenValues& given) {
         ->group(hosting);
     app.add_option("--threads", options.threads,
                    "Threads in all, shared out between the frames in flight and each frame's "
-                   "host iteration; a movie's decoder and encoder take 1.5 times as many each "
-                   "(default: the CPUs this process may run on)")
+                   "host iteration; a movie's decoder and encoder take " +
+                       std::string(kCodecThreadsRule) +
+                       " each "
+                       "(default: the CPUs this process may run on)")
         ->check(CLI::Range(1, 1024).description(""))
         ->type_name("N")
         ->group(hosting);
@@ -274,11 +277,7 @@ std::optional<Options> ParseCommandLine(int argc, char** argv,
     std::optional<Options> options = ReadCommandLine(argc, argv, help_extra);
     if (!options) return options;
     CheckOptions(*options);
-    // The codecs overlap with each other and with the frames in flight, so
-    // each gets --threads and half again: what FFmpeg's decoders (CPUs + 1)
-    // and x264 (1.5 x CPUs) take of the CPUs they see by themselves, here of
-    // the tool's share.
-    options->codec_threads = options->threads + options->threads / 2;
+    options->codec_threads = CodecThreads(options->threads);
     if (const char* codec_threads = std::getenv("VEMRA_CODEC_THREADS")) {
         const std::string given = codec_threads;
         int count = 0;

@@ -6,7 +6,7 @@
 #include "tools/vemra-render/app/exit_status.h"
 #include "tools/vemra-render/io/compression.h"
 #include "tools/vemra-render/io/movie_formats.h"
-#include "tools/vemra-render/io/movie_writer.h"
+#include "tools/vemra-render/io/movie_policy.h"
 #include "tools/vemra-render/io/raw_frames.h"
 #include "tools/vemra-render/jobs/task_range.h"
 
@@ -29,6 +29,26 @@ std::string Wrap(std::string_view text, std::size_t width = 79) {
         text = space == std::string_view::npos ? std::string_view() : text.substr(space + 1);
     }
     return wrapped + line;
+}
+
+/// `text`'s lines each broken as Wrap breaks them, the broken lines indented.
+std::string WrapLines(std::string_view text) {
+    std::string wrapped;
+    while (!text.empty()) {
+        const std::size_t end = text.find('\n');
+        std::string_view line = text.substr(0, end);
+        const std::size_t indent = line.find_first_not_of(' ');
+        line.remove_prefix(indent == std::string_view::npos ? line.size() : indent);
+        std::string lines = Wrap(line, 79 - indent - 2);
+        for (std::size_t at = 0; at != std::string::npos;) {
+            const std::size_t next = lines.find('\n', at);
+            wrapped += std::string(at == 0 ? indent : indent + 2, ' ') +
+                       lines.substr(at, next == std::string::npos ? next : next - at) + "\n";
+            at = next == std::string::npos ? next : next + 1;
+        }
+        text = end == std::string_view::npos ? std::string_view() : text.substr(end + 1);
+    }
+    return wrapped;
 }
 
 /// The paragraph on files of several frames, with the movie containers read.
@@ -92,7 +112,7 @@ several frames at a time, --in-flight of them (default one per thread, fewer
 when --memory would not hold them). --threads is shared out: each frame in
 flight gets an equal share for the host's iteration, so a single image
 iterates on all of them. A movie's decoder and encoder run beside the frames
-in flight and take 1.5 x --threads each, as FFmpeg's own choice does of the
+in flight and take {} each, as FFmpeg's own choice does of the
 CPUs it sees (VEMRA_CODEC_THREADS=N or auto sets them otherwise); decoding,
 rendering and encoding run at once, and the packets of the copied streams
 waiting for the writer count against --memory. Outputs still appear in frame
@@ -109,7 +129,9 @@ to number --start-number + k - 1 of the output pattern, and --frames picks
 frames; into a movie the whole movie is rendered, and the output appears only
 once complete. --codec, --quality and --pix-fmt choose the encoding.
 {}
-
+Containers written (by the output's ending), the codecs each holds, and its
+fallback encoder:
+{}
 Raw video: --raw WxH reads frames of --pix-fmt from standard input and writes
 them in the same format to standard output. Pixel formats:
   {}
@@ -124,7 +146,8 @@ Examples:
     ffmpeg -f rawvideo -pix_fmt bgra -s 1920x1080 -r 25 -i - out.mov
 )",
         Wrap(MultiFrameHelp()), fmt::join(kTaskIndexVariables, ", "), CompressionHelp(),
-        Wrap(MovieWriter::Keeps()), RawFormatNames(), ExitStatusHelp());
+        kCodecThreadsRule, Wrap(MoviePolicyRules()), WrapLines(MoviePolicyHelp()), RawFormatNames(),
+        ExitStatusHelp());
 }
 
 }  // namespace render

@@ -5,7 +5,7 @@
 #include <array>
 #include <new>
 
-#include "tools/vemra-render/io/movie_reader.h"
+#include "tools/vemra-render/io/movie_error.h"
 
 namespace render::movie {
 

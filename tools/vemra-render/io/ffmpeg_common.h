@@ -1,10 +1,11 @@
-// What io/'s movie sources share of FFmpeg: its headers, owning handles for
-// its objects and its error text. Only io/ includes it.
+// What io/'s movie stages share of FFmpeg's codec and utility libraries:
+// their headers, owning handles for their objects and their error text. The
+// container library's headers stay with the demuxer, the muxer and the
+// policy table. Only io/ includes it.
 #pragma once
 
 extern "C" {
 #include <libavcodec/avcodec.h>
-#include <libavformat/avformat.h>
 #include <libavutil/display.h>
 #include <libavutil/mastering_display_metadata.h>
 #include <libavutil/opt.h>
@@ -27,12 +28,6 @@ inline constexpr AVRational kMicroseconds{1, AV_TIME_BASE};
 
 /// FFmpeg's description of error code `code`, e.g. "Invalid data found when processing input".
 std::string ErrorText(int code);
-
-struct FormatInputDeleter {
-    void operator()(AVFormatContext* context) const { avformat_close_input(&context); }
-};
-/// A demuxer opened with avformat_open_input.
-using InputPtr = std::unique_ptr<AVFormatContext, FormatInputDeleter>;
 
 struct CodecContextDeleter {
     void operator()(AVCodecContext* context) const { avcodec_free_context(&context); }

@@ -46,7 +46,30 @@ void Callback(void* object, int level, const char* format, va_list arguments) {
     line.clear();
 }
 
+/// What demuxers log of a damaged packet where the packet itself carries
+/// no AV_PKT_FLAG_CORRUPT by the time it reaches the tool, and who logs it.
+struct DamageMessage {
+    std::string_view text;
+    std::string_view logged_by;
+};
+constexpr DamageMessage kDamageMessages[] = {
+    // libavformat's packet reading, for any demuxer: a packet flagged
+    // corrupt whose parser (an audio parser's, say) drops the flag when it
+    // splits or joins packets.
+    {"Packet corrupt", "libavformat's read_frame_internal, any demuxer"},
+    // MPEG-TS: a PES packet whose declared length its payload does not
+    // match (a cut inside an audio packet), which sets no flag at all.
+    {"PES packet size mismatch", "mpegts"},
+};
+
 }  // namespace
+
+bool ReportsDamage(std::string_view text) {
+    for (const DamageMessage& damage : kDamageMessages) {
+        if (text.find(damage.text) != std::string_view::npos) return true;
+    }
+    return false;
+}
 
 std::string WithCause(const std::string& message, const LogWatch& log) {
     const std::string cause = log.LastError();

@@ -5,6 +5,7 @@
 #pragma once
 
 #include <string>
+#include <string_view>
 
 #include "tools/vemra-render/run/library_log.h"
 
@@ -12,6 +13,11 @@ namespace render {
 
 /// Installs the callback, once per process; later calls do nothing.
 void InstallFfmpegLog();
+
+/// True when `text`, a message FFmpeg logged against a demuxer, reports a
+/// damaged packet that carries no flag saying so (see the table in
+/// ffmpeg_log.cpp, which names the demuxer behind each message).
+bool ReportsDamage(std::string_view text);
 
 /// `message`, with the last error FFmpeg logged against what `log` watches
 /// after it in brackets, so that a failure's line names its cause.

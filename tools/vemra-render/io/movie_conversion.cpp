@@ -6,7 +6,7 @@
 #include <array>
 #include <new>
 
-#include "tools/vemra-render/io/movie_reader.h"
+#include "tools/vemra-render/io/movie_error.h"
 #include "tools/vemra-render/run/library_log.h"
 
 namespace render::movie {

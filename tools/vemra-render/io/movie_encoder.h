@@ -1,90 +1,86 @@
-// Encoding a movie's rendered frames: the encoder chosen for the container
-// and the source, opened with the source's timing and colour tags, fed RGBA
-// frames converted as the ffmpeg program converts them, giving packets.
-// Only io/ includes it.
+// The third movie stage: rendered RGBA frames encoded into packets. The
+// encoder is chosen when the stage is made (the source's codec where the
+// container holds it, else the container's fallback; movie_policy.h), so a
+// request no encoder or container can meet is refused before any frame;
+// it is opened with the first rendered frame, as the ffmpeg program opens
+// its encoders, so that what only frames carry (HDR10 metadata, captions)
+// reaches it with that frame. Frames are converted for it on their own
+// threads as the ffmpeg program converts them. The only owner of the
+// encoder's FFmpeg context.
 #pragma once
 
 #include <functional>
 #include <map>
+#include <memory>
 #include <string>
 
-#include "tools/vemra-render/io/ffmpeg_common.h"
-#include "tools/vemra-render/io/movie_reader.h"
+#include "tools/vemra-render/io/encoded_video.h"
+#include "tools/vemra-render/io/encoder_choice.h"
+#include "tools/vemra-render/io/movie_error.h"
+#include "tools/vemra-render/io/movie_frame.h"
+#include "tools/vemra-render/io/movie_packet.h"
+#include "tools/vemra-render/io/movie_policy.h"
 #include "tools/vemra-render/io/movie_source.h"
-#include "tools/vemra-render/io/movie_writer.h"
 
 namespace render {
 
+/// A rendered frame converted into the encoder's layout, ready to be
+/// encoded: prepared on the frame's own thread, encoded in frame order.
+/// Keeps its conversion state and buffers from frame to frame.
+class EncoderFrame {
+  public:
+    EncoderFrame();
+    ~EncoderFrame();
+    EncoderFrame(EncoderFrame&&) noexcept;
+    EncoderFrame& operator=(EncoderFrame&&) noexcept;
+    struct Data;
+
+  private:
+    friend class MovieEncoder;
+    std::unique_ptr<Data> data_;
+};
+
 class MovieEncoder {
   public:
-    /// Chooses and opens the encoder for frames of `source` going into a
-    /// file of `container` (see MovieWriter for the rules). Messages name
-    /// `target`. Throws MovieError.
-    MovieEncoder(const MovieSource& source, const AVOutputFormat& container,
-                 const MovieWriteSettings& settings, const std::string& target);
+    /// Chooses the encoder, pixel format, time base and colour tags for
+    /// frames of `source` going into `container`; `global_header` when the
+    /// container wants the codec's header out of band. Messages name
+    /// `target`. Throws MovieRefused for an encoder or pixel format that
+    /// does not exist or that the container cannot hold, a frame size the
+    /// pixel format cannot carry, and frames not evenly spaced where time
+    /// counts in frames (source.video.spacing must then be measured).
+    MovieEncoder(const SourceDescription& source, const ContainerPolicy& container,
+                 bool global_header, const EncoderSettings& settings, const std::string& target);
+    ~MovieEncoder();
+    MovieEncoder(const MovieEncoder&) = delete;
+    MovieEncoder& operator=(const MovieEncoder&) = delete;
 
-    /// The opened encoder, for the output stream's parameters and time base.
-    const AVCodecContext& context() const { return *encoder_; }
     /// The encoder's name and pixel format, e.g. "ffv1 (bgra)".
     std::string Description() const;
-    /// True when the encoder or the container counts time in whole frames
-    /// (MPEG-1/2 and MPEG-4 video, MXF, AVI): the encoder's time base is then
-    /// a frame, and the video stream's must be too.
-    bool CountsInFrames() const;
 
-    /// What receives each packet the encoder gives, in the encoder's time base.
-    using PacketSink = std::function<void(AVPacket& packet)>;
     /// Converts `frame` (the source's size and sample type) into the
     /// encoder's layout in `into`, with its pts, duration, field flags and
     /// side data. From any thread, one call per EncoderFrame at a time.
     void Prepare(const MovieFrame& frame, EncoderFrame& into) const;
+    /// Opens the encoder with the first frame's side data (`first`, as
+    /// prepared; null when the movie has no frame). Throws MovieRefused
+    /// when the encoder refuses its settings, with its own reason.
+    void Open(const EncoderFrame* first);
+    bool opened() const;
+    /// The encoded stream, once opened.
+    const EncodedVideo& stream() const;
+
+    /// What receives each packet the encoder gives, in its time base.
+    using PacketSink = std::function<void(MoviePacket& packet)>;
     /// Encodes a prepared frame and hands the packets ready to `sink`. In
-    /// frame order, one call at a time.
+    /// frame order, one call at a time, once opened.
     void Encode(EncoderFrame& frame, const PacketSink& sink);
     /// Drains the encoder into `sink`.
     void Flush(const PacketSink& sink);
 
   private:
-    [[noreturn]] void Fail(const std::string& what, int code) const;
-    void ChooseEncoder(const MovieWriteSettings& settings);
-    AVPixelFormat ChoosePixelFormat(const MovieWriteSettings& settings) const;
-    void SetTiming();
-    int SetColourTags();
-    void CheckFrameSize(AVPixelFormat pixel_format) const;
-    void SetQuality(const MovieWriteSettings& settings);
-    void SetOwnPrinting(const MovieWriteSettings& settings);
-    std::string X265Hdr10Parameters() const;
-    void SetFieldCoding();
-    void AttachSideData(const MovieFrame& frame, AVFrame& encoded) const;
-    void Convert(const Image& image, EncoderFrame::Data& data) const;
-    void PrepareFrames(int output_full_range);
-    void Send(const AVFrame* frame, const PacketSink& sink);
-
-    const MovieSource& source_;
-    /// The source video's time base, read once: the reader's demuxer runs
-    /// on another thread while frames are encoded.
-    AVRational source_time_base_;
-    const AVOutputFormat& container_;
-    std::string target_;
-    const AVCodec* codec_ = nullptr;
-    movie::CodecContextPtr encoder_;
-    AVPixelFormat rgba_format_ = AV_PIX_FMT_NONE;  ///< the frames' layout, as FFmpeg names it
-    /// The opened encoder's layout, as frames are prepared for it.
-    struct Layout {
-        AVPixelFormat pixel_format = AV_PIX_FMT_NONE;
-        AVColorSpace matrix = AVCOL_SPC_UNSPECIFIED;
-        AVRational time_base{0, 1};
-        AVRational sample_aspect_ratio{0, 1};
-        int output_full_range = -1;  ///< for the converters (SetColorDetails)
-    };
-    Layout layout_;
-    bool converts_ = false;  ///< the encoder's layout is not the frames'
-    movie::PacketPtr packet_;
-    /// Each pending frame's duration by its pts (encoder time base): the
-    /// encoders do not carry it to their packets, and packets come out of
-    /// order when frames are reordered.
-    std::map<std::int64_t, std::int64_t> durations_;
-    long frames_sent_ = 0;
+    struct Internals;
+    std::unique_ptr<Internals> in_;
 };
 
 }  // namespace render

@@ -1,17 +1,89 @@
-// What a movie writer takes from the movie it re-encodes: the demuxer's
-// description of the source (its streams, metadata and chapters) and of its
-// video, read when the writer is made. The packets of the streams it copies
-// come separately, through CopiedPackets. Only io/ includes it.
+// What the demuxer says of a movie before its first frame, as plain values:
+// its streams, their time bases and start times, the video's size, rotation,
+// field order and colour tags (in its codec parameters), HDR10 metadata, the
+// container's metadata and chapters. The demuxer builds it once; the
+// decoder, the encoder and the muxer each take what they need from it and
+// hold no pointer into the demuxer's context.
 #pragma once
 
+#include <array>
 #include <cstdint>
-#include <functional>
+#include <optional>
 #include <string>
+#include <utility>
+#include <vector>
 
-#include "tools/vemra-render/io/ffmpeg_common.h"
 #include "tools/vemra-render/pixels/image.h"
+#include "tools/vemra-render/pixels/orientation.h"
+
+struct AVCodecParameters;  // FFmpeg's description of a stream's coding
 
 namespace render {
+
+/// A ratio as FFmpeg keeps rates and time bases.
+struct Rational {
+    int num = 0;
+    int den = 1;
+    bool valid() const { return num > 0 && den > 0; }
+};
+
+/// "No timestamp", as FFmpeg writes it (AV_NOPTS_VALUE).
+inline constexpr std::int64_t kNoTime = std::int64_t(0x8000000000000000ull);
+
+/// Key and value pairs, in the order the file gives them.
+using Metadata = std::vector<std::pair<std::string, std::string>>;
+
+/// A stream's codec parameters, owned: a copy of the demuxer's.
+class CodecParameters {
+  public:
+    CodecParameters();
+    explicit CodecParameters(const AVCodecParameters& from);
+    ~CodecParameters();
+    CodecParameters(const CodecParameters& other);
+    CodecParameters& operator=(const CodecParameters& other);
+    CodecParameters(CodecParameters&& other) noexcept;
+    CodecParameters& operator=(CodecParameters&& other) noexcept;
+
+    const AVCodecParameters& get() const { return *parameters_; }
+
+  private:
+    AVCodecParameters* parameters_;
+};
+
+enum class StreamKind { kVideo, kAudio, kSubtitle, kData, kAttachment, kOther };
+
+/// One stream of the source.
+struct SourceStream {
+    int index = 0;
+    StreamKind kind = StreamKind::kOther;
+    CodecParameters parameters;
+    Rational time_base;
+    std::int64_t start_time = kNoTime;  ///< in time_base
+    std::int64_t duration = 0;          ///< in time_base; 0 when not declared
+    int disposition = 0;
+    Rational sample_aspect_ratio;
+    Rational avg_frame_rate;
+    Rational r_frame_rate;
+    Metadata metadata;
+};
+
+struct SourceChapter {
+    std::int64_t id = 0;
+    Rational time_base;
+    std::int64_t start = 0;
+    std::int64_t end = 0;
+    Metadata metadata;
+};
+
+/// What the video stream's display matrix asks of its frames: how a player
+/// turns them before showing them.
+struct DisplayMatrix {
+    bool present = false;
+    std::array<std::int32_t, 9> values{};
+    double rotation = 0;     ///< in degrees, counterclockwise, as ffprobe shows it
+    bool whole_turn = true;  ///< quarter turns and mirrors only, which turn losslessly
+    Orientation upright;     ///< how to turn the coded frames upright, for a whole turn
+};
 
 /// How a video's frames lie in time.
 struct VideoSpacing {
@@ -23,34 +95,53 @@ struct VideoSpacing {
     bool on_grid = false;
 };
 
-struct MovieSource {
-    std::string path;                            ///< for messages
-    const AVFormatContext* container = nullptr;  ///< streams, metadata, chapters
-    const AVStream* video = nullptr;             ///< the stream the frames come from
-    /// The video's sample aspect ratio as FFmpeg reads it from stream and codec.
-    AVRational sample_aspect_ratio{0, 1};
+/// The video stream the frames come from, as they are delivered.
+struct SourceVideo {
+    int index = -1;  ///< among the streams
+    /// The frames' size as delivered: the coded size, or with width and
+    /// height swapped when they are turned upright by a quarter turn.
     int width = 0;
     int height = 0;
     SampleType type = SampleType::kUint8;  ///< of the decoded frames
     bool has_alpha = false;
-    /// How the video's frames are spaced, as their timestamps say (not as
-    /// the declared rates do). Asked only by a writer, and answered once:
-    /// from the sample table where QuickTime and MP4 list every frame, else
-    /// by reading the video's packets once more.
-    std::function<VideoSpacing()> spacing;
-    /// The display matrix the frames as delivered have; null: none (or the
-    /// reader turned them upright).
-    const std::int32_t* display_matrix = nullptr;
-    /// HDR10's static metadata, from the stream or else from its first frame
-    /// (MovieReader::Prime); null: none.
-    const AVMasteringDisplayMetadata* mastering = nullptr;
-    const AVContentLightMetadata* light_level = nullptr;
-    /// What a re-encode cannot carry, for notes: a Dolby Vision
-    /// configuration, HDR10+ dynamic metadata on the first frame.
-    bool dolby_vision = false;
-    bool hdr10_plus = false;
-    /// The first frame carries A/53 closed captions.
-    bool captions = false;
+    /// The frame rate: the average rate where the file gives one, else the
+    /// stream's base rate; invalid when neither is known. The one place the
+    /// tool falls back from one rate to the other.
+    Rational frame_rate;
+    /// The sample aspect ratio as FFmpeg reads it from stream and codec.
+    Rational sample_aspect_ratio;
+    DisplayMatrix matrix;
+    /// The frames are delivered upright (the decoder turns them); the
+    /// matrix then belongs to the coded frames only and is not carried.
+    bool turned = false;
+    /// HDR10's static metadata from the stream (FFmpeg's
+    /// AVMasteringDisplayMetadata and AVContentLightMetadata, as bytes);
+    /// empty: none. Frames may carry their own (MovieFrame).
+    std::vector<std::uint8_t> mastering;
+    std::vector<std::uint8_t> light_level;
+    bool dolby_vision = false;  ///< a Dolby Vision configuration, which a re-encode drops
+    /// The frame count the file declares (for an animated PNG, its control
+    /// chunk's); -1: none.
+    long frame_count = -1;
+    /// How the frames lie in time, measured for movie outputs only
+    /// (MovieDemuxer::MeasureSpacing); unset: not measured.
+    std::optional<VideoSpacing> spacing;
+};
+
+struct SourceDescription {
+    std::string path;                   ///< for messages
+    std::string format_name;            ///< the demuxer's name
+    std::int64_t start_time = kNoTime;  ///< of the whole file, in microseconds
+    std::int64_t duration = 0;          ///< of the whole file, in microseconds; 0: unknown
+    Metadata metadata;
+    std::vector<SourceStream> streams;
+    std::vector<SourceChapter> chapters;
+    SourceVideo video;
+
+    const SourceStream& video_stream() const { return streams[std::size_t(video.index)]; }
+    /// Bytes the other streams (sound, subtitles, data) carry per video
+    /// frame, by their declared bit rates; 0 where none says.
+    std::uint64_t OtherStreamsBytesPerFrame() const;
 };
 
 }  // namespace render

@@ -1,28 +1,30 @@
-// The movie job: every video frame decoded with FFmpeg's libraries,
-// rendered, and either encoded into an output movie with the other streams,
-// the timing and the tags kept, or written as one image file per frame
-// through the image-frames driver. Frames are in flight as in a sequence:
-// decoding (taking) and encoding (finishing) keep frame order, the rendering
-// between runs concurrently.
+// The movie job: the movie stages (io/movie_demuxer.h, movie_decoder.h,
+// movie_encoder.h, movie_muxer.h) wired into the frames in flight, the one
+// place they meet. Every video frame is decoded, rendered, and either encoded
+// into an output movie with the other streams, the timing and the tags kept,
+// or written as one image file per frame through the image-frames driver.
+// Decoding (taking) and encoding (finishing) keep frame order; converting and
+// rendering run concurrently between them.
 #include <fmt/format.h>
 
 #include <algorithm>
 #include <filesystem>
 #include <set>
 
-#include "tools/vemra-render/io/copied_packets.h"
 #include "tools/vemra-render/io/frame_pattern.h"
 #include "tools/vemra-render/io/image_files.h"
+#include "tools/vemra-render/io/movie_decoder.h"
+#include "tools/vemra-render/io/movie_demuxer.h"
+#include "tools/vemra-render/io/movie_encoder.h"
 #include "tools/vemra-render/io/movie_formats.h"
-#include "tools/vemra-render/io/movie_reader.h"
-#include "tools/vemra-render/io/movie_writer.h"
+#include "tools/vemra-render/io/movie_muxer.h"
+#include "tools/vemra-render/io/movie_policy.h"
 #include "tools/vemra-render/jobs/controls.h"
 #include "tools/vemra-render/jobs/frame_work.h"
 #include "tools/vemra-render/jobs/image_frames.h"
 #include "tools/vemra-render/jobs/jobs.h"
+#include "tools/vemra-render/jobs/movie_feed.h"
 #include "tools/vemra-render/jobs/outputs.h"
-#include "tools/vemra-render/run/atomic_output.h"
-#include "tools/vemra-render/run/frame_pipeline.h"
 #include "tools/vemra-render/run/quiet_stderr.h"
 
 namespace render {
@@ -31,19 +33,19 @@ namespace {
 
 /// The work plan for a movie's frames, sized by its frame size.
 WorkPlan PrepareMovieWork(const Options& options, EffectSession& session,
-                          const MovieReader& reader) {
+                          const SourceDescription& source) {
+    const SourceVideo& video = source.video;
     const LayoutChoice choice =
-        ChooseLayout(reader.type(), options.host, options.depth, session.capabilities());
+        ChooseLayout(video.type, options.host, options.depth, session.capabilities());
     // Each frame in flight holds its samples, and the copied streams'
-    // packets that wait for the writer meanwhile.
-    return PrepareWork(
-        options, session, reader.frame_count(),
-        FrameFootprint(std::uint64_t(reader.width()) * std::uint64_t(reader.height()),
-                       reader.type(), choice, 4) +
-            reader.OtherStreamsBytesPerFrame());
+    // packets that wait for the muxer meanwhile.
+    FrameFootprint footprint =
+        DecodedFootprint(std::uint64_t(video.width) * std::uint64_t(video.height), video.type, 4);
+    footprint.waiting_bytes = source.OtherStreamsBytesPerFrame();
+    return PrepareWork(options, session, video.frame_count, FootprintBytes(footprint, choice));
 }
 
-/// What went wrong with the failing frame: the reader's own message, which
+/// What went wrong with the failing frame: the stages' own message, which
 /// names the movie and the frame, or "in.mov: frame 17 failed: why".
 std::string FrameFailure(const std::exception_ptr& error, const std::string& input,
                          long frame_number) {
@@ -56,128 +58,158 @@ std::string FrameFailure(const std::exception_ptr& error, const std::string& inp
     }
 }
 
-/// A movie frame in flight: as decoded, converted to RGBA and rendered in
-/// place, then converted for the encoder.
-struct MovieSlot {
-    DecodedFrame decoded;
-    MovieFrame frame;
-    EncoderFrame encoded;
-    std::vector<PendingNote> notes;
-};
-
-/// Turns the movie's frames upright as its display matrix says, where the
-/// output keeps no matrix (any container but QuickTime and MP4, and image
-/// files), unless --no-autorotate. Returns the note that says what was
-/// done with the matrix; empty: nothing to say.
-std::string TurnUpright(const Options& options, MovieReader& reader, bool to_movie) {
-    const DisplayMatrix& matrix = reader.display_matrix();
+/// Decides whether the movie's frames are turned upright as its display
+/// matrix says: where the output keeps no matrix (any container but
+/// QuickTime and MP4, and image files), unless --no-autorotate. Marks
+/// `source` turned (its size as delivered) when they are. Returns the note
+/// that says what was done with the matrix; empty: nothing to say.
+std::string TurnUpright(const Options& options, SourceDescription& source, bool to_movie) {
+    SourceVideo& video = source.video;
+    const DisplayMatrix& matrix = video.matrix;
     if (!matrix.present) return {};
-    if (to_movie && MovieWriter::KeepsDisplayMatrix(options.output)) return {};
+    if (to_movie) {
+        const ContainerPolicy* container = ContainerFor(options.output);
+        if (container != nullptr && container->display_matrix) return {};
+    }
     if (options.no_autorotate) {
-        // Into a movie, the writer notes the matrix it drops.
+        // Into a movie, the muxer notes the matrix it drops.
         return to_movie ? std::string()
                         : fmt::format(
                               "{}: its frames are written as coded; the display matrix "
                               "(rotation {:.0f} degrees) is dropped",
-                              reader.path(), matrix.rotation);
+                              source.path, matrix.rotation);
     }
     if (matrix.upright.upright()) return {};
     if (!matrix.whole_turn) {
         throw RefusedError(fmt::format(
             "{}: its display matrix turns the frames by {:.0f} degrees, which is no quarter turn "
             "or mirror: give --no-autorotate to keep the frames as coded",
-            reader.path(), matrix.rotation));
+            source.path, matrix.rotation));
     }
-    reader.TurnFramesUpright();
+    video.turned = true;
+    if (matrix.upright.transpose) std::swap(video.width, video.height);
     return fmt::format(
         "{}: its frames are turned upright as its display matrix says (rotation "
         "{:.0f} degrees), since {} keeps no display matrix (--no-autorotate keeps "
         "them as coded)",
-        reader.path(), matrix.rotation, options.output);
+        source.path, matrix.rotation, options.output);
 }
 
-/// The movie into a movie: every frame, the other streams copied, written
-/// to a temporary that is renamed into place once the container is
-/// finalised; any failure leaves no output.
-void RenderMovieToMovie(const Options& options, EffectSession& session, MovieReader& reader,
-                        const ParamValues& values, const std::string& turned) {
-    const std::string& input = reader.path();
+/// A movie frame in flight: as decoded, converted to RGBA and rendered in
+/// place, then converted for the encoder.
+struct MovieSlot {
+    DecodedFrame decoded;
+    MovieFrame frame;
+    EncoderFrame encoded;
+};
+
+/// The stages of a movie rendered into a movie, made before any frame, so
+/// that whatever they refuse is refused first.
+struct MovieStages {
+    MovieMuxer muxer;
+    MovieEncoder encoder;
+    MovieDecoder decoder;
+    MovieFeed feed;
+
+    MovieStages(const Options& options, MovieDemuxer& demuxer, const SourceDescription& source)
+        : muxer(options.output, source),
+          encoder(source, muxer.container(), muxer.global_header(),
+                  {options.codec, options.pix_fmt.value_or(""), options.quality.value_or(-1),
+                   options.quiet, options.codec_threads},
+                  options.output),
+          decoder(source, options.codec_threads),
+          feed(demuxer, decoder, [this](int stream) { return muxer.Copies(stream); }) {}
+
+    /// Opens the encoder with the first frame (null: the movie has none) and
+    /// starts the muxer with its stream, printing what the output leaves out.
+    void Start(const EncoderFrame* first, Notes& notes) {
+        encoder.Open(first);
+        for (const std::string& note : muxer.Start(encoder.stream())) notes.Once(note, note);
+    }
+    /// Writes what waits for the muxer: the encoder's packets as `encode`
+    /// gives them, then the copied streams' queued meanwhile.
+    void Write(const std::function<void(const MovieEncoder::PacketSink&)>& encode) {
+        encode([this](MoviePacket& packet) { muxer.WriteVideo(packet); });
+        MoviePacket copied;
+        while (feed.TakeCopied(copied)) muxer.WriteCopied(copied);
+    }
+};
+
+/// Refuses what a movie output cannot take, and says whether
+/// --skip-existing leaves the output as it is.
+bool CheckMovieRequest(const Options& options, const std::string& input) {
     if (!options.frames.empty() || options.start_number || options.compare) {
         throw UsageError(
             "--frames, --start-number and --compare go with image outputs: a movie is rendered "
             "whole, so that its sound stays in step (cut it with ffmpeg first)");
     }
     CheckMovieOutput(input, options);
-    if (options.skip_existing && Exists(options.output)) {
-        if (!options.quiet) {
-            WriteMessage(fmt::format("vemra-render: {} exists; left as it is (--skip-existing)\n",
-                                     options.output));
-        }
-        return;
+    if (!options.skip_existing || !Exists(options.output)) return false;
+    if (!options.quiet) {
+        WriteMessage(fmt::format("vemra-render: {} exists; left as it is (--skip-existing)\n",
+                                 options.output));
     }
+    return true;
+}
 
-    const WorkPlan plan = PrepareMovieWork(options, session, reader);
-    Progress progress(std::max(0L, reader.frame_count()), !options.quiet);
+/// The movie into a movie: every frame, the other streams copied, written
+/// to a temporary that is renamed into place once the container is
+/// finalised; any failure leaves no output.
+void RenderMovieToMovie(const Options& options, EffectSession& session, MovieDemuxer& demuxer,
+                        SourceDescription& source, const ParamValues& values,
+                        const std::string& turned) {
+    const std::string& input = source.path;
+    if (CheckMovieRequest(options, input)) return;
+    const WorkPlan plan = PrepareMovieWork(options, session, source);
+    Progress progress(std::max(0L, source.video.frame_count), !options.quiet);
     Notes notes(options.quiet, &progress);
     SweepStaleTemporaries({{input, {options.output, ""}}}, notes);
     if (!turned.empty()) notes.Once("turned", turned);
-    AtomicFile file(options.output);
-    CopiedPackets packets;
-    reader.CopyPacketsInto(MovieWriter::CopiedStreams(reader.source(), options.output), packets);
-    // What only frames carry (HDR10 metadata, captions) must reach the writer
-    // before it writes the header.
-    reader.Prime();
-    MovieWriter writer(file.temp_path(), options.output, reader.source(),
-                       {options.codec, options.pix_fmt.value_or(""), options.quality.value_or(-1),
-                        options.quiet, options.codec_threads},
-                       packets);
-    for (const std::string& note : writer.notes()) notes.Once(note, note);
+    source.video.spacing = demuxer.MeasureSpacing();
+    MovieStages stages(options, demuxer, source);
     std::vector<MovieSlot> slots(std::size_t(plan.in_flight));
     PrintLibraryNotes(notes);
-    // Decoding (taking, in frame order), rendering (the frames in flight)
-    // and encoding (finishing, in frame order) run at once: the reader and
-    // the writer meet only in the queue of copied packets.
-    FrameStages stages;
-    // Only the codecs' calls keep frame order; the conversions on either
-    // side of the effect run with the frames in flight.
-    stages.take = [&](long, int slot_index) {
-        return reader.Decode(slots[std::size_t(slot_index)].decoded);
-    };
-    stages.work = [&](long, int slot_index) {
-        MovieSlot& slot = slots[std::size_t(slot_index)];
-        reader.Convert(slot.decoded, slot.frame);
-        const Samples samples = SamplesOf(slot.frame.image);
-        RenderFrame(session, slot_index, options, values, samples, samples, input, slot.notes);
-        writer.Prepare(slot.frame, slot.encoded);
-    };
-    stages.finish = [&](long, int slot_index) {
-        MovieSlot& slot = slots[std::size_t(slot_index)];
-        writer.Write(slot.encoded);
-        // No SetFramesFinished: until the container is finalised, an
-        // interrupt keeps none of the movie's frames.
-        for (const PendingNote& note : slot.notes) notes.Once(note.kind, note.text);
-        slot.notes.clear();
-        PrintLibraryNotes(notes);
-        progress.FrameDone();
-    };
-    stages.discard = [&](long, int slot_index) { slots[std::size_t(slot_index)].notes.clear(); };
 
-    const FramesResult result = RunFrames(stages, plan.in_flight);
+    FrameJob job;
+    job.take = [&](long, int slot) { return stages.feed.Next(slots[std::size_t(slot)].decoded); };
+    job.work = [&](long, int slot_index, std::vector<PendingNote>& frame_notes) {
+        MovieSlot& slot = slots[std::size_t(slot_index)];
+        stages.decoder.Convert(slot.decoded, slot.frame);
+        const Samples samples = SamplesOf(slot.frame.image);
+        RenderFrame(session, slot_index, options, values, samples, samples, input, frame_notes);
+        stages.encoder.Prepare(slot.frame, slot.encoded);
+    };
+    // No SetFramesFinished: until the container is finalised, an interrupt
+    // keeps none of the movie's frames.
+    job.finish = [&](long, int slot_index) {
+        EncoderFrame& encoded = slots[std::size_t(slot_index)].encoded;
+        if (!stages.encoder.opened()) stages.Start(&encoded, notes);
+        stages.Write(
+            [&](const MovieEncoder::PacketSink& sink) { stages.encoder.Encode(encoded, sink); });
+    };
+    const FramesResult result = RunFrameJob(job, {plan.in_flight, notes, progress});
     progress.Clear();
     PrintLibraryNotes(notes);
     if (result.error) {
-        packets.Stop();
+        stages.feed.StopCopying();
+        try {
+            std::rethrow_exception(result.error);
+        } catch (const MovieRefused&) {
+            throw;  // the encoder or the muxer, opened with the first frame, refused
+        } catch (...) {
+        }
         throw std::runtime_error(fmt::format(
             "{}; {} not written", FrameFailure(result.error, input, result.failed_frame + 1),
             options.output));
     }
-    writer.Finish();
-    file.Commit();
+    if (!stages.encoder.opened()) stages.Start(nullptr, notes);
+    stages.Write([&](const MovieEncoder::PacketSink& sink) { stages.encoder.Flush(sink); });
+    stages.muxer.Finish();
     PrintLibraryNotes(notes);
     if (!options.quiet) {
         WriteMessage(fmt::format("vemra-render: {} frame(s) of {} rendered into {} ({})\n",
                                  result.finished, input, options.output,
-                                 writer.EncoderDescription()));
+                                 stages.encoder.Description()));
     }
 }
 
@@ -198,16 +230,18 @@ std::set<long> WantedFrames(const Options& options) {
 /// --start-number, or the one frame --frames picks into a single file.
 class MovieFrames {
   public:
-    MovieFrames(const Options& options, MovieReader& reader)
+    MovieFrames(const Options& options, MovieDemuxer& demuxer, const SourceDescription& source)
         : options_(options),
-          reader_(reader),
+          source_(source),
+          decoder_(source, options.codec_threads),
+          feed_(demuxer, decoder_),
           wanted_(WantedFrames(options)),
           rule_(options.output, options.compare, options.compare_output, false),
           start_(options.start_number.value_or(1)) {
         if (!rule_.pattern()) {
-            const long count = reader.frame_count();
+            const long count = source.video.frame_count;
             const bool one = wanted_.size() == 1 || (wanted_.empty() && count == 1);
-            RequireOneFrame(options, reader.path(), count > 0 ? std::to_string(count) : "several",
+            RequireOneFrame(options, source.path, count > 0 ? std::to_string(count) : "several",
                             one ? 1 : 0);
             if (wanted_.empty()) wanted_.insert(1);
         }
@@ -224,8 +258,8 @@ class MovieFrames {
             return planned;
         }
         std::error_code error;
-        const std::uintmax_t bytes = std::filesystem::file_size(reader_.path(), error);
-        long count = std::max(1L, reader_.frame_count());
+        const std::uintmax_t bytes = std::filesystem::file_size(source_.path, error);
+        long count = std::max(1L, source_.video.frame_count);
         if (!error && std::uintmax_t(count) > bytes)
             count = long(std::max<std::uintmax_t>(1, bytes));
         for (long number = 1; number <= count; ++number) planned.push_back(FrameOf(number));
@@ -234,7 +268,7 @@ class MovieFrames {
 
     /// The frames the progress line counts; 0: not known.
     long total() const {
-        return wanted_.empty() ? std::max(0L, reader_.frame_count()) : long(wanted_.size());
+        return wanted_.empty() ? std::max(0L, source_.video.frame_count) : long(wanted_.size());
     }
 
     /// The source of the frames, decoding into one buffer per frame in flight.
@@ -244,7 +278,7 @@ class MovieFrames {
         source.take = [this](long, int slot, ImageFrame& frame) { return Take(slot, frame); };
         source.read = [this](const ImageFrame&, int slot, LoadedImage&) {
             Decoded& decoded = slots_[std::size_t(slot)];
-            reader_.Convert(decoded.frame, decoded.image);
+            decoder_.Convert(decoded.frame, decoded.image);
             const Image& image = decoded.image.image;
             return SourceSamples{SamplesOf(image), image.has_alpha, nullptr};
         };
@@ -256,7 +290,7 @@ class MovieFrames {
         for (long number : wanted_) {
             if (std::find(taken_.begin(), taken_.end(), number) == taken_.end()) {
                 throw UsageError(fmt::format("--frames {}: {} ends before frame {}",
-                                             options_.frames, reader_.path(), number));
+                                             options_.frames, source_.path, number));
             }
         }
     }
@@ -268,8 +302,8 @@ class MovieFrames {
 
   private:
     ImageFrame FrameOf(long number) const {
-        return {fmt::format("frame {}", number), reader_.path(), int(number - 1),
-                std::size_t(number), rule_.For(rule_.pattern() ? start_ + number - 1 : 1)};
+        return {fmt::format("frame {}", number), source_.path, int(number - 1), std::size_t(number),
+                rule_.For(rule_.pattern() ? start_ + number - 1 : 1)};
     }
 
     /// Decodes up to the next frame wanted and not skipped, into `slot`;
@@ -280,7 +314,7 @@ class MovieFrames {
             if (!wanted_.empty() && !taken_.empty() && taken_.back() >= *wanted_.rbegin()) {
                 return false;  // past the last frame asked for: stop decoding
             }
-            if (!reader_.Decode(decoded)) return false;
+            if (!feed_.Next(decoded)) return false;
             const long number = decoded.number();
             if (!wanted_.empty() && wanted_.count(number) == 0) continue;
             frame = FrameOf(number);
@@ -295,7 +329,9 @@ class MovieFrames {
     }
 
     const Options& options_;
-    MovieReader& reader_;
+    const SourceDescription& source_;
+    MovieDecoder decoder_;
+    MovieFeed feed_;
     std::set<long> wanted_;
     OutputRule rule_;
     long start_;
@@ -317,7 +353,7 @@ void CheckImageOutput(const std::string& output) {
     } catch (const OutputError&) {
         const std::string extension = std::filesystem::path(output).extension().string();
         throw RefusedError(
-            MovieWriter::HasFormatFor(output)
+            FfmpegWrites(output)
                 ? fmt::format("{}: FFmpeg writes \"{}\" files, but the tool writes movies only "
                               "into the containers --help lists (.mov, .mp4, .mkv, ...)",
                               output, extension)
@@ -327,13 +363,14 @@ void CheckImageOutput(const std::string& output) {
 }
 
 /// The movie into image files.
-void RenderMovieToImages(const Options& options, EffectSession& session, MovieReader& reader,
-                         const ParamValues& values, const std::string& turned) {
+void RenderMovieToImages(const Options& options, EffectSession& session, MovieDemuxer& demuxer,
+                         const SourceDescription& source, const ParamValues& values,
+                         const std::string& turned) {
     CheckImageOutput(options.output);
-    MovieFrames frames(options, reader);
+    MovieFrames frames(options, demuxer, source);
     const std::vector<PlannedOutput> plan_of_outputs = PlanOf(frames.Planned());
     CheckPlan(plan_of_outputs, options);
-    const WorkPlan plan = PrepareMovieWork(options, session, reader);
+    const WorkPlan plan = PrepareMovieWork(options, session, source);
     Progress progress(frames.total(), !options.quiet);
     Notes notes(options.quiet, &progress);
     SweepStaleTemporaries(plan_of_outputs, notes);
@@ -350,13 +387,13 @@ void RenderMovieToImages(const Options& options, EffectSession& session, MovieRe
         const long number = index < result.taken.size() ? result.taken[index].frame_in_file + 1
                                                         : frames.LastDecoded() + 1;
         throw std::runtime_error(fmt::format("{}; {} finished frame(s) kept",
-                                             FrameFailure(done.error, reader.path(), number),
+                                             FrameFailure(done.error, source.path, number),
                                              done.finished));
     }
     frames.CheckAllTaken();
     if (!options.quiet && (FramePattern::Parse(options.output) || frames.skipped() != 0)) {
         WriteMessage(fmt::format("vemra-render: {} frame(s) of {}: {}\n", frames.taken(),
-                                 reader.path(), Tally(done.finished, frames.skipped(), 0, 0)));
+                                 source.path, Tally(done.finished, frames.skipped(), 0, 0)));
     }
 }
 
@@ -366,7 +403,8 @@ void RunMovie(const Options& options, EffectSession& session) {
     if (options.output.empty()) throw UsageError("no output given: -o FILE");
     if (options.chunk != 0) throw UsageError("--chunk and --task go with an input frame pattern");
     const bool movie_in = IsMoviePath(options.inputs[0]);
-    if (!movie_in && IsMoviePath(options.output)) {
+    const bool to_movie = ContainerFor(options.output) != nullptr;
+    if (!movie_in && to_movie) {
         // As for a GIF or a multi-page TIFF: an animated image's frames go
         // into image files.
         throw UsageError(fmt::format(
@@ -375,13 +413,13 @@ void RunMovie(const Options& options, EffectSession& session) {
             options.inputs[0]));
     }
     const ParamValues values = ValuesFromOptions(options.controls, session);
-    MovieReader reader(options.inputs[0], options.max_pixels, options.codec_threads);
-    const bool to_movie = IsMoviePath(options.output);
-    const std::string turned = TurnUpright(options, reader, to_movie);
+    MovieDemuxer demuxer(options.inputs[0], options.max_pixels);
+    SourceDescription source = demuxer.source();
+    const std::string turned = TurnUpright(options, source, to_movie);
     if (to_movie) {
-        RenderMovieToMovie(options, session, reader, values, turned);
+        RenderMovieToMovie(options, session, demuxer, source, values, turned);
     } else {
-        RenderMovieToImages(options, session, reader, values, turned);
+        RenderMovieToImages(options, session, demuxer, source, values, turned);
     }
 }
 

@@ -43,7 +43,8 @@ struct Options {
     std::optional<Depth> depth;
     std::string plugin;  ///< empty: the effect library built beside the tool
     int threads = 1;     ///< threads in all: frames in flight share them out
-    /// A movie's decoder and encoder each: 1.5 x --threads, or 0 for FFmpeg's
+    /// A movie's decoder and encoder each: CodecThreads(--threads)
+    /// (io/movie_policy.h), or 0 for FFmpeg's
     /// own choice (VEMRA_CODEC_THREADS=auto, for comparisons).
     int codec_threads = 1;
     std::optional<int> in_flight;     ///< --in-flight; unset: planned (run/work_plan.h)
@@ -69,7 +70,7 @@ struct Options {
     /// movie output's (default: the writer's choice).
     std::optional<std::string> pix_fmt;
 
-    // A movie output (io/movie_writer.h).
+    // A movie output (io/movie_encoder.h).
     std::string codec;           ///< --codec; empty: the writer's default rule
     std::optional<int> quality;  ///< --quality
     /// --no-autorotate: a movie's frames stay as coded, whatever its display

@@ -1,0 +1,28 @@
+// The encoded video stream as the encoder hands it to the muxer, once open:
+// its codec parameters, its packets' time base, and what its first frame
+// carried that the output may have to leave out.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "tools/vemra-render/io/movie_source.h"
+
+namespace render {
+
+struct EncodedVideo {
+    CodecParameters parameters;
+    Rational time_base;             ///< of the packets
+    bool counts_in_frames = false;  ///< the stream's time base must be the packets'
+    std::string encoder;            ///< its name
+    /// HDR10's static metadata the stream carries: the source stream's, else
+    /// its first frame's (as in SourceVideo); empty: none.
+    std::vector<std::uint8_t> mastering;
+    std::vector<std::uint8_t> light_level;
+    /// What the first frame carried that a note may have to name as dropped.
+    bool hdr10_plus = false;
+    bool captions = false;
+};
+
+}  // namespace render

@@ -1,0 +1,447 @@
+#include "tools/vemra-render/io/movie_demuxer.h"
+
+#include <fmt/format.h>
+
+extern "C" {
+#include <libavcodec/avcodec.h>
+#include <libavformat/avformat.h>
+#include <libavutil/avstring.h>
+#include <libavutil/display.h>
+#include <libavutil/mastering_display_metadata.h>
+#include <libavutil/pixdesc.h>
+}
+
+#include <algorithm>
+#include <cmath>
+#include <cstring>
+#include <filesystem>
+#include <new>
+#include <string_view>
+#include <vector>
+
+#include "tools/vemra-render/io/ffmpeg_common.h"
+#include "tools/vemra-render/io/ffmpeg_log.h"
+#include "tools/vemra-render/io/movie_conversion.h"
+#include "tools/vemra-render/io/movie_formats.h"
+#include "tools/vemra-render/run/library_log.h"
+
+namespace render {
+
+using namespace movie;
+
+namespace {
+
+struct FormatInputDeleter {
+    void operator()(AVFormatContext* context) const { avformat_close_input(&context); }
+};
+/// A demuxer opened with avformat_open_input.
+using InputPtr = std::unique_ptr<AVFormatContext, FormatInputDeleter>;
+
+/// The format FFmpeg's probe finds for the local file `path`, whatever it
+/// is; null when it finds none.
+const AVInputFormat* ProbedFormat(const std::string& path) {
+    AVDictionary* options = nullptr;
+    av_dict_set(&options, "protocol_whitelist", "file", 0);
+    AVIOContext* io = nullptr;
+    const int code = avio_open2(&io, ("file:" + path).c_str(), AVIO_FLAG_READ, nullptr, &options);
+    av_dict_free(&options);
+    if (code < 0) return nullptr;
+    const AVInputFormat* format = nullptr;
+    const int score = av_probe_input_buffer2(io, &format, path.c_str(), nullptr, 0, 0);
+    avio_closep(&io);
+    return score >= 0 ? format : nullptr;
+}
+
+/// Opens the demuxer over `io` or, when it is null, the local file `name`:
+/// only with a demuxer of movie_formats.h, only local files for anything it
+/// opens, and within the probe's bounds; `watch` takes what it logs.
+InputPtr OpenInput(const std::string& name, AVIOContext* io, const MovieProbe& probe,
+                   std::unique_ptr<LogWatch>& watch) {
+    const std::string demuxers = MovieDemuxers();
+    AVDictionary* options = nullptr;
+    av_dict_set(&options, "format_whitelist", demuxers.c_str(), 0);
+    av_dict_set(&options, "protocol_whitelist", "file", 0);
+    if (probe.probe_bytes > 0) av_dict_set_int(&options, "probesize", probe.probe_bytes, 0);
+    if (probe.analyze_microseconds > 0) {
+        av_dict_set_int(&options, "analyzeduration", probe.analyze_microseconds, 0);
+    }
+    AVFormatContext* opened = avformat_alloc_context();
+    if (opened == nullptr) throw std::bad_alloc();
+    // What FFmpeg logs against the demuxer, from before it opens the file.
+    watch = std::make_unique<LogWatch>(opened);
+    opened->pb = io;
+    // "file:" before the name: a name such as "http:x.mp4" is a file too.
+    const std::string url = io != nullptr ? name : "file:" + name;
+    const int code = avformat_open_input(&opened, url.c_str(), nullptr, &options);
+    av_dict_free(&options);
+    if (code >= 0) return InputPtr(opened);
+    const AVInputFormat* format = io != nullptr ? nullptr : ProbedFormat(name);
+    if (format != nullptr && av_match_list(format->name, demuxers.c_str(), ',') <= 0) {
+        throw MovieRefused(fmt::format(
+            "{}: not a movie container the tool reads: FFmpeg takes it for {} ({}); it reads {}, "
+            "and GIF and APNG",
+            name, format->long_name != nullptr ? format->long_name : format->name, format->name,
+            MovieContainerNames()));
+    }
+    throw MovieError(fmt::format("{}: cannot open as a movie: {}", name, ErrorText(code)));
+}
+
+Rational ToRational(AVRational value) {
+    return {value.num, value.den};
+}
+
+Metadata ToMetadata(const AVDictionary* dictionary) {
+    Metadata metadata;
+    const AVDictionaryEntry* entry = nullptr;
+    while ((entry = av_dict_get(dictionary, "", entry, AV_DICT_IGNORE_SUFFIX)) != nullptr) {
+        metadata.emplace_back(entry->key, entry->value);
+    }
+    return metadata;
+}
+
+StreamKind KindOf(AVMediaType type) {
+    switch (type) {
+        case AVMEDIA_TYPE_VIDEO:
+            return StreamKind::kVideo;
+        case AVMEDIA_TYPE_AUDIO:
+            return StreamKind::kAudio;
+        case AVMEDIA_TYPE_SUBTITLE:
+            return StreamKind::kSubtitle;
+        case AVMEDIA_TYPE_DATA:
+            return StreamKind::kData;
+        case AVMEDIA_TYPE_ATTACHMENT:
+            return StreamKind::kAttachment;
+        default:
+            return StreamKind::kOther;
+    }
+}
+
+/// The stream side data of `kind` when it is at least `size` bytes; empty otherwise.
+std::vector<std::uint8_t> SideData(const AVStream& stream, AVPacketSideDataType kind,
+                                   std::size_t size) {
+    std::size_t found = 0;
+    const std::uint8_t* data = av_stream_get_side_data(&stream, kind, &found);
+    if (data == nullptr || found < size) return {};
+    return {data, data + size};
+}
+
+/// The display matrix `m` as the ffmpeg program reads it (its turn,
+/// clockwise, 0 to 360), and the lossless turn it makes for it.
+DisplayMatrix ReadDisplayMatrix(const std::int32_t* m) {
+    DisplayMatrix matrix;
+    matrix.present = true;
+    std::copy(m, m + 9, matrix.values.begin());
+    matrix.rotation = std::round(av_display_rotation_get(m));
+    double theta = -matrix.rotation;
+    theta -= 360 * std::floor(theta / 360 + 0.9 / 360);
+    if (std::abs(theta - 90) < 1) {
+        matrix.upright = {true, false, m[3] <= 0};
+    } else if (std::abs(theta - 180) < 1) {
+        matrix.upright = {false, m[0] < 0, m[4] < 0};
+    } else if (std::abs(theta - 270) < 1) {
+        matrix.upright = {true, true, m[3] < 0};
+    } else if (std::abs(theta) < 1) {
+        matrix.upright = {false, false, m[4] < 0};
+    } else {
+        matrix.whole_turn = false;
+    }
+    return matrix;
+}
+
+/// True when the demuxer is QuickTime's, whose header lists every sample.
+bool ListsEverySample(const AVFormatContext& format) {
+    return std::strstr(format.iformat->name, "mov") != nullptr;
+}
+
+}  // namespace
+
+struct MovieDemuxer::Internals {
+    SourceDescription source;
+    std::uint64_t max_pixels = 0;
+    InputPtr input;
+    AVStream* video = nullptr;
+    bool local_file = false;  ///< a second pass can open it again
+
+    long video_packets = 0;
+    /// The latest end (timestamp plus duration) of any packet read, in
+    /// microseconds, and of each stream's.
+    std::int64_t packets_end = kNoTimestamp;
+    std::vector<std::int64_t> stream_ends;
+    /// What FFmpeg logs against the demuxer, from before it opens the file.
+    std::unique_ptr<LogWatch> watch;
+
+    [[noreturn]] void Fail(const std::string& cause) const { throw DemuxError(source.path, cause); }
+    /// Finds the video stream and its decoder, and checks its frame size.
+    void FindVideo();
+    /// The description of every stream, the chapters and the metadata.
+    void Describe();
+    void DescribeVideo();
+    /// Fails when the demuxer logged that a packet it read is damaged; its
+    /// other messages go to the notes.
+    void CheckDamage();
+    /// Notes the packet's end in `stream_ends` and `packets_end`.
+    void NoteEnd(const AVPacket& packet);
+    /// Fails when the file just read to its end shows it was cut short.
+    void CheckComplete() const;
+    /// Fails when a stream ends before the duration the container declares.
+    void CheckDurations() const;
+    VideoSpacing SpacingOf(std::vector<std::int64_t> stamps) const;
+};
+
+MovieDemuxer::MovieDemuxer(const std::string& path, std::uint64_t max_pixels)
+    : MovieDemuxer(nullptr, path, max_pixels, {}) {}
+
+MovieDemuxer::MovieDemuxer(AVIOContext* io, const std::string& name, std::uint64_t max_pixels,
+                           const MovieProbe& probe)
+    : in_(std::make_unique<Internals>()) {
+    InstallFfmpegLog();
+    in_->source.path = name;
+    in_->max_pixels = max_pixels;
+    in_->input = OpenInput(name, io, probe, in_->watch);
+    in_->local_file = io == nullptr;
+    if (int code = avformat_find_stream_info(in_->input.get(), nullptr); code < 0) {
+        throw MovieError(fmt::format("{}: cannot read the streams: {}", name, ErrorText(code)));
+    }
+    in_->FindVideo();
+    in_->Describe();
+}
+
+MovieDemuxer::~MovieDemuxer() = default;
+
+const SourceDescription& MovieDemuxer::source() const {
+    return in_->source;
+}
+
+void MovieDemuxer::Internals::FindVideo() {
+    AVFormatContext* format = input.get();
+    const std::string& path = source.path;
+    const AVCodec* codec = nullptr;
+    const int index = av_find_best_stream(format, AVMEDIA_TYPE_VIDEO, -1, -1, &codec, 0);
+    if (index == AVERROR_STREAM_NOT_FOUND) {
+        throw MovieError(fmt::format("{}: has no video stream", path));
+    }
+    if (index < 0 || codec == nullptr) {
+        throw MovieError(
+            fmt::format("{}: no decoder for its video stream ({})", path,
+                        avcodec_get_name(format->streams[std::max(index, 0)]->codecpar->codec_id)));
+    }
+    video = format->streams[index];
+    source.video.index = index;
+    const int width = video->codecpar->width;
+    const int height = video->codecpar->height;
+    if (width <= 0 || height <= 0) {
+        throw MovieError(fmt::format("{}: the video stream has no frame size", path));
+    }
+    if (std::uint64_t(width) * std::uint64_t(height) > max_pixels) {
+        throw MovieRefused(fmt::format("{}: {}x{} frames are above the limit of {} pixels", path,
+                                       width, height, max_pixels));
+    }
+}
+
+void MovieDemuxer::Internals::Describe() {
+    const AVFormatContext& format = *input;
+    source.format_name = format.iformat->name;
+    source.start_time = format.start_time;
+    source.duration = format.duration;
+    source.metadata = ToMetadata(format.metadata);
+    for (unsigned i = 0; i < format.nb_streams; ++i) {
+        const AVStream& stream = *format.streams[i];
+        source.streams.push_back(
+            {int(i), KindOf(stream.codecpar->codec_type), CodecParameters(*stream.codecpar),
+             ToRational(stream.time_base), stream.start_time, stream.duration, stream.disposition,
+             ToRational(stream.sample_aspect_ratio), ToRational(stream.avg_frame_rate),
+             ToRational(stream.r_frame_rate), ToMetadata(stream.metadata)});
+    }
+    for (unsigned i = 0; i < format.nb_chapters; ++i) {
+        const AVChapter& chapter = *format.chapters[i];
+        source.chapters.push_back({chapter.id, ToRational(chapter.time_base), chapter.start,
+                                   chapter.end, ToMetadata(chapter.metadata)});
+    }
+    stream_ends.assign(format.nb_streams, kNoTimestamp);
+    DescribeVideo();
+}
+
+void MovieDemuxer::Internals::DescribeVideo() {
+    SourceVideo& described = source.video;
+    const AVCodecParameters& parameters = *video->codecpar;
+    const AVPixFmtDescriptor* desc = av_pix_fmt_desc_get(AVPixelFormat(parameters.format));
+    if (desc == nullptr) {
+        throw MovieError(
+            fmt::format("{}: the pixel format of the video stream is unknown", source.path));
+    }
+    described.width = parameters.width;
+    described.height = parameters.height;
+    described.type = SampleTypeOfPixels(*desc);
+    described.has_alpha = (desc->flags & AV_PIX_FMT_FLAG_ALPHA) != 0;
+    described.frame_rate =
+        ToRational(video->avg_frame_rate.num > 0 ? video->avg_frame_rate : video->r_frame_rate);
+    described.sample_aspect_ratio =
+        ToRational(av_guess_sample_aspect_ratio(input.get(), video, nullptr));
+    if (const std::vector<std::uint8_t> m =
+            SideData(*video, AV_PKT_DATA_DISPLAYMATRIX, 9 * sizeof(std::int32_t));
+        !m.empty()) {
+        std::int32_t values[9];
+        std::memcpy(values, m.data(), sizeof values);
+        described.matrix = ReadDisplayMatrix(values);
+    }
+    described.mastering = SideData(*video, AV_PKT_DATA_MASTERING_DISPLAY_METADATA,
+                                   sizeof(AVMasteringDisplayMetadata));
+    described.light_level =
+        SideData(*video, AV_PKT_DATA_CONTENT_LIGHT_LEVEL, sizeof(AVContentLightMetadata));
+    described.dolby_vision = !SideData(*video, AV_PKT_DATA_DOVI_CONF, 1).empty();
+    described.frame_count = video->nb_frames > 0 ? long(video->nb_frames) : -1;
+    // FFmpeg does not count an animated PNG's frames: its control chunk does.
+    if (described.frame_count < 0 && local_file && source.format_name == "apng") {
+        described.frame_count = AnimatedPngFrames(source.path).value_or(-1);
+    }
+}
+
+bool MovieDemuxer::Read(MoviePacket& into) {
+    Internals& in = *in_;
+    AVPacket* packet = into.get();
+    av_packet_unref(packet);
+    const int code = av_read_frame(in.input.get(), packet);
+    in.CheckDamage();
+    if (code == kErrorEof) {
+        in.CheckComplete();
+        return false;
+    }
+    if (code < 0) in.Fail(fmt::format("cannot read: {}", ErrorText(code)));
+    // The demuxer marks a packet it could read only in part: the file ends
+    // (or is damaged) in the middle of it.
+    if (packet->flags & AV_PKT_FLAG_CORRUPT) {
+        in.Fail(
+            fmt::format("the file is cut short or damaged (stream {} ends in the middle of a "
+                        "packet)",
+                        packet->stream_index));
+    }
+    in.NoteEnd(*packet);
+    if (packet->stream_index == in.source.video.index) ++in.video_packets;
+    return true;
+}
+
+void MovieDemuxer::Internals::NoteEnd(const AVPacket& packet) {
+    const AVStream* stream = input->streams[packet.stream_index];
+    const std::int64_t stamp = packet.pts != kNoTimestamp ? packet.pts : packet.dts;
+    if (stamp == kNoTimestamp) return;
+    const std::int64_t end =
+        av_rescale_q(stamp + packet.duration, stream->time_base, kMicroseconds);
+    if (packets_end == kNoTimestamp || end > packets_end) packets_end = end;
+    std::int64_t& stream_end = stream_ends[std::size_t(packet.stream_index)];
+    if (stream_end == kNoTimestamp || end > stream_end) stream_end = end;
+}
+
+void MovieDemuxer::Internals::CheckDamage() {
+    for (const LoggedMessage& message : watch->Take()) {
+        if (ReportsDamage(message.text)) {
+            Fail(fmt::format("the file is cut short or damaged ({})", message.text));
+        }
+        NoteLibraryMessage(message.text);
+    }
+}
+
+void MovieDemuxer::Internals::CheckComplete() const {
+    const AVFormatContext& format = *input;
+    if (format.pb && format.pb->error < 0) {
+        Fail(fmt::format("cannot read: {}", ErrorText(format.pb->error)));
+    }
+    // QuickTime and MP4 list every sample in their header: fewer packets
+    // means the media data stops early (a file cut at a packet boundary).
+    const int listed = avformat_index_get_entries_count(video);
+    if (ListsEverySample(format) && listed > video_packets) {
+        Fail(fmt::format("the file is cut short: {} of the {} video packets it lists are there",
+                         video_packets, listed));
+    }
+    if (format.duration_estimation_method == AVFMT_DURATION_FROM_STREAM) CheckDurations();
+}
+
+void MovieDemuxer::Internals::CheckDurations() const {
+    // The container declares the streams' durations in its header: every
+    // stream must reach its own end, give or take two frames (of 10 frames
+    // a second when the rate is unknown). QuickTime and MP4 give each
+    // stream's start and duration; Matroska only the whole file's duration,
+    // which libavformat counts from 0, not from the start.
+    const AVFormatContext& format = *input;
+    const Rational rate =
+        source.video.frame_rate.valid() ? source.video.frame_rate : Rational{10, 1};
+    const std::int64_t slack = av_rescale_q(2, AVRational{rate.den, rate.num}, kMicroseconds);
+    const auto seconds = [](std::int64_t microseconds) {
+        return double(microseconds) / AV_TIME_BASE;
+    };
+    bool own_durations = false;
+    for (unsigned i = 0; i < format.nb_streams; ++i) {
+        const AVStream* stream = format.streams[i];
+        if (stream->duration <= 0 || stream->start_time == kNoTimestamp) continue;
+        own_durations = true;
+        const std::int64_t declared =
+            av_rescale_q(stream->start_time + stream->duration, stream->time_base, kMicroseconds);
+        const std::int64_t reached = stream_ends[i];
+        if (reached == kNoTimestamp || reached < declared - slack) {
+            Fail(fmt::format(
+                "the file is cut short: stream {} ends at {:.3f} s of the {:.3f} s "
+                "it declares",
+                i, reached == kNoTimestamp ? 0.0 : seconds(reached), seconds(declared)));
+        }
+    }
+    if (own_durations || format.duration <= 0 || packets_end == kNoTimestamp) return;
+    if (packets_end < format.duration - slack) {
+        Fail(
+            fmt::format("the file is cut short: its streams end at {:.3f} s of the {:.3f} s it "
+                        "declares",
+                        seconds(packets_end), seconds(format.duration)));
+    }
+}
+
+VideoSpacing MovieDemuxer::MeasureSpacing() const {
+    const Internals& in = *in_;
+    std::vector<std::int64_t> stamps;
+    const int listed = avformat_index_get_entries_count(in.video);
+    if (ListsEverySample(*in.input) && listed > 0) {
+        // QuickTime and MP4 list every frame: their decoding times are as
+        // evenly spaced as their presentation times.
+        for (int i = 0; i < listed; ++i) {
+            stamps.push_back(avformat_index_get_entry(in.video, i)->timestamp);
+        }
+        return in.SpacingOf(std::move(stamps));
+    }
+    // The video's timestamps, from a second pass over the packets alone, for
+    // a regular file (a pipe cannot be read twice). What it logs is dropped:
+    // the file is checked, and its damage reported, as the first pass reads it.
+    std::error_code error;
+    if (!in.local_file || !std::filesystem::is_regular_file(in.source.path, error)) return {};
+    AVFormatContext* opened = avformat_alloc_context();
+    if (opened == nullptr) throw std::bad_alloc();
+    LogWatch dropped(opened);
+    AVDictionary* options = nullptr;
+    av_dict_set(&options, "protocol_whitelist", "file", 0);
+    const int code = avformat_open_input(&opened, ("file:" + in.source.path).c_str(),
+                                         in.input->iformat, &options);
+    av_dict_free(&options);
+    if (code < 0) return {};
+    const InputPtr scan(opened);
+    const PacketPtr read = NewPacket();
+    while (av_read_frame(scan.get(), read.get()) >= 0) {
+        const std::int64_t stamp = read->pts != kNoTimestamp ? read->pts : read->dts;
+        if (read->stream_index == in.source.video.index && stamp != kNoTimestamp) {
+            stamps.push_back(stamp);
+        }
+        av_packet_unref(read.get());
+    }
+    return in.SpacingOf(std::move(stamps));
+}
+
+VideoSpacing MovieDemuxer::Internals::SpacingOf(std::vector<std::int64_t> stamps) const {
+    const Rational rate = source.video.frame_rate;
+    if (stamps.empty() || !rate.valid()) return {};
+    // Frame k lies within a tick of the first plus k frames.
+    std::sort(stamps.begin(), stamps.end());
+    const double frame = double(rate.den) / double(rate.num) / av_q2d(video->time_base);
+    for (std::size_t k = 0; k < stamps.size(); ++k) {
+        const double expected = double(stamps.front()) + double(k) * frame;
+        if (std::abs(double(stamps[k]) - expected) > 1.0) return {};
+    }
+    const double first = double(stamps.front()) / frame;
+    return {true, std::abs(first - std::round(first)) * frame <= 1.0};
+}
+
+}  // namespace render

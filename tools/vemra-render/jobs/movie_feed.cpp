@@ -1,0 +1,50 @@
+#include "tools/vemra-render/jobs/movie_feed.h"
+
+#include <fmt/format.h>
+
+#include <utility>
+
+namespace render {
+
+MovieFeed::MovieFeed(MovieDemuxer& demuxer, MovieDecoder& decoder,
+                     std::function<bool(int stream)> copies)
+    : demuxer_(demuxer), decoder_(decoder), copies_(std::move(copies)) {}
+
+bool MovieFeed::Next(DecodedFrame& into) {
+    for (;;) {
+        switch (decoder_.Receive(into)) {
+            case MovieDecoder::Result::kFrame:
+                return true;
+            case MovieDecoder::Result::kEnd:
+                return false;
+            case MovieDecoder::Result::kNeedPacket:
+                break;
+        }
+        try {
+            FeedDecoder();
+        } catch (const DemuxError& e) {
+            throw MovieError(fmt::format("{}: frame {}: {}", e.file(),
+                                         decoder_.frames_decoded() + 1, e.cause()));
+        }
+    }
+}
+
+void MovieFeed::FeedDecoder() {
+    const int video = demuxer_.source().video.index;
+    while (!ended_) {
+        if (!demuxer_.Read(packet_)) {
+            ended_ = true;
+            copied_.Close();
+            decoder_.SendEnd();
+            return;
+        }
+        const int stream = packet_.stream();
+        if (stream == video) {
+            decoder_.Send(packet_);
+            return;
+        }
+        if (copies_ && copies_(stream)) copied_.Push(std::move(packet_));
+    }
+}
+
+}  // namespace render
