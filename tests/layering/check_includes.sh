@@ -22,6 +22,11 @@
 #     run/              run/
 #   tests/, bench/      anything
 #
+# Within io/, the movie stages (movie_demuxer, movie_decoder, movie_encoder,
+# movie_muxer) meet only in the jobs that wire them: no stage includes
+# another stage's header. FFmpeg's container library (<libavformat/...>)
+# is for the demuxer, the muxer and the policy table (movie_policy) alone.
+#
 # A C++ file in a folder with no row is reported too (a file directly in the
 # tool's folder has no room), so that a new folder gets its row instead of
 # escaping the check.
@@ -82,14 +87,30 @@ describe() {
 # The image and movie libraries, by the folder of their headers.
 library_header='^(OpenImageIO|libav[a-z]*|libsw[a-z]*)/'
 
+# The movie stages, by file name without its ending, and the files that may
+# include the container library.
+movie_stages=" movie_demuxer movie_decoder movie_encoder movie_muxer "
+container_library_users=" movie_demuxer movie_muxer movie_policy "
+
+# stage_of PATH: sets `stage` to the movie stage PATH belongs to, or "".
+stage_of() {
+  local base=${1##*/}
+  base=${base%.*}
+  if [[ $1 == */io/* && $movie_stages == *" $base "* ]]; then stage=$base; else stage=""; fi
+}
+
 # check ROOT TOOL_DIR: prints one line per violation, returns 1 if any.
 check() {
   local root=$1 tool_dir=$2 found=0
-  local file relative file_layer allowed line text target layer
+  local file relative file_layer allowed line text target layer file_stage base
   while IFS= read -r -d '' file; do
     relative=${file#"$root"/}
     layer_of "$relative" "$tool_dir"
     file_layer=$layer
+    stage_of "$relative"
+    file_stage=$stage
+    base=${relative##*/}
+    base=${base%.*}
     allowed=$(allowed_for "$file_layer")
     if [[ -z $allowed ]]; then
       echo "$relative: $(describe "$file_layer" "$tool_dir") has no row in the layering table"
@@ -104,6 +125,11 @@ check() {
           echo "$relative:$line: includes <$target>, but only $tool_dir/io/ may include the" \
             "image and movie libraries"
           found=1
+        elif [[ $target == libavformat/* && $file_layer == tool/io &&
+          $container_library_users != *" $base "* ]]; then
+          echo "$relative:$line: includes <$target>, but only the movie demuxer, muxer and" \
+            "policy table may include the container library"
+          found=1
         fi
         continue
       fi
@@ -112,6 +138,12 @@ check() {
       # A project include names a path under one of the tree's folders;
       # anything else (a neighbour without a folder, a system header) is not.
       [[ $target == */* && -d $root/${target%%/*} ]] || continue
+      stage_of "$target"
+      if [[ -n $file_stage && -n $stage && $stage != "$file_stage" ]]; then
+        echo "$relative:$line: includes $target, but a movie stage includes no other stage's" \
+          "header"
+        found=1
+      fi
       layer_of "$target" "$tool_dir"
       if [[ " $allowed " != *" $layer "* ]]; then
         echo "$relative:$line: includes $target, but $(describe "$file_layer" "$tool_dir")" \
@@ -199,7 +231,7 @@ sim/a.cpp:3: includes color/x.h, but sim/ may include only: sim host" ||
   plant "$tree" $t/jobs/a.cpp $t/session/x.h $t/io/x.h $t/pixels/x.h $t/app/x.h host/x.h
   plant "$tree" $t/session/a.cpp $t/pixels/x.h sim/x.h host/x.h $t/io/x.h
   plant "$tree" $t/io/a.cpp $t/pixels/x.h $t/run/x.h "<OpenImageIO/imageio.h>" \
-    "<libavformat/avformat.h>" $t/session/x.h
+    "<libavcodec/avcodec.h>" $t/session/x.h
   plant "$tree" $t/pixels/a.cpp $t/run/x.h sim/x.h host/x.h $t/io/x.h
   plant "$tree" $t/run/a.cpp $t/run/x.h $t/pixels/x.h "<thread>" "<libswscale/swscale.h>"
   plant "$tree" $t/jobs/b.cpp "<OpenImageIO/filesystem.h>"
@@ -215,6 +247,26 @@ $t/pixels/a.cpp:4: includes $t/io/x.h, but $t/pixels/ may include only: tool/pix
 $t/run/a.cpp:2: includes $t/pixels/x.h, but $t/run/ may include only: tool/run
 $t/run/a.cpp:4: includes <libswscale/swscale.h>, but only $t/io/ may include the image and movie libraries
 $t/session/a.cpp:4: includes $t/io/x.h, but $t/session/ may include only: tool/session tool/pixels tool/run sim host" ||
+    failed=1
+
+  # The movie stages: one includes another's header, the container library
+  # outside its three users; a stage including shared values, and the job
+  # wiring every stage, pass.
+  tree=$work/stages
+  for name in movie_demuxer movie_decoder movie_encoder movie_muxer movie_source; do
+    plant "$tree" "$t/io/$name.h"
+  done
+  plant "$tree" $t/io/movie_decoder.cpp $t/io/movie_decoder.h $t/io/movie_source.h \
+    $t/io/movie_demuxer.h "<libavcodec/avcodec.h>" "<libavformat/avformat.h>"
+  plant "$tree" $t/io/movie_muxer.cpp $t/io/movie_muxer.h "<libavformat/avformat.h>"
+  plant "$tree" $t/io/movie_policy.cpp "<libavformat/avformat.h>"
+  plant "$tree" $t/io/image_files.cpp "<libavformat/avformat.h>"
+  plant "$tree" $t/jobs/movie_job.cpp $t/io/movie_demuxer.h $t/io/movie_decoder.h \
+    $t/io/movie_encoder.h $t/io/movie_muxer.h
+  expect_report "movie stages" "$tree" "$tool" "\
+$t/io/image_files.cpp:1: includes <libavformat/avformat.h>, but only the movie demuxer, muxer and policy table may include the container library
+$t/io/movie_decoder.cpp:3: includes $t/io/movie_demuxer.h, but a movie stage includes no other stage's header
+$t/io/movie_decoder.cpp:5: includes <libavformat/avformat.h>, but only the movie demuxer, muxer and policy table may include the container library" ||
     failed=1
 
   # The frei0r edition takes the colour core and the host-free declarations,
