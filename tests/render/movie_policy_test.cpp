@@ -53,6 +53,10 @@ void MakeParameters(AVCodecID id, int sample_rate, bool global_header,
     av_channel_layout_default(&context->ch_layout, 2);
     context->strict_std_compliance = FF_COMPLIANCE_EXPERIMENTAL;
     if (global_header) context->flags |= AV_CODEC_FLAG_GLOBAL_HEADER;
+    // x265 prints for itself unless told not to.
+    if (std::string_view(encoder->name) == "libx265") {
+        av_opt_set(context->priv_data, "x265-params", "log-level=none", 0);
+    }
     // DNxHD's own profiles fix the frame size; DNxHR's take any.
     if (id == AV_CODEC_ID_DNXHD) {
         av_opt_set(context->priv_data, "profile", "dnxhr_sq", 0);

@@ -126,10 +126,16 @@ struct MovieStages {
         encoder.Open(first);
         for (const std::string& note : muxer.Start(encoder.stream())) notes.Once(note, note);
     }
-    /// Writes what waits for the muxer: the encoder's packets as `encode`
-    /// gives them, then the copied streams' queued meanwhile.
-    void Write(const std::function<void(const MovieEncoder::PacketSink&)>& encode) {
-        encode([this](MoviePacket& packet) { muxer.WriteVideo(packet); });
+    /// Encodes `frame` (null: drains the encoder) and writes what waits for
+    /// the muxer: the encoder's packets, then the copied streams' queued
+    /// meanwhile.
+    void Write(EncoderFrame* frame) {
+        const auto video = [this](MoviePacket& packet) { muxer.WriteVideo(packet); };
+        if (frame != nullptr) {
+            encoder.Encode(*frame, video);
+        } else {
+            encoder.Flush(video);
+        }
         MoviePacket copied;
         while (feed.TakeCopied(copied)) muxer.WriteCopied(copied);
     }
@@ -184,8 +190,7 @@ void RenderMovieToMovie(const Options& options, EffectSession& session, MovieDem
     job.finish = [&](long, int slot_index) {
         EncoderFrame& encoded = slots[std::size_t(slot_index)].encoded;
         if (!stages.encoder.opened()) stages.Start(&encoded, notes);
-        stages.Write(
-            [&](const MovieEncoder::PacketSink& sink) { stages.encoder.Encode(encoded, sink); });
+        stages.Write(&encoded);
     };
     const FramesResult result = RunFrameJob(job, {plan.in_flight, notes, progress});
     progress.Clear();
@@ -203,7 +208,7 @@ void RenderMovieToMovie(const Options& options, EffectSession& session, MovieDem
             options.output));
     }
     if (!stages.encoder.opened()) stages.Start(nullptr, notes);
-    stages.Write([&](const MovieEncoder::PacketSink& sink) { stages.encoder.Flush(sink); });
+    stages.Write(nullptr);
     stages.muxer.Finish();
     PrintLibraryNotes(notes);
     if (!options.quiet) {

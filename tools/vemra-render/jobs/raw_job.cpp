@@ -62,7 +62,9 @@ LayoutChoice CheckRawRequest(const Options& options, const EffectSession& sessio
 void RunRaw(const Options& options, EffectSession& session) {
     const ParamValues values = ValuesFromOptions(options.controls, session);
     const RawFormat& format = FindRawFormat(options.pix_fmt.value_or(kDefaultRawPixFmt));
-    const auto [width, height] = *options.raw_size;
+    // Plain names, not a structured binding: the frame's lambdas use them.
+    const int width = options.raw_size->first;
+    const int height = options.raw_size->second;
     const LayoutChoice choice = CheckRawRequest(options, session, format);
 
     const std::size_t frame_bytes = FrameBytes(format, width, height);
