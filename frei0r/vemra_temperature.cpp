@@ -1,6 +1,6 @@
 // The frei0r edition of the effect: a filter plug-in over the same colour core
 // as the After Effects plug-in, for ffmpeg's frei0r filter, MLT (and so
-// Kdenlive, Shotcut, Flowblade) and GStreamer.
+// Kdenlive and Shotcut) and GStreamer.
 //
 // Frames are 8-bit BGRA, width x height pixels with nothing between rows, and
 // every pixel goes through the row function of the fastest adapter set, the

@@ -55,8 +55,11 @@ check_output() {
   local file=$1/$2 want_format=$3 want_tags=$4
   [[ -s $file ]] || { echo "$2 was not written"; return 1; }
   local crc
-  crc=$(ffmpeg -nostdin -v error -xerror -i "$file" -map 0:v:0 -f framecrc - 2>/dev/null) &&
-    grep -qv '^#' <<<"$crc" || { echo "$2 does not decode"; return 1; }
+  if ! crc=$(ffmpeg -nostdin -v error -xerror -i "$file" -map 0:v:0 -f framecrc - 2>/dev/null) ||
+    ! grep -qv '^#' <<<"$crc"; then
+    echo "$2 does not decode"
+    return 1
+  fi
   local format space primaries transfer
   IFS=, read -r format space primaries transfer < <(ffprobe -v error -select_streams v:0 \
     -show_entries stream=pix_fmt,color_space,color_primaries,color_transfer -of csv=p=0 "$file")
@@ -199,7 +202,9 @@ if [[ ${1:-} == --self-test ]]; then
 fi
 source_dir=${1:?source folder} tool_dir=${2:?folder of vemra-render} plugin_dir=${3:?plug-in folder}
 # Absolute, as each block runs in a folder of its own.
-export PATH=$(realpath -m "$tool_dir"):$PATH FREI0R_PATH=$(realpath -m "$plugin_dir")
+PATH=$(realpath -m "$tool_dir"):$PATH
+FREI0R_PATH=$(realpath -m "$plugin_dir")
+export PATH FREI0R_PATH
 run_pages "$source_dir"
 echo "$pass_count passed, $fail_count failed"
 ((pass_count > 0 && fail_count == 0))
