@@ -349,7 +349,7 @@ install_case() {
 
   # Shotcut's panel: not in a plain install, and with --component shotcut in
   # Shotcut's own folder beside its binary, whatever the prefix.
-  [[ -z $(find "$prefix" -name meta.qml) ]] || fail "a plain install wrote Shotcut's panel"
+  ! grep -q '\.qml$' "$build/install_manifest.txt" || fail "a plain install wrote Shotcut's panel"
   local shotcut_bin=/usr/bin
   command -v shotcut >/dev/null && shotcut_bin=$(dirname "$(readlink -f "$(command -v shotcut)")")
   local filters
