@@ -1,6 +1,6 @@
 // The frei0r edition of the effect: a filter plug-in over the same colour core
 // as the After Effects plug-in, for ffmpeg's frei0r filter, MLT (and so
-// Kdenlive, Shotcut, Flowblade) and GStreamer.
+// Kdenlive and Shotcut) and GStreamer.
 //
 // Frames are 8-bit BGRA, width x height pixels with nothing between rows, and
 // every pixel goes through the row function of the fastest adapter set, the
@@ -13,6 +13,7 @@
 // or the new one.
 #include <atomic>
 #include <cstddef>
+#include <cstdint>
 #include <cstring>
 #include <new>
 
@@ -42,6 +43,14 @@ std::atomic<Bgra8Row> row_function{ProcessRowBgra8};
 
 bool ValidIndex(int index) {
     return index >= 0 && index < kControlCount;
+}
+
+/// Whether two frames of `bytes` bytes share any byte (compared as integers:
+/// pointers into different objects have no order of their own).
+bool Overlap(const void* a, const void* b, std::size_t bytes) {
+    const auto first = reinterpret_cast<std::uintptr_t>(a);
+    const auto second = reinterpret_cast<std::uintptr_t>(b);
+    return first < second ? second - first < bytes : first - second < bytes;
 }
 
 }  // namespace
@@ -112,9 +121,18 @@ void f0r_update(f0r_instance_t instance, double, const uint32_t* inframe, uint32
     for (int i = 0; i < kControlCount; ++i) x[i] = self.position[i].load(std::memory_order_relaxed);
     const TemperatureSettings settings = vemra::SettingsFromControls(vemra::frei0r::ValuesAt(x));
 
+    // Frames that overlap without being the same buffer: the input is moved
+    // to where the output goes and rendered in place there, since the row
+    // function reads each pixel before it writes it but would overwrite
+    // input it has yet to read when the output starts past the input.
+    const std::size_t bytes = self.pixels * 4;
+    if (inframe != outframe && Overlap(inframe, outframe, bytes)) {
+        std::memmove(outframe, inframe, bytes);
+        inframe = outframe;
+    }
     // Opacity 0 is the input, as in the plug-in, which copies it then.
     if (settings.mix == 0.0f) {
-        if (inframe != outframe) std::memcpy(outframe, inframe, self.pixels * 4);
+        if (inframe != outframe) std::memcpy(outframe, inframe, bytes);
         return;
     }
     row_function.load(std::memory_order_relaxed)(settings, inframe, outframe, self.pixels);

@@ -1,6 +1,6 @@
 #!/usr/bin/env bash
 # Installs the Debian packages a build needs, only those that are missing.
-# Usage: scripts/install-deps.sh [group...]   groups: base windows render frei0r fuzz slurm all
+# Usage: scripts/install-deps.sh [group...]   groups: base windows render frei0r screen fuzz slurm all
 # A new machine starts bare, so every entry point of the project calls this.
 set -euo pipefail
 
@@ -8,7 +8,8 @@ declare -A groups=(
   [base]="cmake ninja-build g++ clang-tidy libgtest-dev libgmock-dev libbenchmark-dev"
   [windows]="g++-mingw-w64-x86-64-posix binutils-mingw-w64-x86-64 wine64 googletest"
   [render]="libopenimageio-dev openimageio-tools libcli11-dev libfmt-dev ffmpeg libavformat-dev libavcodec-dev libswscale-dev libavutil-dev pkg-config ffmpeg-doc"
-  [frei0r]="frei0r-plugins-dev melt kdenlive-data ffmpeg libxml2-utils gstreamer1.0-tools gstreamer1.0-plugins-base gstreamer1.0-plugins-bad"
+  [frei0r]="frei0r-plugins-dev melt kdenlive-data ffmpeg libxml2-utils gstreamer1.0-tools gstreamer1.0-plugins-base gstreamer1.0-plugins-bad gstreamer1.0-plugins-ugly gstreamer1.0-libav xvfb xauth"
+  [screen]="kdenlive shotcut xdotool"
   [fuzz]="clang libclang-rt-14-dev"
   [slurm]="slurm-wlm munge"
 )

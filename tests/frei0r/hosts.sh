@@ -10,6 +10,7 @@
 #        hosts.sh query PLUGIN_DIR
 #        hosts.sh kdenlive PLUGIN_DIR DESCRIPTION.xml
 #        hosts.sh install PLUGIN_DIR BUILD_DIR
+#        hosts.sh projects PLUGIN_DIR VEMRA_RENDER PROJECTS_DIR
 set -euo pipefail
 export LC_ALL=C
 
@@ -233,6 +234,12 @@ query_case() {
 }
 
 # --- Kdenlive's description -----------------------------------------------------
+# Kdenlive 22.12, seen on screen, shows a value that MLT holds as x times
+# "factor" and nothing more: it ignores "offset", reads "default" as x, and
+# takes "min" and "max" in the units it shows. So per slider: no offset;
+# default times factor is the neutral value its label names (100 for the
+# opacity); min and max are x = 0 and x = 1, the whole frei0r range and
+# nothing the plug-in would clamp.
 kdenlive_case() {
   local xml=${3:?description}
   xmllint --noout "$xml" || fail "$xml does not parse"
@@ -240,24 +247,89 @@ kdenlive_case() {
   tag=$(xmllint --xpath 'string(/effect/@tag)' "$xml")
   [[ $tag == "$id" ]] || fail "tag is '$tag', melt's id is $id"
   melt -query "filter=$tag" 2>/dev/null | grep -qx "identifier: $tag" || fail "melt has no $tag"
-  # Per parameter: name, type and default * factor + offset in the effect's units.
-  local count i name type shown
+  local count
   count=$(xmllint --xpath 'count(/effect/parameter)' "$xml")
   [[ $count == 4 ]] || fail "$count parameters"
-  local -a want=("Temperature animated 0" "Magenta animated 0" "Opacity animated 100"
-    "Clamp on output bool 0")
+  # name, type, label, and what Kdenlive shows at the default, at x = 0, x = 1.
+  local -a want=("Temperature|animated|Temperature (5 = neutral)|5 0 10"
+    "Magenta|animated|Magenta (5 = neutral)|5 0 10"
+    "Opacity|animated|Opacity|100 0 100"
+    "Clamp on output|bool|Clamp on output|0 - -")
+  local i
   for i in 1 2 3 4; do
-    local p="/effect/parameter[$i]"
-    name=$(xmllint --xpath "string($p/@name)" "$xml")
-    type=$(xmllint --xpath "string($p/@type)" "$xml")
-    [[ $(xmllint --xpath "string($p/name)" "$xml") == "$name" ]] || fail "$name: shown name differs"
-    shown=$(awk -v d="$(xmllint --xpath "string($p/@default)" "$xml")" \
+    local p="/effect/parameter[$i]" attr got
+    [[ -z $(xmllint --xpath "string($p/@offset)" "$xml") ]] || fail "parameter $i has an offset"
+    got=$(for attr in name type; do xmllint --xpath "string($p/@$attr)" "$xml"; echo "|"; done)
+    got=${got//$'\n'/}$(xmllint --xpath "string($p/name)" "$xml")"|"
+    got+=$(awk -v d="$(xmllint --xpath "string($p/@default)" "$xml")" \
       -v f="$(xmllint --xpath "string($p/@factor)" "$xml")" \
-      -v o="$(xmllint --xpath "string($p/@offset)" "$xml")" \
-      'BEGIN { if (f == "") f = 1; printf "%.10g", d * f + o }')
-    [[ "$name $type $shown" == "${want[i - 1]}" ]] ||
-      fail "parameter $i is '$name $type $shown', not '${want[i - 1]}'"
-    echo "Kdenlive parameter $i: $name, $type, default $shown"
+      -v lo="$(xmllint --xpath "string($p/@min)" "$xml")" \
+      -v hi="$(xmllint --xpath "string($p/@max)" "$xml")" 'BEGIN {
+        if (f == "") { printf "%.10g - -", d; exit }
+        printf "%.10g %.10g %.10g", d * f, lo, hi
+        if (lo / f != 0 || hi / f != 1) printf " (x from %.10g to %.10g)", lo / f, hi / f }')
+    [[ $got == "${want[i - 1]}" ]] || fail "parameter $i is '$got', not '${want[i - 1]}'"
+    echo "Kdenlive parameter $i: $got"
+  done
+}
+
+# --- Projects saved by the editors ---------------------------------------------
+# Each PROJECT.panel beside a project that Kdenlive or Shotcut saved records
+# what the effect's panel showed. The panel's values become frei0r values by
+# the host's rule, seen on screen: Kdenlive shows x times the description's
+# factor (10 for the shifts, 100 for the opacity), Shotcut's panel the
+# effect's units (-5 + 10x, 100x percent). Those must be what the project
+# stores; and melt's render of the project must be, byte for byte, melt's
+# render of it with the filter disabled (the clip at the project's profile)
+# through vemra-render at those values.
+panel_positions() {  # panel_positions PANEL: "T M O C" as frei0r values
+  awk -F= '/^host=/ { host = $2 } /^Temperature=/ { t = $2 } /^Magenta=/ { m = $2 }
+    /^Opacity=/ { o = $2 } /^Clamp on output=/ { c = ($2 == "on") }
+    END {
+      if (host == "kdenlive") printf "%.17g %.17g %.17g %d", t / 10, m / 10, o / 100, c
+      else if (host == "shotcut") printf "%.17g %.17g %.17g %d", (t + 5) / 10, (m + 5) / 10, o / 100, c
+      else exit 1 }' "$1"
+}
+
+# stored PROJECT NAME: the filter's value of NAME, its keyframe time dropped.
+stored() {
+  xmllint --xpath "string(//filter[property[@name='mlt_service']='$id']/property[@name='$2'])" "$1" |
+    sed 's/^.*=//'
+}
+
+render_project() {  # render_project PROJECT OUT: three frames as raw BGRA
+  timeout 60 melt -silent "$1" out=2 -consumer "avformat:$2" f=rawvideo vcodec=rawvideo \
+    pix_fmt=bgra an=1 </dev/null 2>/dev/null || fail "melt could not render $1"
+}
+
+projects_case() {
+  local folder=${4:?projects folder} project panel x name i width height
+  local -a names=(Temperature Magenta Opacity "Clamp on output") positions
+  for panel in "$folder"/*.panel; do
+    project=
+    for project in "${panel%.panel}".{kdenlive,mlt}; do [[ -f $project ]] && break; done
+    [[ -f $project ]] || fail "no project for $panel"
+    read -r -a positions <<<"$(panel_positions "$panel")" || fail "$panel names no known host"
+    for i in 0 1 2 3; do
+      name=${names[i]}
+      x=$(stored "$project" "$name")
+      # The host prints the value it stores with fewer digits than a double.
+      awk -v a="$x" -v b="${positions[i]}" 'BEGIN { d = a - b; exit !(a != "" && d * d < 1e-24) }' ||
+        fail "$project stores $name=$x, its panel showed what is ${positions[i]}"
+    done
+    sed "s|<property name=\"mlt_service\">$id</property>|&<property name=\"disable\">1</property>|" \
+      "$project" >"$work/plain.${project##*.}"
+    render_project "$project" "$work/out.raw"
+    render_project "$work/plain.${project##*.}" "$work/plain.raw"
+    cmp -s "$work/plain.raw" "$work/out.raw" && fail "$project rendered unfiltered"
+    width=$(xmllint --xpath 'string(//profile/@width)' "$project")
+    height=$(xmllint --xpath 'string(//profile/@height)' "$project")
+    # shellcheck disable=SC2046
+    expect "$width" "$height" "$work/plain.raw" "$work/expected.raw" $(tool_controls "${positions[@]}")
+    cmp -s "$work/expected.raw" "$work/out.raw" ||
+      fail "$project: melt differs from vemra-render $(tool_controls "${positions[@]}")"
+    echo "$(basename "$project") at ${width}x$height, $(grep -v '^#' "$panel" | paste -sd' '):" \
+      "same bytes as vemra-render $(tool_controls "${positions[@]}")"
   done
 }
 
@@ -274,6 +346,20 @@ install_case() {
   FREI0R_PATH=$prefix/lib/frei0r-1 melt -query "filter=$id" 2>/dev/null |
     grep -qx "identifier: $id" || fail "melt does not load the installed plug-in"
   echo "installed: lib/frei0r-1/vemra_temperature.so, share/kdenlive/effects/frei0r_vemra_temperature.xml"
+
+  # Shotcut's panel: not in a plain install, and with --component shotcut in
+  # Shotcut's own folder beside its binary, whatever the prefix.
+  ! grep -q '\.qml$' "$build/install_manifest.txt" || fail "a plain install wrote Shotcut's panel"
+  local shotcut_bin=/usr/bin
+  command -v shotcut >/dev/null && shotcut_bin=$(dirname "$(readlink -f "$(command -v shotcut)")")
+  local filters
+  filters=$(realpath -m "$shotcut_bin/../share/shotcut/qml/filters")/vemra_temperature
+  DESTDIR=$work/root cmake --install "$build" --prefix "$prefix" --component shotcut >/dev/null ||
+    fail "cmake --install --component shotcut failed"
+  [[ -f $work/root$filters/meta.qml && -f $work/root$filters/ui.qml ]] ||
+    fail "Shotcut's panel is not in $filters: $(cd "$work/root" && find . -name '*.qml')"
+  grep -q "mlt_service: \"$id\"" "$work/root$filters/meta.qml" || fail "meta.qml does not name $id"
+  echo "installed with --component shotcut: $filters/meta.qml, ui.qml"
 }
 
 case $case in
@@ -283,5 +369,16 @@ case $case in
   query) query_case ;;
   kdenlive) kdenlive_case "$@" ;;
   install) install_case "$@" ;;
+  projects)
+    tool=${3:?vemra-render}
+    # Kdenlive's projects composite with Qt's qtblend, which MLT loads only on
+    # an X display: without one, the case runs on a private Xvfb.
+    if [[ -z ${DISPLAY:-} ]]; then
+      trap - EXIT
+      rm -rf "$work"
+      exec xvfb-run -a "$0" "$@"
+    fi
+    projects_case "$@"
+    ;;
   *) fail "unknown case $case" ;;
 esac

@@ -7,7 +7,9 @@
 #include <dlfcn.h>
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
+#include <cstddef>
 #include <cstdint>
 #include <cstring>
 #include <limits>
@@ -152,6 +154,43 @@ TEST_F(Frei0rPlugin, FramesOfAnySizeMatchTheAdapterSeparateAndInPlace) {
             EXPECT_EQ(frame, expected) << "in place, " << size[0] << "x" << size[1];
             p_.destruct(instance);
         }
+    }
+}
+
+// Input and output that overlap without being the same buffer, the output
+// starting before or after the input, at opacity 0 (a plain copy) and not:
+// each gives what separate frames give. Under AddressSanitizer a copy of
+// overlapping memory with memcpy is reported.
+TEST_F(Frei0rPlugin, OverlappingFramesMatchSeparateOnes) {
+    constexpr unsigned kWidth = 29, kHeight = 3;
+    constexpr std::size_t kPixels = std::size_t{kWidth} * kHeight;
+    struct Case {
+        std::ptrdiff_t output_shift;  ///< where the output starts, from the input, in pixels
+        double opacity;
+    };
+    for (const Case& c :
+         {Case{-1, 0.0}, Case{1, 0.0}, Case{-40, 0.0}, Case{40, 0.0}, Case{-1, 0.81}, Case{1, 0.81},
+          Case{-5, 0.81}, Case{5, 0.81}, Case{-40, 0.81}, Case{40, 0.81}}) {
+        f0r_instance_t instance = p_.construct(kWidth, kHeight);
+        ASSERT_NE(instance, nullptr);
+        Set(instance, 0, 0.37);
+        Set(instance, 1, 0.62);
+        Set(instance, 2, c.opacity);
+        const std::vector<std::uint32_t> in = Noise(kPixels, 11);
+        const std::vector<std::uint32_t> expected = Expected(in, 0.37, 0.62, c.opacity, false);
+
+        // One allocation holding both frames exactly, so that a read or
+        // write past either shows under AddressSanitizer.
+        const std::size_t shift =
+            static_cast<std::size_t>(c.output_shift < 0 ? -c.output_shift : c.output_shift);
+        std::vector<std::uint32_t> memory(kPixels + shift);
+        std::uint32_t* input = memory.data() + (c.output_shift < 0 ? shift : 0);
+        std::uint32_t* output = memory.data() + (c.output_shift < 0 ? 0 : shift);
+        std::copy(in.begin(), in.end(), input);
+        p_.update(instance, 0.0, input, output);
+        EXPECT_EQ(std::vector<std::uint32_t>(output, output + kPixels), expected)
+            << "output shifted by " << c.output_shift << " pixels at opacity " << c.opacity;
+        p_.destruct(instance);
     }
 }
 
