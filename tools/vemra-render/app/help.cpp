@@ -5,6 +5,7 @@
 
 #include "tools/vemra-render/app/exit_status.h"
 #include "tools/vemra-render/io/compression.h"
+#include "tools/vemra-render/io/image_formats.h"
 #include "tools/vemra-render/io/movie_formats.h"
 #include "tools/vemra-render/io/movie_writer.h"
 #include "tools/vemra-render/io/raw_frames.h"
@@ -39,8 +40,8 @@ std::string MultiFrameHelp() {
         "pattern, frame k numbered --start-number + k - 1 (default: k); into one output file, "
         "--frames N picks the frame, and without it the file is refused rather than rendered in "
         "part. An animated image's frames go into image files only, and its frame delays are "
-        "not kept. An OpenEXR file's parts are layers or views of one frame, not frames: its "
-        "first part is rendered and written, with a note.",
+        "not kept. An OpenEXR file's parts are layers or views of one frame, not frames: they "
+        "are kept together, as Image files below says.",
         MovieContainerNames());
 }
 
@@ -60,7 +61,8 @@ std::string HelpFooter() {
   prmr   8-bit files render as "bgra", deeper ones as 32-bit float "BGra" (values
          outside 0..1 are kept).
   With no --host, integer files go to ae and half or float files to prmr, so no
-  value is clipped unasked. The output is written with the input's sample type.
+  value is clipped unasked. --host and --depth choose the worlds the effect
+  renders in, not the file: the written type is --data-type's (below).
 
 Colour: no colour management. The effect sees the file's values as they are
 stored (as in a host working in the file's colour space); alpha is neither
@@ -98,6 +100,18 @@ rendering and encoding run at once, and the packets of the copied streams
 waiting for the writer count against --memory. Outputs still appear in frame
 order.
 
+Image files: the effect renders the colour: one layer's R, G and B (the layer
+holding the alpha, else the one layer with all three; --channels names them
+when several could be), and the alpha. Every other channel (depth, passes,
+mattes, IDs) goes to the output untouched, in the input's order, and every
+part of a multi-part OpenEXR file: those with colour rendered (or those
+--parts names), the others copied. --data-type (-d, oiiotool's names: {})
+sets the written type; without it, the input's (a movie's bit depth
+included), else the shallowest deeper one the format writes, else its
+deepest. Into a format without windows, the display window is written (zero
+outside the data window), as oiiotool and ffmpeg write it. What each format
+keeps; a note names whatever is left out:
+{}
 Compression (--compression): the option, else the input's own setting when
 input and output are of the same format, else the tool's default:
 {}
@@ -123,7 +137,8 @@ Examples:
     vemra-render --raw 1920x1080 --temperature 0.4 |
     ffmpeg -f rawvideo -pix_fmt bgra -s 1920x1080 -r 25 -i - out.mov
 )",
-        Wrap(MultiFrameHelp()), fmt::join(kTaskIndexVariables, ", "), CompressionHelp(),
+        Wrap(MultiFrameHelp()), fmt::join(kTaskIndexVariables, ", "), DataTypeNames(),
+        FormatKeepsHelp(), CompressionHelp(),
         Wrap(MovieWriter::Keeps()), RawFormatNames(), ExitStatusHelp());
 }
 

@@ -13,6 +13,7 @@
 #include "tools/vemra-render/io/copied_packets.h"
 #include "tools/vemra-render/io/frame_pattern.h"
 #include "tools/vemra-render/io/image_files.h"
+#include "tools/vemra-render/io/movie_data_type.h"
 #include "tools/vemra-render/io/movie_formats.h"
 #include "tools/vemra-render/io/movie_reader.h"
 #include "tools/vemra-render/io/movie_writer.h"
@@ -246,7 +247,8 @@ class MovieFrames {
             Decoded& decoded = slots_[std::size_t(slot)];
             reader_.Convert(decoded.frame, decoded.image);
             const Image& image = decoded.image.image;
-            return SourceSamples{SamplesOf(image), image.has_alpha, nullptr};
+            return SourceSamples{SamplesOf(image), image.has_alpha, nullptr,
+                                 MovieDataType(reader_.source())};
         };
         return source;
     }
