@@ -423,6 +423,9 @@ void ReadOpenedImage(OIIO::ImageInput& in, const OIIO::ImageSpec& file_header,
 }
 
 void CheckColourChoice(const std::string& path, const ColourChoice& choice) {
+    // A pipe is never opened here: that would take what its frame reads.
+    std::error_code error;
+    if (!fs::is_regular_file(path, error)) return;
     const QuietStderr quiet;
     OIIO::ImageSpec header;
     std::unique_ptr<OIIO::ImageInput> in;
