@@ -6,7 +6,9 @@
 #include <fstream>
 
 #include "tools/vemra-render/io/compression.h"
+#include "tools/vemra-render/io/image_channels.h"
 #include "tools/vemra-render/io/image_files_oiio.h"
+#include "tools/vemra-render/io/image_formats.h"
 #include "tools/vemra-render/run/atomic_output.h"
 
 namespace render {
@@ -220,6 +222,63 @@ TEST_F(ImageIo, FormatsWithoutAlphaGetANoteAndUnknownOnesAnError) {
     ASSERT_EQ(notes.size(), 1u);
     EXPECT_NE(notes[0].find("alpha not written"), std::string::npos);
     EXPECT_THROW(WriteImage(Path("out.nosuchformat"), image, WriteSettings{}), OutputError);
+}
+
+TEST(ChooseColour, TheLayerWithTheAlphaElseTheOnlyOneWithColourElseRefused) {
+    using Names = std::vector<std::string>;
+    struct Case {
+        Names names;
+        int alpha_channel;
+        Names asked;
+        std::array<int, 4> rgba;  ///< -2: refused
+    };
+    const Names aovs = {"R", "G", "B", "A", "Z", "diffuse.R", "diffuse.G", "diffuse.B"};
+    const Names two = {"R", "G", "B", "diffuse.R", "diffuse.G", "diffuse.B", "diffuse.A"};
+    const Names passes = {"Z", "spec.R", "spec.G", "spec.B", "spec.A", "id"};
+    for (const Case& c : {
+             Case{aovs, 3, {}, {0, 1, 2, 3}},
+             Case{two, 6, {}, {3, 4, 5, 6}},       // the alpha's layer
+             Case{two, -1, {}, {-2, -2, -2, -2}},  // two layers, nothing to choose by
+             Case{two, -1, {"R", "G", "B"}, {0, 1, 2, -1}},
+             Case{two, -1, {"diffuse.R", "diffuse.G", "diffuse.B"}, {3, 4, 5, 6}},
+             Case{two, -1, {"R", "G", "nope"}, {-2, -2, -2, -2}},
+             Case{passes, -1, {}, {1, 2, 3, 4}},  // the one layer with colour
+             Case{{"r", "g", "b"}, -1, {}, {0, 1, 2, -1}},
+         }) {
+        std::array<int, 4> got{-2, -2, -2, -2};
+        try {
+            const ChannelMap map = ChooseColour(c.names, c.alpha_channel, c.asked, "f.exr");
+            got = {map.red, map.green, map.blue, map.alpha};
+        } catch (const InputRefused& e) {
+            EXPECT_NE(std::string(e.what()).find("f.exr: "), std::string::npos);
+        }
+        EXPECT_EQ(got, c.rgba) << c.names.size() << " channels, alpha " << c.alpha_channel
+                               << ", asked " << c.asked.size();
+    }
+    EXPECT_FALSE(HoldsColour({"Z"}, {}));
+    EXPECT_TRUE(HoldsColour(passes, {}));
+}
+
+TEST(ChooseDataType, TheInputsTypeElseTheNearestDeeperTheFormatWrites) {
+    using DT = DataType;
+    struct Case {
+        const char* format;
+        DT source;
+        DT written;
+    };
+    for (const Case& c :
+         {Case{"png", DT::kHalf, DT::kUint16}, Case{"png", DT::kUint10, DT::kUint16},
+          Case{"png", DT::kUint8, DT::kUint8}, Case{"jpeg", DT::kFloat, DT::kUint8},
+          Case{"dpx", DT::kUint10, DT::kUint10}, Case{"dpx", DT::kHalf, DT::kFloat},
+          Case{"openexr", DT::kUint8, DT::kHalf}, Case{"openexr", DT::kUint10, DT::kHalf},
+          Case{"openexr", DT::kUint12, DT::kFloat}, Case{"openexr", DT::kUint16, DT::kFloat},
+          Case{"tiff", DT::kHalf, DT::kFloat}, Case{"bmp", DT::kUint16, DT::kUint16}}) {
+        EXPECT_EQ(ChooseDataType(c.format, std::nullopt, c.source), c.written)
+            << c.format << " from " << DataTypeName(c.source);
+    }
+    EXPECT_EQ(ChooseDataType("png", DT::kUint8, DT::kFloat), DT::kUint8);
+    EXPECT_THROW(CheckDataType("png", DT::kFloat), std::invalid_argument);
+    EXPECT_NO_THROW(CheckDataType("dpx", DT::kUint12));
 }
 
 }  // namespace

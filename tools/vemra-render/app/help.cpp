@@ -45,6 +45,25 @@ std::string MultiFrameHelp() {
         MovieContainerNames());
 }
 
+/// The paragraph on what is rendered and kept of an image file, with the
+/// table of what each format keeps.
+std::string ImageFilesHelp() {
+    return Wrap(fmt::format(
+               "Image files: the effect renders the colour: one layer's R, G and B (the layer "
+               "holding the alpha, else the one layer with all three; --channels names them "
+               "when several could be), and the alpha. Every other channel (depth, passes, "
+               "mattes, IDs) goes to the output untouched, in the input's order, and every part "
+               "of a multi-part OpenEXR file: those with colour rendered (or those --parts "
+               "names), the others copied. --data-type (-d, oiiotool's names: {}) sets the "
+               "written type; without it, the input's (a movie's bit depth included), else the "
+               "shallowest deeper one the format writes, else its deepest. Into a format "
+               "without windows, the display window is written (zero outside the data window), "
+               "as oiiotool and ffmpeg write it. What each format keeps (a note names whatever "
+               "is left out):",
+               DataTypeNames())) +
+           "\n" + FormatKeepsHelp();
+}
+
 }  // namespace
 
 const char* const kDescription =
@@ -70,8 +89,11 @@ premultiplied nor unpremultiplied. Grey files are expanded to RGB; files without
 alpha render with an opaque one and are written back without it.
 
 Frame patterns: shot.####.exr (one # a digit) or shot.%04d.exr, with --frames
-1-240 (or 1,5,9-12); without --frames, every frame found on disk. The output
-(and a compare sheet) must be a pattern too.
+1-240 (or 1,5,9-12); without --frames, every frame found on disk, and a note
+names the numbers missing between them. A frame --frames lists that is not on
+disk refuses the run before any frame renders (exit 2), unless --keep-going;
+with --task, only the task's own frames count. The output (and a compare
+sheet) must be a pattern too.
 
 {}
 
@@ -100,17 +122,6 @@ rendering and encoding run at once, and the packets of the copied streams
 waiting for the writer count against --memory. Outputs still appear in frame
 order.
 
-Image files: the effect renders the colour: one layer's R, G and B (the layer
-holding the alpha, else the one layer with all three; --channels names them
-when several could be), and the alpha. Every other channel (depth, passes,
-mattes, IDs) goes to the output untouched, in the input's order, and every
-part of a multi-part OpenEXR file: those with colour rendered (or those
---parts names), the others copied. --data-type (-d, oiiotool's names: {})
-sets the written type; without it, the input's (a movie's bit depth
-included), else the shallowest deeper one the format writes, else its
-deepest. Into a format without windows, the display window is written (zero
-outside the data window), as oiiotool and ffmpeg write it. What each format
-keeps; a note names whatever is left out:
 {}
 Compression (--compression): the option, else the input's own setting when
 input and output are of the same format, else the tool's default:
@@ -137,9 +148,8 @@ Examples:
     vemra-render --raw 1920x1080 --temperature 0.4 |
     ffmpeg -f rawvideo -pix_fmt bgra -s 1920x1080 -r 25 -i - out.mov
 )",
-        Wrap(MultiFrameHelp()), fmt::join(kTaskIndexVariables, ", "), DataTypeNames(),
-        FormatKeepsHelp(), CompressionHelp(),
-        Wrap(MovieWriter::Keeps()), RawFormatNames(), ExitStatusHelp());
+        Wrap(MultiFrameHelp()), fmt::join(kTaskIndexVariables, ", "), ImageFilesHelp(),
+        CompressionHelp(), Wrap(MovieWriter::Keeps()), RawFormatNames(), ExitStatusHelp());
 }
 
 }  // namespace render

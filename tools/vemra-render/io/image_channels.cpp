@@ -45,7 +45,8 @@ std::vector<Layer> LayersOf(const std::vector<std::string>& names) {
         const std::string_view layer_name = LayerOf(names[c]);
         auto layer = std::find_if(layers.begin(), layers.end(),
                                   [&](const Layer& l) { return l.name == layer_name; });
-        if (layer == layers.end()) layer = layers.insert(layers.end(), {std::string(layer_name), {}});
+        if (layer == layers.end())
+            layer = layers.insert(layers.end(), {std::string(layer_name), {}});
         const std::string_view last = LastPart(names[c]);
         int* slot = SameLetters(last, "R")   ? &layer->map.red
                     : SameLetters(last, "G") ? &layer->map.green
@@ -131,10 +132,10 @@ ChannelMap ChooseColour(const std::vector<std::string>& names, int alpha_channel
     if (coloured.size() > 1) {
         std::vector<std::string> sets;
         for (const Layer* layer : coloured) sets.push_back(ColourNames(names, *layer));
-        throw InputRefused(fmt::format(
-            "{}: several layers hold R, G and B ({}), and none holds the alpha: give "
-            "--channels, e.g. --channels {}",
-            file, fmt::join(sets, "; "), sets[1]));
+        throw InputRefused(
+            fmt::format("{}: several layers hold R, G and B ({}), and none holds the alpha: give "
+                        "--channels, e.g. --channels {}",
+                        file, fmt::join(sets, "; "), sets[1]));
     }
     // No layer names to go by: an A alone still names the alpha.
     int unnamed_alpha = alpha;

@@ -244,20 +244,18 @@ void ReadRenderedPart(OIIO::ImageInput& in, const std::string& name, KeptPart& p
     ReadNative(in, header, name, part.native);
     const std::size_t sample = SampleBytes(type);
     const std::size_t pixel = header.pixel_bytes(true);
-    colour.layout = SampleLayout::Interleaved(type, header.width, 4,
-                                              {0, 1, 2, map.alpha >= 0 ? 3 : -1});
+    colour.layout =
+        SampleLayout::Interleaved(type, header.width, 4, {0, 1, 2, map.alpha >= 0 ? 3 : -1});
     colour.buffer.assign(std::size_t(header.width) * std::size_t(header.height) * 4 * sample,
                          std::byte{0});
     for (std::size_t c = 0; c < 4; ++c) {
         if (wanted[c] < 0) continue;
-        OIIO::convert_image(1, header.width, header.height, 1,
-                            part.native.data() + NativeOffset(header, wanted[c]),
-                            header.channelformat(wanted[c]), OIIO::stride_t(pixel),
-                            OIIO::stride_t(pixel * std::size_t(header.width)), OIIO::AutoStride,
-                            colour.buffer.data() + c * sample, FileTypeOf(type),
-                            OIIO::stride_t(4 * sample),
-                            OIIO::stride_t(4 * sample * std::size_t(header.width)),
-                            OIIO::AutoStride);
+        OIIO::convert_image(
+            1, header.width, header.height, 1, part.native.data() + NativeOffset(header, wanted[c]),
+            header.channelformat(wanted[c]), OIIO::stride_t(pixel),
+            OIIO::stride_t(pixel * std::size_t(header.width)), OIIO::AutoStride,
+            colour.buffer.data() + c * sample, FileTypeOf(type), OIIO::stride_t(4 * sample),
+            OIIO::stride_t(4 * sample * std::size_t(header.width)), OIIO::AutoStride);
     }
 }
 
@@ -315,8 +313,8 @@ PartPlan PlanParts(OIIO::ImageInput& in, const OIIO::ImageSpec& first, const std
     const auto first_colour = std::find(plan.rendered.begin(), plan.rendered.end(), true);
     // No part holds R, G and B: the first is rendered as a single image would be.
     if (first_colour == plan.rendered.end()) plan.rendered[0] = true;
-    plan.first_rendered = int(std::find(plan.rendered.begin(), plan.rendered.end(), true) -
-                              plan.rendered.begin());
+    plan.first_rendered =
+        int(std::find(plan.rendered.begin(), plan.rendered.end(), true) - plan.rendered.begin());
     return plan;
 }
 
@@ -439,7 +437,8 @@ void CheckColourChoice(const std::string& path, const ColourChoice& choice) {
     const PartPlan plan = PlanParts(*in, header, path, choice);
     for (std::size_t p = 0; p < plan.headers.size(); ++p) {
         const OIIO::ImageSpec& part = plan.headers[p];
-        if (plan.rendered[p]) ChooseColour(part.channelnames, part.alpha_channel, choice.channels, path);
+        if (plan.rendered[p])
+            ChooseColour(part.channelnames, part.alpha_channel, choice.channels, path);
     }
 }
 

@@ -71,8 +71,7 @@ DataType DataTypeOfFile(OIIO::TypeDesc file_type, int bits = 0);
 /// reader's open gave, then reads and maps the channels from `in`. `name`
 /// names the image in messages.
 void ReadOpenedImage(OIIO::ImageInput& in, const OIIO::ImageSpec& header, const std::string& name,
-                     std::uint64_t max_pixels, LoadedImage& into,
-                     const ColourChoice& choice = {});
+                     std::uint64_t max_pixels, LoadedImage& into, const ColourChoice& choice = {});
 LoadedImage ReadOpenedImage(OIIO::ImageInput& in, const OIIO::ImageSpec& header,
                             const std::string& name, std::uint64_t max_pixels = kDefaultMaxPixels);
 

@@ -85,13 +85,14 @@ std::string FormatKeepsHelp() {
         const char* extras = keeps.extras == ExtraChannels::kNamed     ? "named, own types"
                              : keeps.extras == ExtraChannels::kUnnamed ? "unnamed, one type"
                                                                        : "left out";
-        text += fmt::format("  {:<8} types {}; other channels {}; {}; {}{}\n", keeps.label,
-                            TypeList(keeps.types), extras,
+        text += fmt::format("  {:<8} {}{}\n           other channels {}; {}; {}\n", keeps.label,
+                            TypeList(keeps.types), keeps.alpha ? "" : " (no alpha)", extras,
                             keeps.parts ? "every part" : "one part",
-                            keeps.windows ? "data and display windows" : "the display window",
-                            keeps.alpha ? "" : "; no alpha");
+                            keeps.windows ? "both windows" : "display window");
     }
-    return text;
+    return text +
+           "  others   the type the image library writes nearest the one asked\n"
+           "           other channels left out; one part; display window\n";
 }
 
 }  // namespace render

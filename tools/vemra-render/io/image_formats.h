@@ -26,9 +26,9 @@ struct FormatKeeps {
     /// written as the nearest listed one that holds it.
     std::vector<DataType> types;
     ExtraChannels extras = ExtraChannels::kNone;
-    bool alpha = true;    ///< holds an alpha channel
-    bool parts = false;   ///< holds several parts (layers, passes) of one frame
-    bool windows = false; ///< holds a data window apart from the display window
+    bool alpha = true;     ///< holds an alpha channel
+    bool parts = false;    ///< holds several parts (layers, passes) of one frame
+    bool windows = false;  ///< holds a data window apart from the display window
 };
 
 /// The entry of `format_name` (an OpenImageIO format name); nullopt for a

@@ -136,8 +136,8 @@ void CopyChannel(const ChannelSource& from, int from_x, int from_y, PartOut& out
     const std::byte* at = from.data + std::ptrdiff_t(y0 - from_y) * from.row_step +
                           std::ptrdiff_t(x0 - from_x) * from.pixel_step;
     OIIO::convert_image(1, x1 - x0, y1 - y0, 1, at, from.type, from.pixel_step, from.row_step,
-                        OIIO::AutoStride, to, header.channelformat(c), pixel,
-                        pixel * header.width, OIIO::AutoStride);
+                        OIIO::AutoStride, to, header.channelformat(c), pixel, pixel * header.width,
+                        OIIO::AutoStride);
 }
 
 /// "Z, diffuse.R, diffuse.G"
@@ -214,11 +214,11 @@ void PlaceWindow(const WriteJob& job, const OIIO::ImageSpec& source, PartOut& ou
         source.x + source.width > source.full_x + source.full_width ||
         source.y + source.height > source.full_y + source.full_height) {
         job.notes->push_back(
-            {"window", fmt::format("{}: written as the display window, {}x{} at {},{}; the data "
-                                   "window ({}x{} at {},{}) reaches beyond it and is cut",
-                                   job.name, source.full_width, source.full_height, source.full_x,
-                                   source.full_y, source.width, source.height, source.x,
-                                   source.y)});
+            {"window",
+             fmt::format("{}: written as the display window, {}x{} at {},{}; the data "
+                         "window ({}x{} at {},{}) reaches beyond it and is cut",
+                         job.name, source.full_width, source.full_height, source.full_x,
+                         source.full_y, source.width, source.height, source.x, source.y)});
     }
 }
 
@@ -233,16 +233,15 @@ void RenderedHeader(const WriteJob& job, const KeptPart* part, const Image& imag
     const DataType type = ColourType(job, part, image);
     const bool alpha = image.has_alpha && job.alpha;
     if (image.has_alpha && !alpha) {
-        job.notes->push_back(
-            {"alpha", fmt::format("{}: alpha not written ({} files hold none)", job.name,
-                                  job.format)});
+        job.notes->push_back({"alpha", fmt::format("{}: alpha not written ({} files hold none)",
+                                                   job.name, job.format)});
     }
     out.header = OIIO::ImageSpec(image.width, image.height, alpha ? 4 : 3, StorageOf(type));
     OIIO::ImageSpec& header = out.header;
     const bool same_format = job.source != nullptr && job.source->format_name == job.format;
     if (same_format) {
-        header.extra_attribs = (part != nullptr ? part->header : job.source->header->fields)
-                                   .extra_attribs;
+        header.extra_attribs =
+            (part != nullptr ? part->header : job.source->header->fields).extra_attribs;
     }
     header.erase_attribute("oiio:BitsPerSample");
     header.erase_attribute("oiio:subimages");
@@ -283,10 +282,10 @@ PartOut RenderedPart(const WriteJob& job, const KeptPart* part, int rendered_ind
     std::vector<int> extras;
     RenderedHeader(job, part, image, out, extras);
     const OIIO::ImageSpec* source = part != nullptr ? &part->header : nullptr;
-    const bool same_window = source == nullptr || (out.window_x == source->x &&
-                                                   out.window_y == source->y &&
-                                                   out.header.width == source->width &&
-                                                   out.header.height == source->height);
+    const bool same_window =
+        source == nullptr ||
+        (out.window_x == source->x && out.window_y == source->y &&
+         out.header.width == source->width && out.header.height == source->height);
     if (extras.empty() && same_window) {
         out.image = &image;
         return out;
@@ -331,8 +330,8 @@ std::vector<PartOut> PlanOutput(const WriteJob& job, const Image& image) {
     int rendered = 0;
     for (std::size_t p = 0; p < kept->parts.size(); ++p) {
         const KeptPart& part = kept->parts[p];
-        const std::string part_name = part.header.get_string_attribute(
-            "oiio:subimagename", fmt::format("part {}", p + 1));
+        const std::string part_name =
+            part.header.get_string_attribute("oiio:subimagename", fmt::format("part {}", p + 1));
         if (!all && (!part.rendered || rendered > 0)) {
             left_out.push_back(part_name);
             rendered += part.rendered ? 1 : 0;
@@ -407,8 +406,14 @@ std::unique_ptr<AtomicFile> EncodeWith(const fs::path& target, const Image& imag
     if (!out) {
         throw OutputError(fmt::format("{}: cannot write: {}", name, OneLine(OIIO::geterror())));
     }
-    WriteJob job{name, out->format_name(), FindFormatKeeps(out->format_name()),
-                 out->supports("alpha") != 0, &settings, settings.source, forced, &notes};
+    WriteJob job{name,
+                 out->format_name(),
+                 FindFormatKeeps(out->format_name()),
+                 out->supports("alpha") != 0,
+                 &settings,
+                 settings.source,
+                 forced,
+                 &notes};
     if (job.keeps != nullptr) job.alpha = job.keeps->alpha;
     std::vector<PartOut> parts;
     if (settings.image_only) {

@@ -78,10 +78,11 @@ void RefuseMissingFrames(const Options& options, const FramePattern& in,
     if (options.frames.empty() || options.keep_going) return;
     const std::vector<long> missing = MissingFrames(options, in, chosen);
     if (missing.empty()) return;
-    throw InputRefused(fmt::format("{}: missing frame(s) {} of --frames {}{}; --keep-going renders "
-                                   "the others",
-                                   in.text(), NameFrames(missing), options.frames,
-                                   options.task ? fmt::format(" in task {}", *options.task) : ""));
+    throw InputRefused(
+        fmt::format("{}: missing frame(s) {} of --frames {}{}; --keep-going renders "
+                    "the others",
+                    in.text(), NameFrames(missing), options.frames,
+                    options.task ? fmt::format(" in task {}", *options.task) : ""));
 }
 
 /// The frames of an input pattern (with --task, that task's chunk of them).
@@ -229,8 +230,7 @@ ColourChoice ChoiceOf(const Options& options, const std::vector<ImageFrame>& fra
 /// layers that could be the colour, a part --parts names that is not
 /// there, a deep part) before any frame renders: for a sequence, as its
 /// first frame has them.
-void CheckChoice(const ColourChoice& choice, const std::vector<ImageFrame>& frames,
-                 bool sequence) {
+void CheckChoice(const ColourChoice& choice, const std::vector<ImageFrame>& frames, bool sequence) {
     for (const ImageFrame& frame : frames) {
         CheckColourChoice(frame.input, choice);
         if (sequence) return;
@@ -247,10 +247,10 @@ void NoteGaps(const Options& options, Notes& notes) {
     if (options.task) chosen = ChunkOfTask(numbers, options.chunk, *options.task);
     const std::vector<long> missing = MissingFrames(options, *pattern, chosen);
     if (missing.empty()) return;
-    notes.Once("gaps", fmt::format("{}: no file for frame(s) {} between {} and {} on disk; "
-                                   "they are skipped",
-                                   pattern->text(), NameFrames(missing), chosen.front(),
-                                   chosen.back()));
+    notes.Once("gaps",
+               fmt::format("{}: no file for frame(s) {} between {} and {} on disk; "
+                           "they are skipped",
+                           pattern->text(), NameFrames(missing), chosen.front(), chosen.back()));
 }
 
 /// Frames read from their files, in the work of each frame.

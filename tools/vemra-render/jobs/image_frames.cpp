@@ -67,8 +67,8 @@ void Work(const ImageFramesRun& run, const ImageFrameSource& source, int slot_in
         RenderFrame(run.session, slot_index, run.options, run.values, part.samples(),
                     SamplesOf(slot.further_after[p]), frame.input, slot.notes);
     }
-    WriteSettings settings{read.file,          run.options.compression, &slot.encoded,
-                           run.options.data_type, read.type,          slot.further_after};
+    WriteSettings settings{read.file, run.options.compression, &slot.encoded, run.options.data_type,
+                           read.type, slot.further_after};
     if (!frame.keep_output) {
         slot.pending_output = EncodeImage(frame.names.output, slot.after, settings, slot.notes);
     }

@@ -38,8 +38,8 @@ struct Options {
 
     std::optional<HostKind> host;
     std::optional<Depth> depth;
-    std::string plugin;               ///< empty: the effect library built beside the tool
-    int threads = 1;                  ///< threads in all: frames in flight share them out
+    std::string plugin;  ///< empty: the effect library built beside the tool
+    int threads = 1;     ///< threads in all: frames in flight share them out
     /// A movie's decoder and encoder each: 1.5 x --threads, or 0 for FFmpeg's
     /// own choice (VEMRA_CODEC_THREADS=auto, for comparisons).
     int codec_threads = 1;
