@@ -219,12 +219,14 @@ void CheckLoaded(const render::LoadedImage& loaded, const OIIO::ImageSpec& heade
                 Require(image.Sample(x, y, render::kAlpha) == ExpectedOpaque(image.layout.type),
                         "an image without alpha carries an opaque one");
     }
-    // Every channel is kept for the writer, in its own type: the colour
-    // buffer holds them, or the part's own samples do.
+    // Every channel besides the colour is kept for the writer, in its own
+    // type: the colour buffer holds them all, or the part's own samples do.
     const render::KeptPart& part = loaded.kept->parts.at(0);
+    bool others = false;
+    for (int c = 0; c < header.nchannels; ++c) others = others || !part.colour.IsColour(c);
     const std::size_t native =
         std::size_t(header.width) * std::size_t(header.height) * header.pixel_bytes(true);
-    Require((part.native.empty() ? loaded.buffer.size() : part.native.size()) == native,
+    Require(!others || (part.native.empty() ? loaded.buffer.size() : part.native.size()) == native,
             "every channel is kept");
 
     // The file's own samples, where the mapping is plain: 8-bit grey, or

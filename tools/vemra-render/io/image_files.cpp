@@ -216,6 +216,32 @@ void ReadNative(OIIO::ImageInput& in, const OIIO::ImageSpec& header, const std::
     }
 }
 
+/// Every channel of `header` is one of `map`'s colour channels, and no
+/// colour is missing.
+bool OnlyColour(const OIIO::ImageSpec& header, const ChannelMap& map) {
+    if (map.red < 0 || map.green < 0 || map.blue < 0) return false;
+    for (int c = 0; c < header.nchannels; ++c) {
+        if (!map.IsColour(c)) return false;
+    }
+    return true;
+}
+
+/// Reads every channel of the current part into `colour`'s buffer in the
+/// type `as` (the file's own, or the one that holds it), laid out as `map`
+/// says.
+void ReadInterleaved(OIIO::ImageInput& in, const OIIO::ImageSpec& header, const ChannelMap& map,
+                     SampleType as, const std::string& name, PartSamples& colour) {
+    colour.buffer.resize(std::size_t(header.width) * std::size_t(header.height) *
+                         std::size_t(header.nchannels) * SampleBytes(as));
+    if (!in.read_image(in.current_subimage(), 0, 0, header.nchannels, FileTypeOf(as),
+                       colour.buffer.data()) ||
+        in.has_error()) {
+        throw InputError(name + ": " + OneLine(in.geterror()));
+    }
+    colour.layout = SampleLayout::Interleaved(as, header.width, header.nchannels,
+                                              {map.red, map.green, map.blue, map.alpha});
+}
+
 /// Reads a rendered part: its colour into `colour`, its other channels kept
 /// in `part` (or in `colour`'s buffer itself, when every channel is of one
 /// type the tool holds as it is).
@@ -226,22 +252,23 @@ void ReadRenderedPart(OIIO::ImageInput& in, const std::string& name, KeptPart& p
     const SampleType type = SampleTypeOfFile(header.format);
     colour.width = header.width;
     colour.height = header.height;
-    const int wanted[4] = {map.red, map.green, map.blue, map.alpha};
     const bool one_type = header.channelformats.empty() ||
                           std::all_of(header.channelformats.begin(), header.channelformats.end(),
                                       [&](OIIO::TypeDesc t) { return t == header.format; });
-    if (one_type && header.format == FileTypeOf(type) && map.red >= 0 && map.green >= 0 &&
-        map.blue >= 0) {
-        // Held as stored: the decoder's buffer is the colour's, every channel in it.
+    const bool held_as_stored = one_type && header.format == FileTypeOf(type);
+    if ((held_as_stored && map.red >= 0 && map.green >= 0 && map.blue >= 0) ||
+        OnlyColour(header, map)) {
+        // One decode into the colour's buffer: the file's own samples, which
+        // are also the kept ones; or, with nothing else to keep, the colour
+        // converted on the way (half to float).
         part.native.clear();
-        ReadNative(in, header, name, colour.buffer);
-        colour.layout = SampleLayout::Interleaved(type, header.width, header.nchannels,
-                                                  {wanted[0], wanted[1], wanted[2], wanted[3]});
+        ReadInterleaved(in, header, map, type, name, colour);
         return;
     }
-    // Half and other types: the file's bits kept, the colour converted to
+    // Other channels kept as the file holds them, the colour converted to
     // the type that holds it, four channels (a missing colour as zero).
     ReadNative(in, header, name, part.native);
+    const int wanted[4] = {map.red, map.green, map.blue, map.alpha};
     const std::size_t sample = SampleBytes(type);
     const std::size_t pixel = header.pixel_bytes(true);
     colour.layout =
