@@ -141,7 +141,7 @@ inline constexpr std::uint64_t kMostSamplesPerPixel = 64;
 /// Throws InputRefused when the headers of `path` rule out `choice` (a
 /// colour it cannot pick, a part it names that the file lacks) or hold a
 /// deep part, so that a run is refused before any work. Does nothing for a
-/// file it cannot open: its frame then fails with the reader's message.
+/// file it cannot open or will not take: its frame's read says why.
 void CheckColourChoice(const std::string& path, const ColourChoice& choice);
 
 /// How to write an image.
