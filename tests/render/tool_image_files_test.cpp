@@ -216,15 +216,20 @@ std::vector<Row> Rows() {
              ExpectSameParts(ReadParts(dir / "out.png").at(0),
                              ReadParts(dir / "oiiotool.png").at(0), "display window");
          }},
-        {"OverscanKeptInExr",
+        {"OverscanKeptInExrAndNotInTheSheet",
          kOverscan,
-         {"@over.exr", "-o", "@out.exr"},
+         {"@over.exr", "-o", "@out.exr", "--compare"},
          0,
          "",
          [](const ScratchDir& dir) {
              const Part out = ReadParts(dir / "out.exr").at(0);
              ExpectSameParts(out, ReadParts(dir / "over.exr").at(0), "data window");
              EXPECT_EQ(out.header.full_width, 8);
+             // The sheet is a picture of its own: its windows are its size.
+             const OIIO::ImageSpec sheet = ReadParts(dir / "out-compare.exr").at(0).header;
+             EXPECT_EQ(sheet.x, 0);
+             EXPECT_EQ(sheet.full_width, sheet.width);
+             EXPECT_EQ(sheet.full_height, sheet.height);
          }},
         {"HalfExrIntoA16BitPng",
          kOverscan + " && oiiotool over.exr --cut 8x6+0+0 -o half.exr",
