@@ -113,10 +113,10 @@ DataType ColourType(const WriteJob& job, const KeptPart* part, const Image& imag
     if (job.forced) return *job.forced;
     DataType source = job.settings->source_type.value_or(DataTypeOf(image.type));
     if (part == nullptr && job.source != nullptr && job.source->kept != nullptr) {
-        for (const KeptPart& kept : job.source->kept->parts) {
-            if (kept.rendered) part = &kept;
-            if (kept.rendered) break;
-        }
+        const std::vector<KeptPart>& parts = job.source->kept->parts;
+        const auto first = std::find_if(parts.begin(), parts.end(),
+                                        [](const KeptPart& kept) { return kept.rendered; });
+        if (first != parts.end()) part = &*first;
     }
     if (part != nullptr) source = StoredType(*part);
     return ChooseDataType(job.format, job.settings->data_type, source);
@@ -250,7 +250,9 @@ void RenderedHeader(const WriteJob& job, const KeptPart* part, const Image& imag
     }
     header.default_channel_names();
     const bool named = job.keeps != nullptr && job.keeps->extras == ExtraChannels::kNamed;
-    if (part != nullptr && named && part->colour.red != part->colour.green) {
+    // The colour's own names, unless it is grey or has a colour missing.
+    if (part != nullptr && named && part->colour.blue >= 0 &&
+        part->colour.red != part->colour.green) {
         const int colour[4] = {part->colour.red, part->colour.green, part->colour.blue,
                                part->colour.alpha};
         for (int c = 0; c < header.nchannels; ++c)
