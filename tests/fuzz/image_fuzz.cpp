@@ -8,7 +8,7 @@
 //
 // Invariants: no sanitizer report; ReadOpenedImage either refuses with an
 // InputError or returns an image of the header's size, in the type that holds
-// the file's samples, with an opaque alpha when the file has none (and grey
+// the file's samples, every channel kept, with an opaque alpha when the file has none (and grey
 // files, or files with R, G, B and A named, carry the file's own samples);
 // every conversion into a layout the host renders keeps the size and comes
 // back as the documented rules say (8-bit files and float-to-float bit for
@@ -219,7 +219,15 @@ void CheckLoaded(const render::LoadedImage& loaded, const OIIO::ImageSpec& heade
                 Require(image.Sample(x, y, render::kAlpha) == ExpectedOpaque(image.layout.type),
                         "an image without alpha carries an opaque one");
     }
-    Require(header.nchannels <= 4 || !loaded.notes.empty(), "dropped channels are noted");
+    // Every channel besides the colour is kept for the writer, in its own
+    // type: the colour buffer holds them all, or the part's own samples do.
+    const render::KeptPart& part = loaded.kept->parts.at(0);
+    bool others = false;
+    for (int c = 0; c < header.nchannels; ++c) others = others || !part.colour.IsColour(c);
+    const std::size_t native =
+        std::size_t(header.width) * std::size_t(header.height) * header.pixel_bytes(true);
+    Require(!others || (part.native.empty() ? loaded.buffer.size() : part.native.size()) == native,
+            "every channel is kept");
 
     // The file's own samples, where the mapping is plain: 8-bit grey, or
     // channels named R, G, B and A, all stored as bytes.

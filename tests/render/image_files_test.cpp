@@ -6,13 +6,23 @@
 #include <fstream>
 
 #include "tools/vemra-render/io/compression.h"
+#include "tools/vemra-render/io/image_channels.h"
 #include "tools/vemra-render/io/image_files_oiio.h"
+#include "tools/vemra-render/io/image_formats.h"
 #include "tools/vemra-render/run/atomic_output.h"
 
 namespace render {
 namespace {
 
 namespace fs = std::filesystem;
+
+/// Settings that keep `source` (null: none), compressed as `compression` says.
+WriteSettings Settings(const LoadedImage* source, const std::string& compression = "") {
+    WriteSettings settings;
+    settings.source = source;
+    settings.compression = compression;
+    return settings;
+}
 
 class ImageIo : public testing::Test {
   protected:
@@ -53,8 +63,7 @@ TEST_F(ImageIo, GreyExpandsToRgbAndGreyAlphaKeepsItsAlpha) {
     EXPECT_EQ(grey_alpha.samples().Sample(0, 0, kAlpha), 33.0f);
 
     // Written back as colour, without alpha.
-    WriteImageAs(Path("out.png"), ToImage(grey.samples()), WriteSettings{&grey, "", nullptr},
-                 OIIO::TypeDesc::UINT8);
+    WriteImageAs(Path("out.png"), ToImage(grey.samples()), Settings(&grey), OIIO::TypeDesc::UINT8);
     EXPECT_EQ(ReadImage(Path("out.png")).header->fields.nchannels, 3);
 }
 
@@ -65,15 +74,14 @@ TEST_F(ImageIo, PartlyTransparentPixelsPassUnpremultipliedBothWays) {
     const LoadedImage loaded = ReadImage(Path("in.png"));
     EXPECT_EQ(loaded.samples().Sample(0, 0, kRed), 250.0f);
     const Image image = ToImage(loaded.samples());
-    WriteImageAs(Path("out.png"), image, WriteSettings{&loaded, "", nullptr},
-                 OIIO::TypeDesc::UINT8);
+    WriteImageAs(Path("out.png"), image, Settings(&loaded), OIIO::TypeDesc::UINT8);
     EXPECT_EQ(ToImage(ReadImage(Path("out.png")).samples()).pixels, image.pixels);
 }
 
 TEST_F(ImageIo, HalfReadsAsFloatAndIsWrittenAsHalf) {
     Image image = Image::Blank(1, 1, SampleType::kFloat);
     for (int c = 0; c < 4; ++c) image.SetSample(0, 0, c, 1.5f + float(c));
-    WriteImageAs(Path("in.exr"), image, WriteSettings{nullptr, "", nullptr}, OIIO::TypeDesc::HALF);
+    WriteImageAs(Path("in.exr"), image, WriteSettings{}, OIIO::TypeDesc::HALF);
     const LoadedImage loaded = ReadImage(Path("in.exr"));
     EXPECT_EQ(loaded.layout.type, SampleType::kFloat);
     EXPECT_EQ(loaded.header->fields.format, OIIO::TypeDesc::HALF);
@@ -152,25 +160,25 @@ TEST(ReadOpenedImage, RefusesHeadersWithoutExactlyOnePlane) {
 TEST(ReadOpenedImage, DecodesEachRowOnceAndMapsChannelsByName) {
     struct Case {
         std::vector<std::string> names;
-        int rows_per_image;         ///< decodes per row: 1, or one per channel when far apart
         std::array<float, 4> rgba;  ///< the channel numbers that land in R, G, B, A
     };
     const std::vector<std::string> wide = {"R",  "G",  "B",  "x1", "x2", "x3",
                                            "x4", "x5", "x6", "x7", "A"};
     // The third: no third colour among X, Y and A, so blue reads as zero.
     // clang-format off
-    for (const Case& c : {Case{{"R", "G", "B", "A"}, 1, {0, 1, 2, 3}},
-                          Case{{"A", "B", "G", "R", "Z"}, 1, {3, 2, 1, 0}},
-                          Case{{"X", "Y", "A"}, 3, {0, 1, 0, 2}},
-                          Case{{"Y"}, 1, {0, 0, 0, 255}},
-                          Case{wide, 4, {0, 1, 2, 10}}}) {
+    for (const Case& c : {Case{{"R", "G", "B", "A"}, {0, 1, 2, 3}},
+                          Case{{"A", "B", "G", "R", "Z"}, {3, 2, 1, 0}},
+                          Case{{"X", "Y", "A"}, {0, 1, 0, 2}},
+                          Case{{"Y"}, {0, 0, 0, 255}},
+                          Case{wide, {0, 1, 2, 10}}}) {
         // clang-format on
         OIIO::ImageSpec header(3, 2, int(c.names.size()), OIIO::TypeDesc::UINT8);
         header.channelnames = c.names;
         header.alpha_channel = -1;
         HeaderOnlyReader reader(header, true);
         const LoadedImage loaded = ReadOpenedImage(reader, header, "named.img");
-        EXPECT_EQ(reader.rows_decoded, c.rows_per_image * header.height) << c.names.size();
+        // Every channel, the kept ones too, in one decode.
+        EXPECT_EQ(reader.rows_decoded, header.height) << c.names.size();
         // The conversion into a world takes red, green and blue from the buffer.
         EXPECT_TRUE(loaded.layout.has(kRed) && loaded.layout.has(kGreen) &&
                     loaded.layout.has(kBlue))
@@ -184,8 +192,7 @@ TEST(ReadOpenedImage, DecodesEachRowOnceAndMapsChannelsByName) {
 
 TEST_F(ImageIo, CompressionComesFromTheOptionThenTheSameFormatInputThenTheDefault) {
     Image image = Image::Blank(4, 4, SampleType::kFloat);
-    WriteImageAs(Path("piz.exr"), image, WriteSettings{nullptr, "piz", nullptr},
-                 OIIO::TypeDesc::HALF);
+    WriteImageAs(Path("piz.exr"), image, Settings(nullptr, "piz"), OIIO::TypeDesc::HALF);
     const LoadedImage piz = ReadImage(Path("piz.exr"));
     EXPECT_EQ(piz.header->fields.get_string_attribute("compression"), "piz");
     struct Case {
@@ -195,8 +202,7 @@ TEST_F(ImageIo, CompressionComesFromTheOptionThenTheSameFormatInputThenTheDefaul
     };
     for (const Case& c : {Case{"kept.exr", "", "piz"}, Case{"asked.exr", "rle", "rle"},
                           Case{"other.tif", "", "zip"}, Case{"lzw.tif", "lzw", "lzw"}}) {
-        WriteImageAs(Path(c.output), image, WriteSettings{&piz, c.option, nullptr},
-                     OIIO::TypeDesc::HALF);
+        WriteImageAs(Path(c.output), image, Settings(&piz, c.option), OIIO::TypeDesc::HALF);
         EXPECT_EQ(ReadImage(Path(c.output)).header->fields.get_string_attribute("compression"),
                   c.expected)
             << c.output;
@@ -211,11 +217,68 @@ TEST_F(ImageIo, CompressionComesFromTheOptionThenTheSameFormatInputThenTheDefaul
 
 TEST_F(ImageIo, FormatsWithoutAlphaGetANoteAndUnknownOnesAnError) {
     const Image image = Image::Blank(2, 2, SampleType::kUint8, true);
-    const std::vector<std::string> notes = WriteImageAs(
-        Path("out.jpg"), image, WriteSettings{nullptr, "", nullptr}, OIIO::TypeDesc::UINT8);
+    const std::vector<std::string> notes =
+        WriteImageAs(Path("out.jpg"), image, WriteSettings{}, OIIO::TypeDesc::UINT8);
     ASSERT_EQ(notes.size(), 1u);
     EXPECT_NE(notes[0].find("alpha not written"), std::string::npos);
     EXPECT_THROW(WriteImage(Path("out.nosuchformat"), image, WriteSettings{}), OutputError);
+}
+
+TEST(ChooseColour, TheLayerWithTheAlphaElseTheOnlyOneWithColourElseRefused) {
+    using Names = std::vector<std::string>;
+    struct Case {
+        Names names;
+        int alpha_channel;
+        Names asked;
+        std::array<int, 4> rgba;  ///< -2: refused
+    };
+    const Names aovs = {"R", "G", "B", "A", "Z", "diffuse.R", "diffuse.G", "diffuse.B"};
+    const Names two = {"R", "G", "B", "diffuse.R", "diffuse.G", "diffuse.B", "diffuse.A"};
+    const Names passes = {"Z", "spec.R", "spec.G", "spec.B", "spec.A", "id"};
+    for (const Case& c : {
+             Case{aovs, 3, {}, {0, 1, 2, 3}},
+             Case{two, 6, {}, {3, 4, 5, 6}},       // the alpha's layer
+             Case{two, -1, {}, {-2, -2, -2, -2}},  // two layers, nothing to choose by
+             Case{two, -1, {"R", "G", "B"}, {0, 1, 2, -1}},
+             Case{two, -1, {"diffuse.R", "diffuse.G", "diffuse.B"}, {3, 4, 5, 6}},
+             Case{two, -1, {"R", "G", "nope"}, {-2, -2, -2, -2}},
+             Case{passes, -1, {}, {1, 2, 3, 4}},  // the one layer with colour
+             Case{{"r", "g", "b"}, -1, {}, {0, 1, 2, -1}},
+         }) {
+        std::array<int, 4> got{-2, -2, -2, -2};
+        try {
+            const ChannelMap map = ChooseColour(c.names, c.alpha_channel, c.asked, "f.exr");
+            got = {map.red, map.green, map.blue, map.alpha};
+        } catch (const InputRefused& e) {
+            EXPECT_NE(std::string(e.what()).find("f.exr: "), std::string::npos);
+        }
+        EXPECT_EQ(got, c.rgba) << c.names.size() << " channels, alpha " << c.alpha_channel
+                               << ", asked " << c.asked.size();
+    }
+    EXPECT_FALSE(HoldsColour({"Z"}, {}));
+    EXPECT_TRUE(HoldsColour(passes, {}));
+}
+
+TEST(ChooseDataType, TheInputsTypeElseTheNearestDeeperTheFormatWrites) {
+    using DT = DataType;
+    struct Case {
+        const char* format;
+        DT source;
+        DT written;
+    };
+    for (const Case& c :
+         {Case{"png", DT::kHalf, DT::kUint16}, Case{"png", DT::kUint10, DT::kUint16},
+          Case{"png", DT::kUint8, DT::kUint8}, Case{"jpeg", DT::kFloat, DT::kUint8},
+          Case{"dpx", DT::kUint10, DT::kUint10}, Case{"dpx", DT::kHalf, DT::kFloat},
+          Case{"openexr", DT::kUint8, DT::kHalf}, Case{"openexr", DT::kUint10, DT::kHalf},
+          Case{"openexr", DT::kUint12, DT::kFloat}, Case{"openexr", DT::kUint16, DT::kFloat},
+          Case{"tiff", DT::kHalf, DT::kFloat}, Case{"bmp", DT::kUint16, DT::kUint16}}) {
+        EXPECT_EQ(ChooseDataType(c.format, std::nullopt, c.source), c.written)
+            << c.format << " from " << DataTypeName(c.source);
+    }
+    EXPECT_EQ(ChooseDataType("png", DT::kUint8, DT::kFloat), DT::kUint8);
+    EXPECT_THROW(CheckDataType("png", DT::kFloat), std::invalid_argument);
+    EXPECT_NO_THROW(CheckDataType("dpx", DT::kUint12));
 }
 
 }  // namespace

@@ -1,6 +1,7 @@
 #include "tools/vemra-render/app/command_line.h"
 
 #include <fmt/format.h>
+#include <fmt/ranges.h>
 
 #include <CLI/CLI.hpp>
 #include <charconv>
@@ -21,7 +22,7 @@ namespace {
 /// Option values as the command line gives them, before they are checked
 /// and put into Options; the options CLI11 can fill directly go there.
 struct GivenValues {
-    std::string chart_size, raw, memory, host, depth;
+    std::string chart_size, raw, memory, host, depth, data_type;
     GivenControls sliders;  // filled through kSliderOptions' members
     bool compare = false, clamp = false, no_clamp = false;
     long start_number = 0;
@@ -159,12 +160,33 @@ void AddVideoOptions(CLI::App& app, Options& options, GivenValues& given, const 
         ->group(group);
 }
 
-void AddOtherOptions(CLI::App& app, Options& options) {
+void AddFileOptions(CLI::App& app, Options& options, GivenValues& given, const char* group) {
     app.add_option("--compression", options.compression,
                    "Compression of written files, e.g. zip:6, piz, lzw (default: the input's "
                    "own when the format is the same, else the tool's; see below)")
         ->type_name("METHOD[:LEVEL]")
-        ->group("Input and output");
+        ->group(group);
+    app.add_option("-d,--data-type", given.data_type,
+                   "Sample type of written image files (default: the input's, else the nearest "
+                   "deeper one the format writes); apart from --depth, see below")
+        ->type_name(DataTypeNames())
+        ->group(group);
+    app.add_option("--channels", options.channels,
+                   "The channels rendered as colour, e.g. diffuse.R,diffuse.G,diffuse.B "
+                   "(default: the layer holding the alpha, else the one with R, G and B); "
+                   "every other channel is kept untouched")
+        ->delimiter(',')
+        ->type_name("R,G,B[,A]")
+        ->group(group);
+    app.add_option("--parts", options.parts,
+                   "The parts of a multi-part OpenEXR file rendered (default: every part with "
+                   "colour); the others are copied")
+        ->delimiter(',')
+        ->type_name("NAME,...")
+        ->group(group);
+}
+
+void AddOtherOptions(CLI::App& app, Options& options) {
     const char* other = "Other";
     app.add_option(
            "--max-pixels", options.max_pixels,
@@ -229,6 +251,19 @@ void TakeValues(const CLI::App& app, const GivenValues& given, Options& options)
     if (app.count("--pix-fmt") != 0) options.pix_fmt = given.pix_fmt;
     if (app.count("--quality") != 0) options.quality = given.quality;
     if (app.count("--start-number") != 0) options.start_number = given.start_number;
+    if (!given.data_type.empty()) {
+        options.data_type = ParseDataType(given.data_type);
+        if (!options.data_type) {
+            throw UsageError(
+                fmt::format("--data-type {}: use {}", given.data_type, DataTypeNames()));
+        }
+    }
+    if (!options.channels.empty() && options.channels.size() != 3 && options.channels.size() != 4) {
+        throw UsageError(fmt::format(
+            "--channels {}: name red, green and blue, and alpha if wanted, e.g. R,G,B or "
+            "diffuse.R,diffuse.G,diffuse.B",
+            fmt::join(options.channels, ",")));
+    }
 }
 
 }  // namespace
@@ -252,6 +287,7 @@ std::optional<Options> ReadCommandLine(int argc, char** argv,
     AddHostOptions(app, options, given);
     AddFarmOptions(app, options, given, "Sequences and video");
     AddVideoOptions(app, options, given, "Sequences and video");
+    AddFileOptions(app, options, given, "Image files");
     AddOtherOptions(app, options);
 
     try {

@@ -5,6 +5,7 @@
 
 #include "tools/vemra-render/app/exit_status.h"
 #include "tools/vemra-render/io/compression.h"
+#include "tools/vemra-render/io/image_formats.h"
 #include "tools/vemra-render/io/movie_formats.h"
 #include "tools/vemra-render/io/movie_policy.h"
 #include "tools/vemra-render/io/raw_frames.h"
@@ -59,9 +60,44 @@ std::string MultiFrameHelp() {
         "pattern, frame k numbered --start-number + k - 1 (default: k); into one output file, "
         "--frames N picks the frame, and without it the file is refused rather than rendered in "
         "part. An animated image's frames go into image files only, and its frame delays are "
-        "not kept. An OpenEXR file's parts are layers or views of one frame, not frames: its "
-        "first part is rendered and written, with a note.",
+        "not kept. An OpenEXR file's parts are layers or views of one frame, not frames: they "
+        "are kept together, as Image files below says.",
         MovieContainerNames());
+}
+
+/// The paragraph on what is rendered and kept of an image file, with the
+/// table of what each format keeps.
+std::string ImageFilesHelp() {
+    return Wrap(fmt::format(
+               "Image files: the effect renders the colour: one layer's R, G and B (the layer "
+               "holding the alpha, else the one layer with all three; --channels names them "
+               "when several could be), and the alpha. Every other channel (depth, passes, "
+               "mattes, IDs) goes to the output untouched, in the input's order, and every part "
+               "of a multi-part OpenEXR file: those with colour rendered (or those --parts "
+               "names), the others copied. --data-type (-d, oiiotool's names: {}) sets the "
+               "written type; without it, the input's (a movie's bit depth included), else the "
+               "shallowest deeper one the format writes, else its deepest. Into a format "
+               "without windows, the display window is written (zero outside the data window), "
+               "as oiiotool and ffmpeg write it. What each format keeps (a note names whatever "
+               "is left out):",
+               DataTypeNames())) +
+           "\n" + FormatKeepsHelp();
+}
+
+/// The section on movies: how they are read and written, what an output
+/// keeps, and the containers' table, all from the movie policy.
+std::string MovieHelp() {
+    return "Movies (.mov .mp4 .mkv .avi .mxf ... in or out): read and written with FFmpeg's\n"
+           "libraries. Every frame is decoded in order and converted to RGBA at the\n"
+           "source's depth (8 bits, 16 bits or float) with the movie's own colour matrix\n"
+           "and range, as the ffmpeg program converts it. Into image files, frame k goes\n"
+           "to number --start-number + k - 1 of the output pattern, and --frames picks\n"
+           "frames; into a movie the whole movie is rendered, and the output appears only\n"
+           "once complete. --codec, --quality and --pix-fmt choose the encoding.\n" +
+           Wrap(MoviePolicyRules()) +
+           "\nContainers written (by the output's ending), the codecs each holds, and its\n"
+           "fallback encoder:\n" +
+           WrapLines(MoviePolicyHelp());
 }
 
 }  // namespace
@@ -80,7 +116,8 @@ std::string HelpFooter() {
   prmr   8-bit files render as "bgra", deeper ones as 32-bit float "BGra" (values
          outside 0..1 are kept).
   With no --host, integer files go to ae and half or float files to prmr, so no
-  value is clipped unasked. The output is written with the input's sample type.
+  value is clipped unasked. --host and --depth choose the worlds the effect
+  renders in, not the file: the written type is --data-type's (below).
 
 Colour: no colour management. The effect sees the file's values as they are
 stored (as in a host working in the file's colour space); alpha is neither
@@ -88,16 +125,19 @@ premultiplied nor unpremultiplied. Grey files are expanded to RGB; files without
 alpha render with an opaque one and are written back without it.
 
 Frame patterns: shot.####.exr (one # a digit) or shot.%04d.exr, with --frames
-1-240 (or 1,5,9-12); without --frames, every frame found on disk. The output
-(and a compare sheet) must be a pattern too.
+1-240 (or 1,5,9-12); without --frames, every frame found on disk, and a note
+names the numbers missing between them. A frame --frames lists that is not on
+disk refuses the run before any frame renders (exit 2), unless --keep-going;
+with --task, only the task's own frames count. The output (and a compare
+sheet) must be a pattern too.
 
-{}
+{multi_frame}
 
 Farms: --chunk N with --task T renders the T-th run of N frames of the
 sequence's frame list (--frames, else the frames on disk); tasks count from 1,
 and a task past the end renders nothing and succeeds. --task auto takes the
 index from the first of these that is set:
-  {}
+  {task_variables}
 --print-tasks prints the array range the sequence needs (e.g. 1-24) for the
 scheduler's submit command. With --skip-existing a frame whose output exists
 is left untouched, so a task can simply be run again; with --compare, a
@@ -112,31 +152,21 @@ several frames at a time, --in-flight of them (default one per thread, fewer
 when --memory would not hold them). --threads is shared out: each frame in
 flight gets an equal share for the host's iteration, so a single image
 iterates on all of them. A movie's decoder and encoder run beside the frames
-in flight and take {} each, as FFmpeg's own choice does of the
+in flight and take {codec_threads} each, as FFmpeg's own choice does of the
 CPUs it sees (VEMRA_CODEC_THREADS=N or auto sets them otherwise); decoding,
 rendering and encoding run at once, and the packets of the copied streams
 waiting for the writer count against --memory. Outputs still appear in frame
 order.
 
+{image_files}
 Compression (--compression): the option, else the input's own setting when
 input and output are of the same format, else the tool's default:
-{}
-Movies (.mov .mp4 .mkv .avi .mxf ... in or out): read and written with FFmpeg's
-libraries. Every frame is decoded in order and converted to RGBA at the
-source's depth (8 bits, 16 bits or float) with the movie's own colour matrix
-and range, as the ffmpeg program converts it. Into image files, frame k goes
-to number --start-number + k - 1 of the output pattern, and --frames picks
-frames; into a movie the whole movie is rendered, and the output appears only
-once complete. --codec, --quality and --pix-fmt choose the encoding.
-{}
-Containers written (by the output's ending), the codecs each holds, and its
-fallback encoder:
-{}
-Raw video: --raw WxH reads frames of --pix-fmt from standard input and writes
+{compression}
+{movies}Raw video: --raw WxH reads frames of --pix-fmt from standard input and writes
 them in the same format to standard output. Pixel formats:
-  {}
+  {raw_formats}
 
-{}
+{exit_status}
 Examples:
   vemra-render                                  test chart -> vemra-chart.png + sheet
   vemra-render in.png -o out.png --temperature 0.5 --compare
@@ -145,9 +175,11 @@ Examples:
     vemra-render --raw 1920x1080 --temperature 0.4 |
     ffmpeg -f rawvideo -pix_fmt bgra -s 1920x1080 -r 25 -i - out.mov
 )",
-        Wrap(MultiFrameHelp()), fmt::join(kTaskIndexVariables, ", "), CompressionHelp(),
-        kCodecThreadsRule, Wrap(MoviePolicyRules()), WrapLines(MoviePolicyHelp()), RawFormatNames(),
-        ExitStatusHelp());
+        fmt::arg("multi_frame", Wrap(MultiFrameHelp())),
+        fmt::arg("task_variables", fmt::join(kTaskIndexVariables, ", ")),
+        fmt::arg("codec_threads", kCodecThreadsRule), fmt::arg("image_files", ImageFilesHelp()),
+        fmt::arg("compression", CompressionHelp()), fmt::arg("movies", MovieHelp()),
+        fmt::arg("raw_formats", RawFormatNames()), fmt::arg("exit_status", ExitStatusHelp()));
 }
 
 }  // namespace render

@@ -30,10 +30,6 @@ namespace render {
 
 namespace fs = std::filesystem;
 
-namespace {
-
-/// The first line of an OpenImageIO error message (the lines after it
-/// repeat it in the words of the format's library).
 std::string OneLine(const std::string& message) {
     std::size_t start = message.find_first_not_of(" \t\r\n");
     if (start == std::string::npos) return "unknown error";
@@ -42,7 +38,11 @@ std::string OneLine(const std::string& message) {
     return line;
 }
 
-}  // namespace
+std::size_t NativeOffset(const OIIO::ImageSpec& header, int c) {
+    std::size_t offset = 0;
+    for (int before = 0; before < c; ++before) offset += header.channelformat(before).size();
+    return offset;
+}
 
 LoadedImage::LoadedImage() : header(std::make_unique<ImageFileHeader>()) {}
 LoadedImage::~LoadedImage() = default;
@@ -63,8 +63,6 @@ OIIO::TypeDesc FileTypeOf(SampleType type) {
 
 namespace {
 
-/// Channels read in one decode when the needed ones lie this close together.
-constexpr int kMostChannelsReadTogether = 8;
 /// Pages counted at most in a file that does not say how many it holds.
 constexpr int kMostFramesCounted = 1'000'000;
 
@@ -74,52 +72,6 @@ constexpr int kMostFramesCounted = 1'000'000;
 int MostFramesOf(std::string_view format_name) {
     if (format_name == "dpx") return 8;  // image elements
     return kMostFramesCounted;
-}
-
-/// Index of the channel named `name` (case-insensitive), or -1.
-int FindChannel(const OIIO::ImageSpec& header, std::string_view name) {
-    for (int c = 0; c < header.nchannels; ++c) {
-        const std::string channel(header.channel_name(c));
-        if (channel.size() == name.size() &&
-            std::equal(channel.begin(), channel.end(), name.begin(), [](char a, char b) {
-                return std::tolower(static_cast<unsigned char>(a)) ==
-                       std::tolower(static_cast<unsigned char>(b));
-            })) {
-            return c;
-        }
-    }
-    return -1;
-}
-
-/// Which file channels become red, green, blue and alpha (-1: none).
-struct ChannelMap {
-    int red, green, blue, alpha;
-};
-
-ChannelMap MapChannels(const OIIO::ImageSpec& header) {
-    const int n = header.nchannels;
-    int alpha = header.alpha_channel >= 0 && header.alpha_channel < n ? header.alpha_channel : -1;
-    if (alpha < 0) alpha = FindChannel(header, "A");
-    if (n == 1) return {0, 0, 0, -1};
-    if (n == 2) {
-        if (alpha < 0) alpha = 1;  // grey and alpha
-        const int grey = alpha == 0 ? 1 : 0;
-        return {grey, grey, grey, alpha};
-    }
-    ChannelMap map{FindChannel(header, "R"), FindChannel(header, "G"), FindChannel(header, "B"),
-                   alpha};
-    if (map.red < 0 || map.green < 0 || map.blue < 0) {
-        // No channel names to go by: the first three that are not alpha.
-        int found[3] = {-1, -1, -1};
-        int taken = 0;
-        for (int c = 0; c < n && taken < 3; ++c) {
-            if (c != alpha) found[taken++] = c;
-        }
-        map.red = found[0];
-        map.green = found[1];
-        map.blue = found[2];
-    }
-    return map;
 }
 
 }  // namespace
@@ -136,6 +88,13 @@ SampleType SampleTypeOfFile(OIIO::TypeDesc file_type) {
         default:
             return SampleType::kUint16;
     }
+}
+
+DataType DataTypeOfFile(OIIO::TypeDesc file_type, int bits) {
+    if (file_type.basetype == OIIO::TypeDesc::HALF) return DataType::kHalf;
+    if (file_type.basetype == OIIO::TypeDesc::UINT16 && bits == 10) return DataType::kUint10;
+    if (file_type.basetype == OIIO::TypeDesc::UINT16 && bits == 12) return DataType::kUint12;
+    return DataTypeOf(SampleTypeOfFile(file_type));
 }
 
 namespace {
@@ -197,44 +156,6 @@ int CountFrames(const std::string& path) {
     return frames;
 }
 
-void ReadImage(const std::string& path, std::uint64_t max_pixels, LoadedImage& into, int frame) {
-    const QuietStderr quiet;
-#ifdef VEMRA_SANITIZER_TEST_HOOK
-    RaiseSanitizerReportForTest();
-#endif
-    OIIO::ImageSpec header;
-    const std::unique_ptr<OIIO::ImageInput> in = OpenInput(path, header);
-    // The seek fills `header` with the frame's own description.
-    if (frame != 0 && !in->seek_subimage(frame, 0, header)) {
-        throw InputError(fmt::format("{}: has no frame {}", path, frame + 1));
-    }
-    ReadOpenedImage(*in, header, path, max_pixels, into);
-    // The library shows an animated PNG's default image alone: the file
-    // holds more frames all the same (the movie reader reads them).
-    if (into.format_name == "png" && AnimatedPngFrames(path)) into.more_frames = true;
-    // An OpenEXR file's further parts are layers of this frame: a note.
-    if (into.more_frames && PartsAreLayers(*in)) {
-        into.more_frames = false;
-        into.notes.push_back(fmt::format(
-            "{}: its parts after the first are layers of one frame, not frames: only the first "
-            "part is rendered and written",
-            path));
-    }
-}
-
-LoadedImage ReadImage(const std::string& path, std::uint64_t max_pixels) {
-    LoadedImage loaded;
-    ReadImage(path, max_pixels, loaded);
-    return loaded;
-}
-
-LoadedImage ReadOpenedImage(OIIO::ImageInput& in, const OIIO::ImageSpec& header,
-                            const std::string& name, std::uint64_t max_pixels) {
-    LoadedImage loaded;
-    ReadOpenedImage(in, header, name, max_pixels, loaded);
-    return loaded;
-}
-
 namespace {
 
 /// Throws unless `header` describes one plane of pixels the tool can hold
@@ -255,98 +176,295 @@ void CheckHeader(const OIIO::ImageSpec& header, const std::string& name, std::ui
         throw refuse(fmt::format("{} x {} = {} pixels is above the limit of {} (--max-pixels)",
                                  header.width, header.height, pixels, max_pixels));
     }
+    // Every channel is held: a header of thousands of channels must not
+    // take memory without bound.
+    if (pixels * std::uint64_t(header.nchannels) > max_pixels * kMostSamplesPerPixel) {
+        throw refuse(fmt::format(
+            "{} channels of {} pixels are above the limit of {} samples (--max-pixels x {})",
+            header.nchannels, pixels, max_pixels * kMostSamplesPerPixel, kMostSamplesPerPixel));
+    }
     // The host's worlds count row bytes in 32 bits: 16 bytes a float pixel.
     if (header.width > std::numeric_limits<std::int32_t>::max() / 16) {
         throw refuse(fmt::format("{} pixels wide is wider than a host world can be", header.width));
     }
 }
 
-/// Decodes the channels `map` names from `in` into `loaded`, in one call
-/// when they lie close together.
-void ReadChannels(OIIO::ImageInput& in, const OIIO::ImageSpec& header, const ChannelMap& map,
-                  const std::string& name, LoadedImage& loaded) {
-    const SampleType type = SampleTypeOfFile(header.format);
-    const std::size_t sample = SampleBytes(type);
+/// "beauty", or "part 2" for a part without a name.
+std::string PartName(const OIIO::ImageSpec& header, int index) {
+    std::string name = header.get_string_attribute("oiio:subimagename");
+    return name.empty() ? fmt::format("part {}", index + 1) : name;
+}
+
+/// Decodes every channel of the current part of `in` into `into` in its own
+/// type, packed as the file packs them: one call per run of channels of one
+/// type, so one call for most files.
+void ReadNative(OIIO::ImageInput& in, const OIIO::ImageSpec& header, const std::string& name,
+                std::vector<std::byte>& into) {
+    const std::size_t pixel = header.pixel_bytes(true);
     const std::size_t pixels = std::size_t(header.width) * std::size_t(header.height);
-    const int wanted[4] = {map.red, map.green, map.blue, map.alpha};
-    int first = header.nchannels, last = -1;
-    for (int channel : wanted) {
-        if (channel < 0) continue;
-        first = std::min(first, channel);
-        last = std::max(last, channel);
-    }
-    auto fail = [&] { return InputError(name + ": " + OneLine(in.geterror())); };
-    // A file with alpha and only two other channels has no third colour: that
-    // one is read as zero, from a buffer of four channels filled with zero.
-    const bool colour_missing = map.red < 0 || map.green < 0 || map.blue < 0;
-    if (!colour_missing && last - first < kMostChannelsReadTogether) {
-        // One decode: the channels from the first needed to the last, as the
-        // file interleaves them.
-        const int span = last - first + 1;
-        std::array<int, 4> at{};
-        for (std::size_t c = 0; c < 4; ++c) at[c] = wanted[c] < 0 ? -1 : wanted[c] - first;
-        loaded.layout = SampleLayout::Interleaved(type, header.width, span, at);
-        loaded.buffer.resize(pixels * std::size_t(span) * sample);
-        if (!in.read_image(in.current_subimage(), 0, first, last + 1, FileTypeOf(type),
-                           loaded.buffer.data()) ||
+    into.resize(pixels * pixel);
+    for (int first = 0; first < header.nchannels;) {
+        const OIIO::TypeDesc type = header.channelformat(first);
+        int end = first + 1;
+        while (end < header.nchannels && header.channelformat(end) == type) ++end;
+        if (!in.read_image(in.current_subimage(), 0, first, end, type,
+                           into.data() + NativeOffset(header, first), OIIO::stride_t(pixel)) ||
             in.has_error()) {
-            throw fail();
+            throw InputError(name + ": " + OneLine(in.geterror()));
         }
-        return;
-    }
-    // The needed channels lie far apart among many others (or one is
-    // missing): each is read on its own, straight into its place among four,
-    // so the memory held stays that of four channels whatever the file carries.
-    std::array<int, 4> at{0, 1, 2, map.alpha >= 0 ? 3 : -1};
-    loaded.layout = SampleLayout::Interleaved(type, header.width, 4, at);
-    loaded.buffer.resize(pixels * 4 * sample);
-    if (colour_missing) std::fill(loaded.buffer.begin(), loaded.buffer.end(), std::byte{0});
-    for (std::size_t c = 0; c < 4; ++c) {
-        if (wanted[c] < 0) continue;
-        if (!in.read_image(in.current_subimage(), 0, wanted[c], wanted[c] + 1, FileTypeOf(type),
-                           loaded.buffer.data() + c * sample, OIIO::stride_t(4 * sample)) ||
-            in.has_error()) {
-            throw fail();
-        }
+        first = end;
     }
 }
 
-/// The note naming the channels of `header` that `map` leaves out, if any.
-void NoteDroppedChannels(const OIIO::ImageSpec& header, const ChannelMap& map,
-                         const std::string& name, std::vector<std::string>& notes) {
-    std::vector<std::string> dropped;
+/// Every channel of `header` is one of `map`'s colour channels, and no
+/// colour is missing.
+bool OnlyColour(const OIIO::ImageSpec& header, const ChannelMap& map) {
+    if (map.red < 0 || map.green < 0 || map.blue < 0) return false;
     for (int c = 0; c < header.nchannels; ++c) {
-        if (c != map.red && c != map.green && c != map.blue && c != map.alpha) {
-            const std::string channel_name(header.channel_name(c));
-            dropped.push_back(channel_name.empty() ? std::to_string(c) : channel_name);
+        if (!map.IsColour(c)) return false;
+    }
+    return true;
+}
+
+/// Reads every channel of the current part into `colour`'s buffer in the
+/// type `as` (the file's own, or the one that holds it), laid out as `map`
+/// says.
+void ReadInterleaved(OIIO::ImageInput& in, const OIIO::ImageSpec& header, const ChannelMap& map,
+                     SampleType as, const std::string& name, PartSamples& colour) {
+    colour.buffer.resize(std::size_t(header.width) * std::size_t(header.height) *
+                         std::size_t(header.nchannels) * SampleBytes(as));
+    if (!in.read_image(in.current_subimage(), 0, 0, header.nchannels, FileTypeOf(as),
+                       colour.buffer.data()) ||
+        in.has_error()) {
+        throw InputError(name + ": " + OneLine(in.geterror()));
+    }
+    colour.layout = SampleLayout::Interleaved(as, header.width, header.nchannels,
+                                              {map.red, map.green, map.blue, map.alpha});
+}
+
+/// Reads a rendered part: its colour into `colour`, its other channels kept
+/// in `part` (or in `colour`'s buffer itself, when every channel is of one
+/// type the tool holds as it is).
+void ReadRenderedPart(OIIO::ImageInput& in, const std::string& name, KeptPart& part,
+                      PartSamples& colour) {
+    const OIIO::ImageSpec& header = part.header;
+    const ChannelMap& map = part.colour;
+    const SampleType type = SampleTypeOfFile(header.format);
+    colour.width = header.width;
+    colour.height = header.height;
+    const bool one_type = header.channelformats.empty() ||
+                          std::all_of(header.channelformats.begin(), header.channelformats.end(),
+                                      [&](OIIO::TypeDesc t) { return t == header.format; });
+    const bool held_as_stored = one_type && header.format == FileTypeOf(type);
+    if ((held_as_stored && map.red >= 0 && map.green >= 0 && map.blue >= 0) ||
+        OnlyColour(header, map)) {
+        // One decode into the colour's buffer: the file's own samples, which
+        // are also the kept ones; or, with nothing else to keep, the colour
+        // converted on the way (half to float).
+        part.native.clear();
+        ReadInterleaved(in, header, map, type, name, colour);
+        return;
+    }
+    // Other channels kept as the file holds them, the colour converted to
+    // the type that holds it, four channels (a missing colour as zero).
+    ReadNative(in, header, name, part.native);
+    const int wanted[4] = {map.red, map.green, map.blue, map.alpha};
+    const std::size_t sample = SampleBytes(type);
+    const std::size_t pixel = header.pixel_bytes(true);
+    colour.layout =
+        SampleLayout::Interleaved(type, header.width, 4, {0, 1, 2, map.alpha >= 0 ? 3 : -1});
+    colour.buffer.assign(std::size_t(header.width) * std::size_t(header.height) * 4 * sample,
+                         std::byte{0});
+    for (std::size_t c = 0; c < 4; ++c) {
+        if (wanted[c] < 0) continue;
+        OIIO::convert_image(
+            1, header.width, header.height, 1, part.native.data() + NativeOffset(header, wanted[c]),
+            header.channelformat(wanted[c]), OIIO::stride_t(pixel),
+            OIIO::stride_t(pixel * std::size_t(header.width)), OIIO::AutoStride,
+            colour.buffer.data() + c * sample, FileTypeOf(type), OIIO::stride_t(4 * sample),
+            OIIO::stride_t(4 * sample * std::size_t(header.width)), OIIO::AutoStride);
+    }
+}
+
+/// The parts of an OpenEXR file and which of them are rendered, from
+/// their headers alone. Throws InputRefused for a deep part, a part
+/// `choice` names that the file lacks or that holds no colour.
+struct PartPlan {
+    std::vector<OIIO::ImageSpec> headers;
+    std::vector<int> subimages;  ///< of each part in the file
+    std::vector<bool> rendered;
+    int first_rendered = 0;
+};
+
+PartPlan PlanParts(OIIO::ImageInput& in, const OIIO::ImageSpec& first, const std::string& name,
+                   const ColourChoice& choice) {
+    PartPlan plan;
+    plan.headers.push_back(first);
+    plan.subimages.push_back(in.current_subimage());
+    const bool layered = PartsAreLayers(in) && in.current_subimage() == 0;
+    for (int part = 1; layered && in.seek_subimage(part, 0); ++part) {
+        plan.headers.push_back(in.spec());
+        plan.subimages.push_back(part);
+    }
+    (void)in.geterror();  // a failed look for a next part is no error of the read
+    const int count = int(plan.headers.size());
+    std::vector<std::string> names, deep;
+    for (int p = 0; p < count; ++p) {
+        names.push_back(PartName(plan.headers[std::size_t(p)], p));
+        if (plan.headers[std::size_t(p)].deep) deep.push_back(names.back());
+    }
+    if (!deep.empty()) {
+        throw InputRefused(fmt::format(
+            "{}: deep part(s) {}: the tool renders and keeps flat images only (oiiotool "
+            "--flatten makes one)",
+            name, fmt::join(deep, ", ")));
+    }
+    for (const std::string& asked : choice.parts) {
+        if (std::find(names.begin(), names.end(), asked) == names.end()) {
+            throw InputRefused(fmt::format("{}: --parts: it has no part \"{}\" (it has {})", name,
+                                           asked, fmt::join(names, ", ")));
         }
     }
-    if (!dropped.empty()) {
-        notes.push_back(fmt::format("{}: channel(s) {} not carried to the output", name,
-                                    fmt::join(dropped, ", ")));
+    plan.rendered.assign(std::size_t(count), false);
+    for (int p = 0; p < count; ++p) {
+        const OIIO::ImageSpec& header = plan.headers[std::size_t(p)];
+        const bool named = std::find(choice.parts.begin(), choice.parts.end(),
+                                     names[std::size_t(p)]) != choice.parts.end();
+        const bool colour = HoldsColour(header.channelnames, choice.channels);
+        if (named && !colour) {
+            throw InputRefused(fmt::format("{}: --parts: part \"{}\" holds no colour to render",
+                                           name, names[std::size_t(p)]));
+        }
+        plan.rendered[std::size_t(p)] = choice.parts.empty() ? colour : named;
     }
+    const auto first_colour = std::find(plan.rendered.begin(), plan.rendered.end(), true);
+    // No part holds R, G and B: the first is rendered as a single image would be.
+    if (first_colour == plan.rendered.end()) plan.rendered[0] = true;
+    plan.first_rendered =
+        int(std::find(plan.rendered.begin(), plan.rendered.end(), true) - plan.rendered.begin());
+    return plan;
+}
+
+/// Reads part `index` of `in` as `plan` says into `loaded`.
+void ReadPart(OIIO::ImageInput& in, const PartPlan& plan, int index, const std::string& name,
+              std::uint64_t max_pixels, const ColourChoice& choice, LoadedImage& loaded) {
+    const OIIO::ImageSpec& header = plan.headers[std::size_t(index)];
+    const int subimage = plan.subimages[std::size_t(index)];
+    if (in.current_subimage() != subimage && !in.seek_subimage(subimage, 0)) {
+        throw InputError(name + ": " + OneLine(in.geterror()));
+    }
+    CheckHeader(header, name, max_pixels);
+    KeptPart& part = loaded.kept->parts.emplace_back();
+    part.header = header;
+    part.rendered = plan.rendered[std::size_t(index)];
+    if (!part.rendered) {
+        ReadNative(in, header, name, part.native);
+        return;
+    }
+    part.colour = ChooseColour(header.channelnames, header.alpha_channel, choice.channels, name);
+    if (index == plan.first_rendered) {
+        PartSamples colour;
+        colour.buffer.swap(loaded.buffer);  // kept from frame to frame
+        ReadRenderedPart(in, name, part, colour);
+        loaded.buffer.swap(colour.buffer);
+        loaded.width = colour.width;
+        loaded.height = colour.height;
+        loaded.layout = colour.layout;
+    } else {
+        ReadRenderedPart(in, name, part, loaded.further.emplace_back());
+    }
+}
+
+/// Reads the parts of `in` that `choice` asks for, its current part first.
+void ReadParts(OIIO::ImageInput& in, const OIIO::ImageSpec& first, const std::string& name,
+               std::uint64_t max_pixels, const ColourChoice& choice, LoadedImage& loaded) {
+    const PartPlan plan = PlanParts(in, first, name, choice);
+    loaded.kept->parts.clear();
+    loaded.kept->unread_parts.clear();
+    loaded.further.clear();
+    for (int p = 0; p < int(plan.headers.size()); ++p) {
+        if (choice.all_parts || p == plan.first_rendered) {
+            ReadPart(in, plan, p, name, max_pixels, choice, loaded);
+        } else {
+            loaded.kept->unread_parts.push_back(PartName(plan.headers[std::size_t(p)], p));
+        }
+    }
+    const OIIO::ImageSpec& rendered = plan.headers[std::size_t(plan.first_rendered)];
+    loaded.header->fields = rendered;
 }
 
 }  // namespace
 
+void ReadImage(const std::string& path, std::uint64_t max_pixels, LoadedImage& into, int frame,
+               const ColourChoice& choice) {
+    const QuietStderr quiet;
+#ifdef VEMRA_SANITIZER_TEST_HOOK
+    RaiseSanitizerReportForTest();
+#endif
+    OIIO::ImageSpec header;
+    const std::unique_ptr<OIIO::ImageInput> in = OpenInput(path, header);
+    // The seek fills `header` with the frame's own description.
+    if (frame != 0 && !in->seek_subimage(frame, 0, header)) {
+        throw InputError(fmt::format("{}: has no frame {}", path, frame + 1));
+    }
+    ReadOpenedImage(*in, header, path, max_pixels, into, choice);
+    // The library shows an animated PNG's default image alone: the file
+    // holds more frames all the same (the movie reader reads them).
+    if (into.format_name == "png" && AnimatedPngFrames(path)) into.more_frames = true;
+}
+
+LoadedImage ReadImage(const std::string& path, std::uint64_t max_pixels) {
+    LoadedImage loaded;
+    ReadImage(path, max_pixels, loaded);
+    return loaded;
+}
+
+LoadedImage ReadOpenedImage(OIIO::ImageInput& in, const OIIO::ImageSpec& header,
+                            const std::string& name, std::uint64_t max_pixels) {
+    LoadedImage loaded;
+    ReadOpenedImage(in, header, name, max_pixels, loaded);
+    return loaded;
+}
+
 void ReadOpenedImage(OIIO::ImageInput& in, const OIIO::ImageSpec& file_header,
-                     const std::string& name, std::uint64_t max_pixels, LoadedImage& loaded) {
+                     const std::string& name, std::uint64_t max_pixels, LoadedImage& loaded,
+                     const ColourChoice& choice) {
     if (!loaded.header) loaded.header = std::make_unique<ImageFileHeader>();
+    if (!loaded.kept) loaded.kept = std::make_unique<KeptData>();
     loaded.header->fields = file_header;
+    loaded.kept->file = name;
     loaded.format_name = in.format_name();
     loaded.notes.clear();
     loaded.more_frames = false;
-    const OIIO::ImageSpec& header = loaded.header->fields;
-    CheckHeader(header, name, max_pixels);
-    const ChannelMap map = MapChannels(header);
-    loaded.width = header.width;
-    loaded.height = header.height;
-    ReadChannels(in, header, map, name, loaded);
-    // Whether a frame follows, asked once this one is read, so no seek back.
-    loaded.more_frames = in.seek_subimage(in.current_subimage() + 1, 0);
-    (void)in.geterror();  // a failed look for a next frame is no error of the read
+    CheckHeader(file_header, name, max_pixels);
+    ReadParts(in, file_header, name, max_pixels, choice, loaded);
+    // Whether a frame follows, asked once this one is read, so no seek back;
+    // an OpenEXR file's parts were all read as layers of this one.
+    if (!PartsAreLayers(in)) {
+        loaded.more_frames = in.seek_subimage(in.current_subimage() + 1, 0);
+        (void)in.geterror();  // a failed look for a next frame is no error of the read
+    }
     in.close();
-    NoteDroppedChannels(header, map, name, loaded.notes);
+}
+
+void CheckColourChoice(const std::string& path, const ColourChoice& choice) {
+    // A pipe is never opened here: that would take what its frame reads.
+    std::error_code error;
+    if (!fs::is_regular_file(path, error)) return;
+    const QuietStderr quiet;
+    OIIO::ImageSpec header;
+    std::unique_ptr<OIIO::ImageInput> in;
+    try {
+        in = OpenInput(path, header);
+    } catch (const InputError&) {
+        return;  // the frame's own read says what is wrong with the file
+    }
+    const PartPlan plan = PlanParts(*in, header, path, choice);
+    for (std::size_t p = 0; p < plan.headers.size(); ++p) {
+        const OIIO::ImageSpec& part = plan.headers[p];
+        if (plan.rendered[p])
+            ChooseColour(part.channelnames, part.alpha_channel, choice.channels, path);
+    }
 }
 
 std::string CheckOutputFormat(const fs::path& target) {
@@ -357,124 +475,6 @@ std::string CheckOutputFormat(const fs::path& target) {
                                       target.string(), target.extension().string()));
     }
     return out->format_name();
-}
-
-namespace {
-
-/// Sets the compression of `header`, a file of `format_name` (see compression.h).
-void SetCompression(OIIO::ImageSpec& header, std::string_view format_name,
-                    const std::string& option, bool from_same_format) {
-    const std::string value = ChooseCompression(
-        format_name, option, from_same_format ? header.get_string_attribute("compression") : "");
-    if (value.empty()) return;  // a format with no say here: the library's own default
-    if (format_name == "png") {
-        const PngCompression png = PngCompressionOf(value);
-        header.erase_attribute("compression");
-        header.attribute("png:compressionLevel", png.level);
-        header.attribute("png:filter", png.filter);
-    } else {
-        header.attribute("compression", value);
-    }
-}
-
-}  // namespace
-
-std::unique_ptr<AtomicFile> EncodeImage(const fs::path& target, const Image& image,
-                                        const WriteSettings& settings,
-                                        std::vector<std::string>& notes) {
-    const OIIO::TypeDesc file_type = settings.source != nullptr
-                                         ? settings.source->header->fields.format
-                                         : FileTypeOf(image.type);
-    return EncodeImageAs(target, image, settings, file_type, notes);
-}
-
-std::unique_ptr<AtomicFile> EncodeImageAs(const fs::path& target, const Image& image,
-                                          const WriteSettings& settings, OIIO::TypeDesc file_type,
-                                          std::vector<std::string>& notes) {
-    const std::string name = target.string();
-    CheckOutputPath(target);
-    std::unique_ptr<OIIO::ImageOutput> out = OIIO::ImageOutput::create(name);
-    if (!out) {
-        throw OutputError(fmt::format("{}: cannot write: {}", name, OneLine(OIIO::geterror())));
-    }
-
-    int channels = image.has_alpha ? 4 : 3;
-    if (channels == 4 && !out->supports("alpha")) {
-        channels = 3;
-        notes.push_back(
-            fmt::format("{}: alpha not written ({} files hold none)", name, out->format_name()));
-    }
-    OIIO::ImageSpec header(image.width, image.height, channels, file_type);
-    bool same_format = false;
-    if (settings.source != nullptr) {
-        const OIIO::ImageSpec& source = settings.source->header->fields;
-        same_format = settings.source->format_name == out->format_name();
-        if (same_format) header.extra_attribs = source.extra_attribs;
-        header.x = source.x;
-        header.y = source.y;
-        header.full_x = source.full_x;
-        header.full_y = source.full_y;
-        header.full_width = source.full_width;
-        header.full_height = source.full_height;
-    }
-    header.default_channel_names();
-    header.alpha_channel = channels == 4 ? 3 : -1;
-    // Alpha exactly as held: no un-premultiplying on the way out.
-    header.attribute("oiio:UnassociatedAlpha", 1);
-    SetCompression(header, out->format_name(), settings.compression, same_format);
-
-    // Success is what the calls return: the TIFF writer leaves a message
-    // about its (empty) Exif directory behind even when all went well.
-    auto encode = [&](const std::string& open_name, bool by_name) {
-        const QuietStderr quiet;
-        bool opened = false;
-        if (by_name) {
-            // The writer creates the file itself: the interrupt's sweep must
-            // not run between its creation and the writer's open.
-            const std::unique_lock files = LockOutputFiles();
-            opened = out->open(open_name, header);
-        } else {
-            opened = out->open(open_name, header);
-        }
-        if (!opened ||
-            !out->write_image(FileTypeOf(image.type), image.pixels.data(),
-                              OIIO::stride_t(image.PixelBytes())) ||
-            !out->close()) {
-            throw OutputError(fmt::format("{}: cannot write: {}", name, OneLine(out->geterror())));
-        }
-    };
-    auto file = std::make_unique<AtomicFile>(target);
-    if (out->supports("ioproxy")) {
-        // Encoded in memory, then written by us, so that every write error
-        // is seen and the file appears only when complete.
-        std::vector<unsigned char> own;
-        std::vector<unsigned char>& bytes = settings.encoded != nullptr ? *settings.encoded : own;
-        bytes.clear();
-        OIIO::Filesystem::IOVecOutput proxy(bytes);
-        out->set_ioproxy(&proxy);
-        encode(name, false);
-        out.reset();
-        file->Write(std::as_bytes(std::span(bytes)));
-    } else {
-        encode(file->temp_path(), true);
-        out.reset();
-    }
-    file->Flush();
-    return file;
-}
-
-std::vector<std::string> WriteImage(const fs::path& target, const Image& image,
-                                    const WriteSettings& settings) {
-    std::vector<std::string> notes;
-    EncodeImage(target, image, settings, notes)->Commit();
-    return notes;
-}
-
-std::vector<std::string> WriteImageAs(const fs::path& target, const Image& image,
-                                      const WriteSettings& settings, OIIO::TypeDesc file_type) {
-    std::vector<std::string> notes;
-    EncodeImageAs(target, image, settings, file_type, notes)->Commit();
-    return notes;
 }
 
 void ShareImageLibraryThreads(int threads, int in_flight) {

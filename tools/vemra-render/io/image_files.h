@@ -8,13 +8,16 @@
 #include <filesystem>
 #include <memory>
 #include <optional>
+#include <span>
 #include <stdexcept>
 #include <string>
 #include <vector>
 
+#include "tools/vemra-render/pixels/data_type.h"
 #include "tools/vemra-render/pixels/image.h"
 #include "tools/vemra-render/pixels/samples.h"
 #include "tools/vemra-render/run/atomic_output.h"
+#include "tools/vemra-render/run/notes.h"
 #include "tools/vemra-render/run/refusal.h"
 
 namespace render {
@@ -36,6 +39,33 @@ class InputRefused : public InputError, public Refusal {
 /// The image library's own description of a file (its sample format,
 /// windows and metadata), defined in image_files_oiio.h.
 struct ImageFileHeader;
+/// What a file holds besides the samples the effect renders (its other
+/// channels and parts), defined in image_files_oiio.h.
+struct KeptData;
+
+/// Which channels and parts of a file the effect renders.
+struct ColourChoice {
+    /// --channels: the names of red, green, blue (and alpha); empty: chosen
+    /// as image_channels.h says.
+    std::vector<std::string> channels;
+    /// --parts: the names of a multi-part file's parts to render; empty:
+    /// every part that holds colour. The others are copied.
+    std::vector<std::string> parts;
+    /// The output holds several parts: every part is read. Otherwise only
+    /// the first part rendered is, and the others are named in a note.
+    bool all_parts = true;
+};
+
+/// The colour samples of a part of a file, as `layout` places them.
+struct PartSamples {
+    std::vector<std::byte> buffer;
+    int width = 0;
+    int height = 0;
+    SampleLayout layout;
+
+    ConstSamples samples() const { return {buffer.data(), width, height, layout}; }
+    bool has_alpha() const { return layout.has(kAlpha); }
+};
 
 /// A decoded frame as the file holds it, and what is needed to write the
 /// result in its likeness. One LoadedImage can be read into frame after frame:
@@ -48,20 +78,25 @@ struct LoadedImage {
 
     std::unique_ptr<ImageFileHeader> header;  ///< the file's own description
     std::string format_name;                  ///< the library's name of the format, e.g. "png"
-    /// Things the reader gave up, for a note on standard error (channels
-    /// beyond red, green, blue and alpha).
-    std::vector<std::string> notes;
-    /// The decoder's samples of the channels the tool needs, in the type that
-    /// holds the file's (half as float), as `layout` places them. Grey has
-    /// red, green and blue at one offset; a file without alpha has none.
+    /// Things the reader gave up or found, for notes on standard error.
+    std::vector<PendingNote> notes;
+    /// The decoder's samples of the channels the tool renders, in the type
+    /// that holds the file's (half as float), as `layout` places them. Grey
+    /// has red, green and blue at one offset; a file without alpha has none.
+    /// The buffer may hold the file's other channels too, between them.
     std::vector<std::byte> buffer;
     int width = 0;
     int height = 0;
     SampleLayout layout;
     /// The file holds frames after the one read (pages of a TIFF, frames of
     /// a movie); an OpenEXR file's further parts are layers of its one frame
-    /// and do not count (they get a note instead).
+    /// and do not count.
     bool more_frames = false;
+    /// The colour of the file's further parts that are rendered too (an
+    /// OpenEXR file's passes held as parts of their own), in file order.
+    std::vector<PartSamples> further;
+    /// The file's other channels and parts, for the writer.
+    std::unique_ptr<KeptData> kept;
 
     ConstSamples samples() const { return {buffer.data(), width, height, layout}; }
     bool has_alpha() const { return layout.has(kAlpha); }
@@ -86,22 +121,36 @@ std::optional<ImageFileSummary> ReadImageFileSummary(const std::string& path);
 /// InputError for a file that cannot be opened.
 int CountFrames(const std::string& path);
 
-/// Reads image `frame` (from 0: the first page or frame) of `path` into `into`, with one decode:
-/// the channels that become red, green, blue and alpha are read in one call, as the file stores
-/// them (only half is widened, to float). Grey becomes red = green = blue. Sets `into.more_frames`.
-/// The size is checked against `max_pixels` before any pixel memory is allocated. Throws InputError
-/// for a missing, unreadable, truncated or corrupt file, a size above the limit, or a layout the
-/// tool cannot hold.
-void ReadImage(const std::string& path, std::uint64_t max_pixels, LoadedImage& into, int frame = 0);
+/// Reads image `frame` (from 0: the first page or frame) of `path` into `into`, every channel in
+/// one decode when they share a type: the colour `choice` picks (image_channels.h) as the tool
+/// holds it (only half and other types are converted, half to float), the other channels kept
+/// in their own types for the writer. Grey becomes red = green = blue. An OpenEXR file's parts
+/// are read each (all of them, or the first rendered one: ColourChoice::all_parts). Sets
+/// `into.more_frames`. The size is checked against `max_pixels`, and the samples of a part
+/// against `max_pixels` x kMostSamplesPerPixel, before any pixel memory is allocated. Throws
+/// InputError for a missing, unreadable, truncated or corrupt file, a size above the limit, a
+/// layout the tool cannot hold, and InputRefused for a colour `choice` cannot pick and a deep part.
+void ReadImage(const std::string& path, std::uint64_t max_pixels, LoadedImage& into, int frame = 0,
+               const ColourChoice& choice = {});
 LoadedImage ReadImage(const std::string& path, std::uint64_t max_pixels = kDefaultMaxPixels);
+
+/// Samples a pixel may carry, all channels together, in a file at
+/// --max-pixels: a file with more channels is held to fewer pixels.
+inline constexpr std::uint64_t kMostSamplesPerPixel = 64;
+
+/// Throws InputRefused when the headers of `path` rule out `choice` (a
+/// colour it cannot pick, a part it names that the file lacks) or hold a
+/// deep part, so that a run is refused before any work. Does nothing for a
+/// file it cannot open or will not take: its frame's read says why.
+void CheckColourChoice(const std::string& path, const ColourChoice& choice);
 
 /// How to write an image.
 struct WriteSettings {
-    /// The file the image came from: the file's sample type is the source's
-    /// (the file format may store a nearer one it supports: PNG stores float
-    /// as 16 bits, JPEG everything as 8 bits), its windows are kept, and its
-    /// metadata too when the output is of the same format. Null: the image's
-    /// own sample type.
+    /// The file the image came from: its other channels and parts are
+    /// written with it, and its windows, as far as the format holds them
+    /// (image_formats.h); its metadata too when the output is of the same
+    /// format. Its sample type is the written one unless `data_type` says
+    /// otherwise. Null: the image alone.
     const LoadedImage* source = nullptr;
     /// --compression as given (empty: the source's own when the format is
     /// the same, else the tool's default for the format); see compression.h.
@@ -109,6 +158,18 @@ struct WriteSettings {
     /// Where the encoded file is built before it is written; kept from frame
     /// to frame by the caller. Null: a buffer of the call's own.
     std::vector<unsigned char>* encoded = nullptr;
+    /// --data-type: the type written; unset: the source's, as the format
+    /// holds it (image_formats.h).
+    std::optional<DataType> data_type;
+    /// The type of the samples' source when there is no source file: a
+    /// 10-bit movie's frames arrive as 16-bit samples. Unset: the image's own.
+    std::optional<DataType> source_type;
+    /// The rendered colour of the source's further parts
+    /// (LoadedImage::further), in the same order.
+    std::span<const Image> further;
+    /// The image is no likeness of the source (a before/after sheet): only
+    /// the source's type, compression and metadata are kept.
+    bool image_only = false;
 };
 
 /// Throws OutputError unless OpenImageIO has a writer for the extension of
@@ -122,7 +183,7 @@ std::string CheckOutputFormat(const std::filesystem::path& target);
 /// format could not hold to `notes`. Throws OutputError naming the file.
 std::unique_ptr<AtomicFile> EncodeImage(const std::filesystem::path& target, const Image& image,
                                         const WriteSettings& settings,
-                                        std::vector<std::string>& notes);
+                                        std::vector<PendingNote>& notes);
 
 /// Encodes `image` in the format the extension of `target` names and writes
 /// it atomically (see atomic_output.h): red, green, blue, and alpha when the

@@ -64,7 +64,9 @@ void RunChart(const Options& options, EffectSession& session) {
     RenderFrame(session, 0, options, values, SamplesOf(chart), SamplesOf(after), "test chart",
                 pending);
     for (const PendingNote& note : pending) notes.Once(note.kind, note.text);
-    const WriteSettings settings{nullptr, options.compression, nullptr};
+    WriteSettings settings;
+    settings.compression = options.compression;
+    settings.data_type = options.data_type;
     for (const std::string& note : WriteImage(names.output, after, settings)) {
         notes.Once("alpha", note);
     }

@@ -5,10 +5,12 @@
 
 #include <algorithm>
 #include <exception>
+#include <filesystem>
 #include <optional>
 
 #include "tools/vemra-render/io/frame_pattern.h"
 #include "tools/vemra-render/io/image_files.h"
+#include "tools/vemra-render/io/image_formats.h"
 #include "tools/vemra-render/jobs/controls.h"
 #include "tools/vemra-render/jobs/frame_work.h"
 #include "tools/vemra-render/jobs/image_frames.h"
@@ -34,6 +36,55 @@ int FramesInFile(const std::string& path) {
     }
 }
 
+/// "1010, 1011 (2 frames)", at most the first ten named.
+std::string NameFrames(const std::vector<long>& frames) {
+    constexpr std::size_t kNamed = 10;
+    const std::size_t named = std::min(frames.size(), kNamed);
+    return fmt::format("{}{} ({} frame{})",
+                       fmt::join(frames.begin(), frames.begin() + std::ptrdiff_t(named), ", "),
+                       frames.size() > named ? ", ..." : "", frames.size(),
+                       frames.size() == 1 ? "" : "s");
+}
+
+/// The frames of a sequence missing on disk: of `chosen` (the frames
+/// --frames lists, or one task's chunk of them) those without a file;
+/// without --frames, the numbers between the first and the last of `chosen`
+/// (the frames found on disk) that have none.
+std::vector<long> MissingFrames(const Options& options, const FramePattern& in,
+                                std::span<const long> chosen) {
+    std::vector<long> missing;
+    if (chosen.empty()) return missing;
+    if (!options.frames.empty()) {
+        std::error_code error;
+        for (long number : chosen) {
+            if (!std::filesystem::exists(in.Format(number), error)) missing.push_back(number);
+        }
+        return missing;
+    }
+    for (std::size_t i = 1; i < chosen.size(); ++i) {
+        for (long number = chosen[i - 1] + 1; number < chosen[i]; ++number) {
+            missing.push_back(number);
+        }
+    }
+    return missing;
+}
+
+/// Refuses a sequence whose --frames lists frames missing on disk before
+/// any frame renders, unless --keep-going (each missing frame then fails
+/// on its own). With --task only the task's chunk counts, so that one hole
+/// stops one task.
+void RefuseMissingFrames(const Options& options, const FramePattern& in,
+                         std::span<const long> chosen) {
+    if (options.frames.empty() || options.keep_going) return;
+    const std::vector<long> missing = MissingFrames(options, in, chosen);
+    if (missing.empty()) return;
+    throw InputRefused(
+        fmt::format("{}: missing frame(s) {} of --frames {}{}; --keep-going renders "
+                    "the others",
+                    in.text(), NameFrames(missing), options.frames,
+                    options.task ? fmt::format(" in task {}", *options.task) : ""));
+}
+
 /// The frames of an input pattern (with --task, that task's chunk of them).
 std::vector<ImageFrame> PlanSequence(const Options& options, const FramePattern& in) {
     const OutputRule rule(options.output, options.compare, options.compare_output, false);
@@ -41,6 +92,7 @@ std::vector<ImageFrame> PlanSequence(const Options& options, const FramePattern&
     const std::vector<long> numbers = SequenceNumbers(options, in);
     std::span<const long> chosen = numbers;
     if (options.task) chosen = ChunkOfTask(numbers, options.chunk, *options.task);
+    RefuseMissingFrames(options, in, chosen);
     std::vector<ImageFrame> frames;
     for (long number : chosen) {
         frames.push_back({fmt::format("frame {}", number), in.Format(number), -1, frames.size() + 1,
@@ -156,23 +208,65 @@ std::uint64_t FileFrameFootprint(const Options& options, const EffectSession& se
     } catch (const LayoutError&) {
         return 0;
     }
+    // Every channel of the file is held, the colour and the others.
     return FootprintBytes(
         DecodedFootprint(std::uint64_t(std::max(0, summary->width)) *
                              std::uint64_t(std::max(0, summary->height)),
-                         summary->type, std::size_t(std::clamp(summary->channels, 1, 8))),
+                         summary->type,
+                         std::size_t(std::clamp(summary->channels, 1, int(kMostSamplesPerPixel)))),
         *choice);
 }
 
+/// Which channels and parts the effect renders, and whether the output
+/// keeps every part of the input (so that they are read).
+ColourChoice ChoiceOf(const Options& options, const std::vector<ImageFrame>& frames) {
+    ColourChoice choice{options.channels, options.parts, true};
+    if (!frames.empty() && !frames[0].names.output.empty()) {
+        const FormatKeeps* keeps = FindFormatKeeps(CheckOutputFormat(frames[0].names.output));
+        choice.all_parts = keeps != nullptr && keeps->parts;
+    }
+    return choice;
+}
+
+/// Refuses a colour or part choice the inputs' headers rule out (several
+/// layers that could be the colour, a part --parts names that is not
+/// there, a deep part) before any frame renders: for a sequence, as its
+/// first frame has them.
+void CheckChoice(const ColourChoice& choice, const std::vector<ImageFrame>& frames, bool sequence) {
+    for (const ImageFrame& frame : frames) {
+        CheckColourChoice(frame.input, choice);
+        if (sequence) return;
+    }
+}
+
+/// Notes the numbers missing between the frames found on disk (no
+/// --frames), within the task's own range with --task.
+void NoteGaps(const Options& options, Notes& notes) {
+    const std::optional<FramePattern> pattern = FramePattern::Parse(options.inputs[0]);
+    if (!pattern || !options.frames.empty()) return;
+    const std::vector<long> numbers = SequenceNumbers(options, *pattern);
+    std::span<const long> chosen = numbers;
+    if (options.task) chosen = ChunkOfTask(numbers, options.chunk, *options.task);
+    const std::vector<long> missing = MissingFrames(options, *pattern, chosen);
+    if (missing.empty()) return;
+    notes.Once("gaps",
+               fmt::format("{}: no file for frame(s) {} between {} and {} on disk; "
+                           "they are skipped",
+                           pattern->text(), NameFrames(missing), chosen.front(), chosen.back()));
+}
+
 /// Frames read from their files, in the work of each frame.
-ImageFrameSource FileSource(const Options& options, const std::vector<ImageFrame>& frames) {
+ImageFrameSource FileSource(const Options& options, const std::vector<ImageFrame>& frames,
+                            const ColourChoice& choice) {
     ImageFrameSource source;
     source.take = [&frames](long index, int, ImageFrame& frame) {
         if (std::size_t(index) >= frames.size()) return false;
         frame = frames[std::size_t(index)];
         return true;
     };
-    source.read = [&options](const ImageFrame& frame, int, LoadedImage& loaded) {
-        ReadImage(frame.input, options.max_pixels, loaded, std::max(0, frame.frame_in_file));
+    source.read = [&options, &choice](const ImageFrame& frame, int, LoadedImage& loaded) {
+        ReadImage(frame.input, options.max_pixels, loaded, std::max(0, frame.frame_in_file),
+                  choice);
         if (loaded.more_frames && frame.frame_in_file < 0) {
             throw InputError(fmt::format(
                 "{}: holds several frames (pages, or a movie's frames); give it as the only "
@@ -213,11 +307,14 @@ void RunFiles(const Options& options, EffectSession& session) {
     const bool sequence = planned.size() > 1 || options.task;
     if (planned.empty()) return NothingToRender(options);
     CheckPlan(PlanOf(planned), options);
+    const ColourChoice choice = ChoiceOf(options, planned);
+    CheckChoice(choice, planned, sequence);
     std::vector<ImageFrame> frames = planned;
     const long skipped = options.skip_existing ? SkipExisting(frames) : 0;
     Progress progress(long(frames.size()), !options.quiet && sequence);
     Notes notes(options.quiet, &progress);
     SweepStaleTemporaries(PlanOf(planned), notes);
+    NoteGaps(options, notes);
     const std::string scope = RunScope(options, planned);
     if (frames.empty()) {
         if (!options.quiet) {
@@ -242,7 +339,7 @@ void RunFiles(const Options& options, EffectSession& session) {
                 fmt::format("vemra-render: error: {}\n", Failure(frame, planned.size(), error)));
         };
     }
-    const ImageFramesResult result = RenderImageFrames(run, FileSource(options, frames));
+    const ImageFramesResult result = RenderImageFrames(run, FileSource(options, frames, choice));
     progress.Clear();
     const FramesResult& done = result.frames;
     const long left = long(frames.size()) - done.finished - done.failures;

@@ -21,6 +21,7 @@ struct ImageSlot {
     ImageFrame frame;
     LoadedImage loaded;
     Image after;
+    std::vector<Image> further_after;  ///< the file's further parts, rendered
     std::vector<unsigned char> encoded;
     std::unique_ptr<AtomicFile> pending_output;
     std::unique_ptr<AtomicFile> pending_compare;
@@ -46,24 +47,31 @@ void Work(const ImageFramesRun& run, const ImageFrameSource& source, int slot_in
           ImageSlot& slot, std::vector<PendingNote>& notes) {
     const ImageFrame& frame = slot.frame;
     const SourceSamples read = source.read(frame, slot_index, slot.loaded);
-    if (read.file != nullptr) {
-        for (const std::string& note : read.file->notes) notes.push_back({"channels", note});
-    }
+    if (read.file != nullptr)
+        notes.insert(notes.end(), read.file->notes.begin(), read.file->notes.end());
     const ConstSamples& before = read.samples;
     slot.after.Reshape(before.width, before.height, before.layout.type, read.has_alpha);
     RenderFrame(run.session, slot_index, run.options, run.values, before, SamplesOf(slot.after),
                 frame.input, notes);
-    const WriteSettings settings{read.file, run.options.compression, &slot.encoded};
-    std::vector<std::string> written_notes;
+    // A multi-part file's further parts with colour are rendered as the first is.
+    const std::size_t further = read.file != nullptr ? read.file->further.size() : 0;
+    slot.further_after.resize(further);
+    for (std::size_t p = 0; p < further; ++p) {
+        const PartSamples& part = read.file->further[p];
+        slot.further_after[p].Reshape(part.width, part.height, part.layout.type, part.has_alpha());
+        RenderFrame(run.session, slot_index, run.options, run.values, part.samples(),
+                    SamplesOf(slot.further_after[p]), frame.input, notes);
+    }
+    WriteSettings settings{read.file, run.options.compression, &slot.encoded, run.options.data_type,
+                           read.type, slot.further_after};
     if (!frame.keep_output) {
-        slot.pending_output = EncodeImage(frame.names.output, slot.after, settings, written_notes);
+        slot.pending_output = EncodeImage(frame.names.output, slot.after, settings, notes);
     }
     if (!frame.names.compare.empty()) {
-        slot.pending_compare =
-            EncodeImage(frame.names.compare, MakeCompareSheet(ToImage(before), slot.after),
-                        settings, written_notes);
+        settings.image_only = true;
+        slot.pending_compare = EncodeImage(
+            frame.names.compare, MakeCompareSheet(ToImage(before), slot.after), settings, notes);
     }
-    for (std::string& note : written_notes) notes.push_back({"alpha", std::move(note)});
 }
 
 }  // namespace

@@ -8,6 +8,7 @@
 #include <cstddef>
 #include <exception>
 #include <functional>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -40,9 +41,13 @@ struct ImageFrame {
 struct SourceSamples {
     ConstSamples samples;
     bool has_alpha = true;
-    /// The file they were decoded from, when one: its sample type, windows
-    /// and metadata are kept in the output. Null: the samples' own type.
+    /// The file they were decoded from, when one: its sample type, other
+    /// channels and parts, windows and metadata are kept in the output (its
+    /// further parts with colour are rendered too). Null: the samples alone.
     const LoadedImage* file = nullptr;
+    /// Without a file: the source's own type, where the samples are deeper
+    /// (a 10-bit movie's frames arrive as 16-bit samples). Unset: theirs.
+    std::optional<DataType> type = std::nullopt;
 };
 
 /// Where the frames come from.

@@ -13,6 +13,7 @@
 
 #include "tools/vemra-render/io/frame_pattern.h"
 #include "tools/vemra-render/io/image_files.h"
+#include "tools/vemra-render/io/movie_data_type.h"
 #include "tools/vemra-render/io/movie_decoder.h"
 #include "tools/vemra-render/io/movie_demuxer.h"
 #include "tools/vemra-render/io/movie_encoder.h"
@@ -285,7 +286,8 @@ class MovieFrames {
             Decoded& decoded = slots_[std::size_t(slot)];
             decoder_.Convert(decoded.frame, decoded.image);
             const Image& image = decoded.image.image;
-            return SourceSamples{SamplesOf(image), image.has_alpha, nullptr};
+            return SourceSamples{SamplesOf(image), image.has_alpha, nullptr,
+                                 MovieDataType(source_)};
         };
         return source;
     }

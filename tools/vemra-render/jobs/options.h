@@ -9,6 +9,7 @@
 #include <utility>
 #include <vector>
 
+#include "tools/vemra-render/pixels/data_type.h"
 #include "tools/vemra-render/pixels/image.h"
 #include "tools/vemra-render/run/refusal.h"
 #include "tools/vemra-render/session/host_kind.h"
@@ -50,6 +51,13 @@ struct Options {
     std::optional<int> in_flight;     ///< --in-flight; unset: planned (run/work_plan.h)
     std::uint64_t memory_budget = 0;  ///< --memory, bytes; 0: DefaultMemoryBudget()
     std::string compression;          ///< --compression; empty: see io/compression.h
+    /// --data-type (-d): the type image files are written in; unset: the
+    /// input's, as the format holds it (io/image_formats.h).
+    std::optional<DataType> data_type;
+    /// --channels: red, green, blue (and alpha) by name; empty: chosen (io/image_channels.h).
+    std::vector<std::string> channels;
+    /// --parts: the parts of a multi-part file to render; empty: every part with colour.
+    std::vector<std::string> parts;
 
     std::string frames;  ///< --frames, e.g. "1-240"
     /// --start-number: the file number of a multi-frame input's first frame

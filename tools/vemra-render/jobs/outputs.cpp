@@ -10,6 +10,7 @@
 
 #include "tools/vemra-render/io/compression.h"
 #include "tools/vemra-render/io/image_files.h"
+#include "tools/vemra-render/io/image_formats.h"
 #include "tools/vemra-render/run/atomic_output.h"
 
 namespace render {
@@ -50,6 +51,7 @@ void CheckWritable(const std::string& path, const Options& options,
             known = formats.emplace(extension, CheckOutputFormat(path)).first;
         }
         CheckCompression(known->second, options.compression);
+        CheckDataType(known->second, options.data_type);
     } catch (const std::invalid_argument& e) {
         throw UsageError(e.what());
     } catch (const OutputError& e) {
