@@ -28,16 +28,29 @@ pass_count=0
 
 # --- Fixtures -------------------------------------------------------------------
 # Small, so that every block runs in a second or two: ten frames of a test
-# picture, H.264 4:2:0 tagged BT.709. phone.mp4 is a vertical phone clip:
+# picture, H.264 4:2:0 tagged BT.709 (in.mov at 1920x1080, the size the
+# manual's raw-pipe examples name). phone.mp4 is a vertical phone clip:
 # coded 360x200 and shown rotated, 200x360, a width whose rows ffmpeg pads.
+# in.png is a picture; plate.####.exr the frames 1001 to 1100 of a half
+# OpenEXR sequence, as the manual's sequence examples name them.
 make_fixture() {  # make_fixture NAME FOLDER
   local name=$1 folder=$2
   local source=(-f lavfi -i "testsrc2=size=320x180:rate=25" -frames:v 10)
   local h264=(-c:v libx264 -pix_fmt yuv420p -colorspace bt709 -color_primaries bt709
     -color_trc bt709)
   case $name in
-    in.mov | clip.mp4)
+    in.mov)
+      ffmpeg -nostdin -v error -f lavfi -i "testsrc2=size=1920x1080:rate=25" -frames:v 10 \
+        "${h264[@]}" -y "$folder/$name" ;;
+    clip.mp4)
       ffmpeg -nostdin -v error "${source[@]}" "${h264[@]}" -y "$folder/$name" ;;
+    in.png)
+      ffmpeg -nostdin -v error -f lavfi -i "testsrc2=size=320x180" -frames:v 1 -y "$folder/$name" ;;
+    plate.####.exr)
+      local frame
+      oiiotool --pattern checker:color1=0.9,0.5,0.2:color2=0.1,0.3,0.8 64x36 4 -d half \
+        -o "$folder/plate.1001.exr" &&
+        for frame in $(seq 1002 1100); do cp "$folder/plate.1001.exr" "$folder/plate.$frame.exr"; done ;;
     phone.mp4)
       ffmpeg -nostdin -v error -f lavfi -i "testsrc2=size=360x200:rate=25" -frames:v 10 \
         "${h264[@]}" -y "$folder/flat.mp4" &&
