@@ -4,6 +4,8 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
+#include <cerrno>
 #include <chrono>
 #include <filesystem>
 #include <map>
@@ -282,6 +284,52 @@ TEST(ToolSequence, ARetryRemovesWhatAKilledRunLeftAndNeverTakesItForAFrame) {
     EXPECT_NE(result.err.find("3 rendered, 0 skipped"), std::string::npos) << result.err;
     for (const std::string& name : dir.Files()) EXPECT_NE(name[0], '.') << name;
     EXPECT_EQ(dir.Files().size(), 6u);
+}
+
+// A run in another PID namespace (a container on this host) holds a live
+// temporary whose process id means nothing here: a run outside that
+// namespace over the same output must leave it alone, and remove it once
+// its run is gone.
+TEST(ToolSequence, ALiveTemporaryInAnotherPidNamespaceIsNeverSwept) {
+    if (RunShell("unshare -p -f --mount-proc true").exit_code != 0) {
+        GTEST_SKIP() << "unshare -p is not allowed here";
+    }
+    ScratchDir dir;
+    WriteFrames(dir, "in", 2, 2);
+    ASSERT_EQ(::mkfifo((dir / "in.0001.png").c_str(), 0600), 0);  // blocks frame 1
+    // Process ids in the namespace start near the top, where none lives here.
+    const long pid_max = std::stol(ReadFile("/proc/sys/kernel/pid_max"));
+    Process inside(
+        With({"/usr/bin/unshare", "-p", "--kill-child", "--mount-proc", "/bin/bash", "-c",
+              "echo " + std::to_string(pid_max - 200) +
+                  " > /proc/sys/kernel/ns_last_pid && \"$@\"; exit $?",
+              "_"},
+             ToolArgv({dir / "in.####.png", "--frames", "1-2", "-o", dir / "out.####.png",
+                       "--in-flight", "2"})),
+        {});
+    std::string live;
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(30);
+    while (live.empty() && std::chrono::steady_clock::now() < deadline) {
+        for (const std::string& name : dir.Files()) {
+            if (name.rfind(".out.0002.png.vemra-", 0) == 0) live = name;
+        }
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    }
+    ASSERT_FALSE(live.empty()) << "the run in the namespace made no temporary";
+    const std::string pid = live.substr(0, live.rfind('-'));
+    if (::kill(std::stoi(pid.substr(pid.rfind('-') + 1)), 0) == 0 || errno != ESRCH) {
+        GTEST_SKIP() << live << ": its process id exists outside the namespace too";
+    }
+    const std::vector<std::string> outside = {dir / "in.0002.png", "-o", dir / "out.0002.png"};
+    const RunResult beside = RunTool(outside);
+    EXPECT_EQ(beside.exit_code, 0) << beside.err;
+    EXPECT_TRUE(fs::exists(dir / live)) << "a live temporary was swept: " << beside.err;
+    ::kill(inside.pid(), SIGKILL);  // --kill-child takes the namespace with it
+    inside.Wait();
+    ASSERT_TRUE(fs::exists(dir / live)) << "SIGKILL leaves the temporary";
+    const RunResult after = RunTool(outside);
+    EXPECT_NE(after.err.find("removed 1 temporary file(s)"), std::string::npos) << after.err;
+    EXPECT_FALSE(fs::exists(dir / live));
 }
 
 TEST(ToolSequence, AFileOfSeveralFramesRendersEveryFrameOrIsRefused) {
