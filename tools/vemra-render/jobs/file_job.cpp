@@ -15,6 +15,7 @@
 #include "tools/vemra-render/jobs/jobs.h"
 #include "tools/vemra-render/jobs/outputs.h"
 #include "tools/vemra-render/jobs/task_range.h"
+#include "tools/vemra-render/run/messages.h"
 #include "tools/vemra-render/run/quiet_stderr.h"
 
 namespace render {
@@ -76,7 +77,7 @@ std::vector<ImageFrame> PlanFramesOfFile(const Options& options, const OutputRul
     const long start = options.start_number.value_or(1);
     for (long number : numbers) {
         frames.push_back({fmt::format("frame {}", number), input, int(number - 1),
-                          frames.size() + 1, rule.For(start + number - 1)});
+                          frames.size() + 1, rule.For(NumberOfFrame(start, number))});
     }
     return frames;
 }
@@ -122,13 +123,14 @@ std::vector<ImageFrame> PlanFiles(const Options& options) {
 }
 
 /// With --skip-existing, takes out of `frames` those whose every result is
-/// already there, and marks those whose output is there but whose sheet is
-/// missing. Returns how many were taken out.
+/// a finished file, and marks those whose output is finished but whose
+/// sheet is missing. Returns how many were taken out.
 long SkipExisting(std::vector<ImageFrame>& frames) {
     const std::size_t before = frames.size();
     std::erase_if(frames, [](ImageFrame& frame) {
-        frame.keep_output = Exists(frame.names.output);
-        return frame.keep_output && (frame.names.compare.empty() || Exists(frame.names.compare));
+        frame.keep_output = FinishedImage(frame.names.output);
+        return frame.keep_output &&
+               (frame.names.compare.empty() || FinishedImage(frame.names.compare));
     });
     return long(before - frames.size());
 }
@@ -170,7 +172,13 @@ ImageFrameSource FileSource(const Options& options, const std::vector<ImageFrame
         return true;
     };
     source.read = [&options](const ImageFrame& frame, int, LoadedImage& loaded) {
-        ReadImage(frame.input, options.max_pixels, loaded, std::max(0, frame.frame_in_file));
+        try {
+            ReadImage(frame.input, options.max_pixels, loaded, std::max(0, frame.frame_in_file));
+        } catch (const std::exception& e) {
+            // The standard library's errors name no file: this one is known.
+            if (!IsLibraryError(e)) throw;
+            throw InputError(fmt::format("{}: {}", frame.input, ErrorText(e)));
+        }
         if (loaded.more_frames && frame.frame_in_file < 0) {
             throw InputError(fmt::format(
                 "{}: holds several frames (pages, or a movie's frames); give it as the only "
@@ -187,8 +195,8 @@ std::string Failure(const ImageFrame& frame, std::size_t planned, const std::exc
     try {
         std::rethrow_exception(error);
     } catch (const std::exception& e) {
-        return fmt::format("{} ({} of {}) failed: {}", frame.label, frame.position, planned,
-                           e.what());
+        return fmt::format("{} ({} of {}) failed: {}{}", frame.label, frame.position, planned,
+                           IsLibraryError(e) ? frame.input + ": " : "", ErrorText(e));
     }
 }
 

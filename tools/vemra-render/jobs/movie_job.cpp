@@ -23,6 +23,7 @@
 #include "tools/vemra-render/jobs/outputs.h"
 #include "tools/vemra-render/run/atomic_output.h"
 #include "tools/vemra-render/run/frame_pipeline.h"
+#include "tools/vemra-render/run/messages.h"
 #include "tools/vemra-render/run/quiet_stderr.h"
 
 namespace render {
@@ -52,7 +53,7 @@ std::string FrameFailure(const std::exception_ptr& error, const std::string& inp
     } catch (const MovieError& e) {
         return e.what();
     } catch (const std::exception& e) {
-        return fmt::format("{}: frame {} failed: {}", input, frame_number, e.what());
+        return fmt::format("{}: frame {} failed: {}", input, frame_number, ErrorText(e));
     }
 }
 
@@ -96,6 +97,20 @@ std::string TurnUpright(const Options& options, MovieReader& reader, bool to_mov
         reader.path(), matrix.rotation, options.output);
 }
 
+/// With --skip-existing: true, after saying so, when the output is a
+/// finished movie (one that opens, with the video and the streams it would
+/// copy); a missing, cut or foreign file is rendered again.
+bool LeaveFinishedMovie(const Options& options, const MovieReader& reader) {
+    const std::size_t streams =
+        1 + MovieWriter::CopiedStreams(reader.source(), options.output).size();
+    if (!FinishedMovie(options.output, streams)) return false;
+    if (!options.quiet) {
+        WriteMessage(fmt::format("vemra-render: {} exists; left as it is (--skip-existing)\n",
+                                 options.output));
+    }
+    return true;
+}
+
 /// The movie into a movie: every frame, the other streams copied, written
 /// to a temporary that is renamed into place once the container is
 /// finalised; any failure leaves no output.
@@ -108,13 +123,7 @@ void RenderMovieToMovie(const Options& options, EffectSession& session, MovieRea
             "whole, so that its sound stays in step (cut it with ffmpeg first)");
     }
     CheckMovieOutput(input, options);
-    if (options.skip_existing && Exists(options.output)) {
-        if (!options.quiet) {
-            WriteMessage(fmt::format("vemra-render: {} exists; left as it is (--skip-existing)\n",
-                                     options.output));
-        }
-        return;
-    }
+    if (options.skip_existing && LeaveFinishedMovie(options, reader)) return;
 
     const WorkPlan plan = PrepareMovieWork(options, session, reader);
     Progress progress(std::max(0L, reader.frame_count()), !options.quiet);
@@ -269,7 +278,8 @@ class MovieFrames {
   private:
     ImageFrame FrameOf(long number) const {
         return {fmt::format("frame {}", number), reader_.path(), int(number - 1),
-                std::size_t(number), rule_.For(rule_.pattern() ? start_ + number - 1 : 1)};
+                std::size_t(number),
+                rule_.For(rule_.pattern() ? NumberOfFrame(start_, number) : 1)};
     }
 
     /// Decodes up to the next frame wanted and not skipped, into `slot`;
@@ -285,8 +295,8 @@ class MovieFrames {
             if (!wanted_.empty() && wanted_.count(number) == 0) continue;
             frame = FrameOf(number);
             taken_.push_back(number);
-            if (options_.skip_existing && Exists(frame.names.output) &&
-                (frame.names.compare.empty() || Exists(frame.names.compare))) {
+            if (options_.skip_existing && FinishedImage(frame.names.output) &&
+                (frame.names.compare.empty() || FinishedImage(frame.names.compare))) {
                 ++skipped_;
                 continue;
             }
