@@ -16,6 +16,7 @@
 
 #include "tools/vemra-render/run/file_lock.h"
 #include "tools/vemra-render/run/interrupt.h"
+#include "tools/vemra-render/run/journal.h"
 
 namespace render {
 namespace {
@@ -243,6 +244,52 @@ TEST_F(AtomicOutput, AFifoIsWrittenIntoAndNeverReplaced) {
     ASSERT_EQ(::lstat(fifo.c_str(), &info), 0);
     EXPECT_TRUE(S_ISFIFO(info.st_mode)) << "the FIFO was replaced";
     EXPECT_EQ(Files(), std::vector<std::string>{"pipe.bin"});
+}
+
+// A journal entry is written before its rename; only an entry naming the
+// file that is there now counts, so neither a rename that never happened
+// nor a line cut short by a crash passes for a rendered frame.
+TEST_F(AtomicOutput, AnInPlaceJournalCountsOnlyFramesItsEntriesNameAsTheyAre) {
+    const fs::path journal = dir_ / ".in.#.png.vemra-journal";
+    const std::vector<std::string> planned = {"in.1.png", "in.2.png", "in.3.png"};
+    for (const std::string& name : planned) Put(dir_ / name, "original " + name);
+    // Renders `name` as a run does: entry first, then the rename, unless
+    // the run dies between the two.
+    auto render = [&](InPlaceJournal& open, const std::string& name, bool renamed) {
+        AtomicFile file(dir_ / name);
+        file.Write(Bytes("rendered " + name));
+        file.Flush();
+        open.Record(name, file.temp_path());
+        if (renamed) file.Commit();
+    };
+    {
+        InPlaceJournal first(journal, "--temperature 0.5", planned);
+        EXPECT_FALSE(first.Done("in.1.png"));
+        render(first, "in.1.png", true);
+        render(first, "in.2.png", false);  // killed before its rename
+    }
+    std::ofstream(journal, std::ios::app) << "renaming in.3.png 1 2 3";  // cut short
+    const auto done = [&](const std::string& values) {
+        InPlaceJournal open(journal, values, planned);
+        std::string names;
+        for (const std::string& name : planned) names += open.Done(name) ? name + " " : "";
+        return names;
+    };
+    EXPECT_EQ(done("--temperature 0.5"), "in.1.png ");
+    // Other values while the first run is unfinished: refused, untouched.
+    EXPECT_THROW(done("--temperature 0.9"), JournalRefused);
+    EXPECT_EQ(done("--temperature 0.5"), "in.1.png ");
+    {
+        InPlaceJournal again(journal, "--temperature 0.5", planned);
+        render(again, "in.2.png", true);
+        render(again, "in.3.png", true);
+    }
+    EXPECT_EQ(done("--temperature 0.5"), "in.1.png in.2.png in.3.png ");
+    // Finished: other values start a new record, in which nothing is done.
+    EXPECT_EQ(done("--temperature 0.9"), "");
+    EXPECT_EQ(Content(dir_ / "in.2.png"), "rendered in.2.png");
+    Put(journal, "not a journal\n");
+    EXPECT_THROW(done("--temperature 0.9"), JournalRefused);
 }
 
 }  // namespace

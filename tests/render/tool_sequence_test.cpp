@@ -286,6 +286,73 @@ TEST(ToolSequence, ARetryRemovesWhatAKilledRunLeftAndNeverTakesItForAFrame) {
     EXPECT_EQ(dir.Files().size(), 6u);
 }
 
+// An in-place run stopped by SIGKILL exactly at a rename (the test build's
+// hook kills just before one, with its journal entry written, or just
+// after), then run again with the same command: every frame ends rendered
+// once, none twice, none missed, with and without --skip-existing.
+TEST(ToolSequence, AnInPlaceRunKilledAndRunAgainRendersEachFrameOnce) {
+    ScratchDir dir;
+    WriteFrames(dir, "orig", 1, 4);
+    const std::vector<std::string> values = {"--temperature", "0.6", "--magenta", "-0.3"};
+    ASSERT_EQ(RunTool(With({dir / "orig.####.png", "-o", dir / "once.####.png"}, values)).exit_code,
+              0);
+    const std::vector<std::string> in_place = {
+        dir / "in.####.png", "-o", dir / "in.####.png", "--overwrite-input", "--in-flight", "1"};
+    const std::vector<std::string> job = With(in_place, values);
+    struct Row {
+        const char* kill_at;  ///< the rename, from 1; '+': just after it
+        bool skip_existing;
+        const char* tally;
+    };
+    for (const Row& row :
+         {Row{"3", false, "2 rendered, 2 skipped"}, Row{"2+", true, "2 rendered, 2 skipped"},
+          Row{"4+", false, "0 rendered, 4 skipped"}}) {
+        for (int frame = 1; frame <= 4; ++frame) {
+            const std::string name = "in.000" + std::to_string(frame) + ".png";
+            fs::copy_file(dir / ("orig.000" + std::to_string(frame) + ".png"), dir / name,
+                          fs::copy_options::overwrite_existing);
+        }
+        fs::remove(dir / ".in.####.png.vemra-journal");
+        const std::vector<std::string> again =
+            row.skip_existing ? With(job, {"--skip-existing"}) : job;
+        RunSettings killed;
+        killed.environment = {std::string("VEMRA_TEST_KILL_AT_RENAME=") + row.kill_at};
+        EXPECT_EQ(RunTool(again, killed).signal, SIGKILL) << row.kill_at;
+        const RunResult rerun = RunTool(again);
+        ASSERT_EQ(rerun.exit_code, 0) << row.kill_at << ": " << rerun.err;
+        EXPECT_NE(LastLine(rerun.err).find(row.tally), std::string::npos) << rerun.err;
+        for (int frame = 1; frame <= 4; ++frame) {
+            const std::string number = "000" + std::to_string(frame);
+            EXPECT_EQ(ReadFile(dir / ("in." + number + ".png")),
+                      ReadFile(dir / ("once." + number + ".png")))
+                << row.kill_at << ": frame " << frame;
+        }
+    }
+    // The finished run once more: nothing left to render.
+    const RunResult finished = RunTool(job);
+    EXPECT_NE(LastLine(finished.err).find("0 rendered, 4 skipped"), std::string::npos)
+        << finished.err;
+    // Stopped again, then run with other values: refused in one line, as
+    // its finished frames would get the effect twice.
+    for (int frame = 1; frame <= 4; ++frame) {
+        fs::copy_file(dir / ("orig.000" + std::to_string(frame) + ".png"),
+                      dir / ("in.000" + std::to_string(frame) + ".png"),
+                      fs::copy_options::overwrite_existing);
+    }
+    fs::remove(dir / ".in.####.png.vemra-journal");
+    RunSettings killed;
+    killed.environment = {"VEMRA_TEST_KILL_AT_RENAME=2+"};
+    ASSERT_EQ(RunTool(job, killed).signal, SIGKILL);
+    const std::string second = ReadFile(dir / "in.0002.png");
+    const RunResult changed = RunTool(With(in_place, {"--temperature", "0.2"}));
+    EXPECT_EQ(changed.exit_code, 2) << changed.err;
+    EXPECT_NE(changed.err.find("unfinished in-place run rendered 2 of its 4 frames"),
+              std::string::npos)
+        << changed.err;
+    EXPECT_EQ(std::count(changed.err.begin(), changed.err.end(), '\n'), 1) << changed.err;
+    EXPECT_EQ(ReadFile(dir / "in.0002.png"), second);
+}
+
 // A run in another PID namespace (a container on this host) holds a live
 // temporary whose process id means nothing here: a run outside that
 // namespace over the same output must leave it alone, and remove it once

@@ -109,7 +109,7 @@ void AddFarmOptions(CLI::App& app, Options& options, GivenValues& given, const c
                  "Print the array range of tasks the sequence needs in chunks, then exit")
         ->group(group);
     app.add_flag("--skip-existing", options.skip_existing,
-                 "Leave frames whose output already exists untouched")
+                 "Leave frames whose output is already a finished file untouched")
         ->group(group);
     app.add_flag("--keep-going", options.keep_going,
                  "Render the other frames when one fails (the exit status still says so)")

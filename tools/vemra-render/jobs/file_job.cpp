@@ -5,6 +5,8 @@
 
 #include <algorithm>
 #include <exception>
+#include <filesystem>
+#include <memory>
 #include <optional>
 
 #include "tools/vemra-render/io/frame_pattern.h"
@@ -15,6 +17,7 @@
 #include "tools/vemra-render/jobs/jobs.h"
 #include "tools/vemra-render/jobs/outputs.h"
 #include "tools/vemra-render/jobs/task_range.h"
+#include "tools/vemra-render/run/journal.h"
 #include "tools/vemra-render/run/messages.h"
 #include "tools/vemra-render/run/quiet_stderr.h"
 
@@ -35,13 +38,15 @@ int FramesInFile(const std::string& path) {
     }
 }
 
-/// The frames of an input pattern (with --task, that task's chunk of them).
-std::vector<ImageFrame> PlanSequence(const Options& options, const FramePattern& in) {
+/// The frames of an input pattern (with --task, that task's chunk of them,
+/// unless `whole`).
+std::vector<ImageFrame> PlanSequence(const Options& options, const FramePattern& in,
+                                     bool whole = false) {
     const OutputRule rule(options.output, options.compare, options.compare_output, false);
     if (!rule.pattern()) RequirePattern(options.output, "the output");
     const std::vector<long> numbers = SequenceNumbers(options, in);
     std::span<const long> chosen = numbers;
-    if (options.task) chosen = ChunkOfTask(numbers, options.chunk, *options.task);
+    if (options.task && !whole) chosen = ChunkOfTask(numbers, options.chunk, *options.task);
     std::vector<ImageFrame> frames;
     for (long number : chosen) {
         frames.push_back({fmt::format("frame {}", number), in.Format(number), -1, frames.size() + 1,
@@ -122,12 +127,61 @@ std::vector<ImageFrame> PlanFiles(const Options& options) {
     return frames;
 }
 
-/// With --skip-existing, takes out of `frames` those whose every result is
-/// a finished file, and marks those whose output is finished but whose
-/// sheet is missing. Returns how many were taken out.
-long SkipExisting(std::vector<ImageFrame>& frames) {
+/// True when `frame` renders over its own input.
+bool InPlace(const ImageFrame& frame) {
+    return !frame.input.empty() && SameFile(frame.input, frame.names.output);
+}
+
+/// The journal of a run that renders frames over their inputs, when -o is
+/// a pattern or a folder (a single file is one rename: done or not); null
+/// otherwise. It plans the whole job's in-place outputs, every farm task's.
+std::unique_ptr<InPlaceJournal> OpenJournal(const Options& options,
+                                            const std::vector<ImageFrame>& planned,
+                                            const ControlValues& values) {
+    const std::optional<FramePattern> out = FramePattern::Parse(options.output);
+    if (!options.overwrite_input || (!out && options.inputs.size() < 2)) return nullptr;
+    std::vector<ImageFrame> job = planned;
+    if (options.task) job = PlanSequence(options, *FramePattern::Parse(options.inputs[0]), true);
+    std::vector<std::string> names;
+    std::filesystem::path folder;
+    for (const ImageFrame& frame : job) {
+        if (!InPlace(frame)) continue;
+        const std::filesystem::path output(frame.names.output);
+        folder = output.parent_path();
+        names.push_back(output.filename().string());
+    }
+    if (names.empty()) return nullptr;
+    const std::string name = out ? out->CanonicalName() : std::string("in-place");
+    return std::make_unique<InPlaceJournal>(
+        folder / ("." + name + ".vemra-journal"),
+        fmt::format("--temperature {} --magenta {} --opacity {} --{} --host {} --depth {}",
+                    values.temperature, values.magenta, values.opacity,
+                    values.clamp ? "clamp" : "no-clamp",
+                    options.host ? HostName(*options.host) : "auto",
+                    options.depth ? DepthName(*options.depth) : "auto"),
+        names);
+}
+
+/// Takes out of `frames` those already done and returns how many: a frame
+/// rendered over its input that the journal records as rendered with these
+/// values (with or without --skip-existing: its input is gone), and with
+/// --skip-existing a frame whose every result is a finished file. A frame
+/// whose output is finished and whose sheet is missing stays, marked to
+/// write the sheet alone. Counts the in-place frames taken out in `in_place`,
+/// and in `sheets_lost` those of them whose sheet is missing: it cannot be
+/// made without the input.
+long SkipFinished(std::vector<ImageFrame>& frames, const Options& options,
+                  const InPlaceJournal* journal, long& in_place, long& sheets_lost) {
     const std::size_t before = frames.size();
-    std::erase_if(frames, [](ImageFrame& frame) {
+    std::erase_if(frames, [&](ImageFrame& frame) {
+        if (journal != nullptr && InPlace(frame)) {
+            const bool done =
+                journal->Done(std::filesystem::path(frame.names.output).filename().string());
+            in_place += done;
+            sheets_lost += done && !frame.names.compare.empty() && !Exists(frame.names.compare);
+            return done;
+        }
+        if (!options.skip_existing) return false;
         frame.keep_output = FinishedImage(frame.names.output);
         return frame.keep_output &&
                (frame.names.compare.empty() || FinishedImage(frame.names.compare));
@@ -200,6 +254,22 @@ std::string Failure(const ImageFrame& frame, std::size_t planned, const std::exc
     }
 }
 
+/// Says what the in-place journal told of this run's frames.
+void NoteJournal(const InPlaceJournal& journal, long in_place, long sheets_lost, Notes& notes) {
+    if (!journal.note().empty()) notes.Once("journal", journal.note());
+    if (in_place > 0) {
+        notes.Once("in place", fmt::format("{} frame(s) were rendered in place with these values "
+                                           "already, as {} records; left as they are",
+                                           in_place, journal.path().string()));
+    }
+    if (sheets_lost > 0) {
+        notes.Once("sheets lost",
+                   fmt::format("{} of them miss their before/after sheet, which cannot be made "
+                               "again: their inputs were rendered over",
+                               sheets_lost));
+    }
+}
+
 /// Says that a task past the sequence's end has nothing to render.
 void NothingToRender(const Options& options) {
     const FramePattern pattern = *FramePattern::Parse(options.inputs[0]);
@@ -219,16 +289,21 @@ void RunFiles(const Options& options, EffectSession& session) {
     const bool sequence = planned.size() > 1 || options.task;
     if (planned.empty()) return NothingToRender(options);
     CheckPlan(PlanOf(planned), options);
+    const std::unique_ptr<InPlaceJournal> journal = OpenJournal(options, planned, values);
     std::vector<ImageFrame> frames = planned;
-    const long skipped = options.skip_existing ? SkipExisting(frames) : 0;
+    long in_place = 0;
+    long sheets_lost = 0;
+    const long skipped = SkipFinished(frames, options, journal.get(), in_place, sheets_lost);
     Progress progress(long(frames.size()), !options.quiet && sequence);
     Notes notes(options.quiet, &progress);
     SweepStaleTemporaries(PlanOf(planned), notes);
+    if (journal) NoteJournal(*journal, in_place, sheets_lost, notes);
     const std::string scope = RunScope(options, planned);
     if (frames.empty()) {
         if (!options.quiet) {
-            WriteMessage(fmt::format("vemra-render: {}: {} (every output exists)\n", scope,
-                                     Tally(0, skipped, 0, 0)));
+            WriteMessage(fmt::format(
+                "vemra-render: {}: {} ({})\n", scope, Tally(0, skipped, 0, 0),
+                in_place > 0 ? "every frame is rendered already" : "every output exists"));
         }
         return;
     }
@@ -240,6 +315,14 @@ void RunFiles(const Options& options, EffectSession& session) {
                                    FileFrameFootprint(options, session, frames[0].input)),
                        progress,
                        notes};
+    if (journal) {
+        run.before_rename = [&journal](const ImageFrame& frame, const AtomicFile& output) {
+            if (InPlace(frame)) {
+                journal->Record(std::filesystem::path(frame.names.output).filename().string(),
+                                output.temp_path());
+            }
+        };
+    }
     if (options.keep_going) {
         run.on_failure = OnFailure::kKeepGoing;
         run.failed = [&](const ImageFrame& frame, const std::exception_ptr& error) {

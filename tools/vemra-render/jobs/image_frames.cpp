@@ -26,15 +26,19 @@ struct ImageSlot {
     std::unique_ptr<AtomicFile> pending_compare;
     std::vector<PendingNote> notes;
 
-    /// Renames the waiting outputs into place, the frame counting as finished
-    /// with its last rename, and prints the frame's notes.
-    void Commit(Notes& printer, long frames_finished) {
-        if (pending_output) pending_output->Commit(pending_compare ? -1 : frames_finished);
-        if (pending_compare) pending_compare->Commit(frames_finished);
+    /// Renames the waiting outputs into place, the sheet first (an output in
+    /// place has its sheet), the frame counting as finished with its last
+    /// rename, and prints the frame's notes.
+    void Commit(const ImageFramesRun& run, long frames_finished) {
+        if (pending_compare) pending_compare->Commit(pending_output ? -1 : frames_finished);
+        if (pending_output) {
+            if (run.before_rename) run.before_rename(frame, *pending_output);
+            pending_output->Commit(frames_finished);
+        }
         if (!pending_output && !pending_compare) SetFramesFinished(frames_finished);
         pending_output.reset();
         pending_compare.reset();
-        for (const PendingNote& note : notes) printer.Once(note.kind, note.text);
+        for (const PendingNote& note : notes) run.notes.Once(note.kind, note.text);
         notes.clear();
     }
     /// Drops the waiting outputs (their temporaries are removed) and the notes.
@@ -120,7 +124,7 @@ ImageFramesResult RenderImageFrames(const ImageFramesRun& run, const ImageFrameS
         Work(run, source, slot_index, slots[std::size_t(slot_index)]);
     };
     stages.finish = [&](long, int slot_index) {
-        slots[std::size_t(slot_index)].Commit(run.notes, ++finished);
+        slots[std::size_t(slot_index)].Commit(run, ++finished);
         PrintLibraryNotes(run.notes);
         run.progress.FrameDone();
     };
