@@ -8,6 +8,7 @@
 
 #include <filesystem>
 #include <fstream>
+#include <sstream>
 
 #include "tools/vemra-render/io/image_files.h"
 
@@ -106,10 +107,9 @@ TEST(OutputRule, OnlyAFinishedImageCountsAsExisting) {
     // when libpng gives up inside a header (a library leak the tool's own
     // runs suppress).
     WriteImage((dir / "whole.exr").string(), Image::Blank(1, 1, SampleType::kFloat, true), {});
-    const std::string exr = [&] {
-        std::ifstream in(dir / "whole.exr", std::ios::binary);
-        return std::string(std::istreambuf_iterator<char>(in), {});
-    }();
+    std::ostringstream exr_bytes;
+    exr_bytes << std::ifstream(dir / "whole.exr", std::ios::binary).rdbuf();
+    const std::string exr = exr_bytes.str();
     const auto put = [&](const std::string& name, const std::string& bytes) {
         std::ofstream(dir / name, std::ios::binary) << bytes;
         return (dir / name).string();

@@ -7,6 +7,7 @@
 #include <cstdlib>
 
 #include "tools/vemra-render/app/help.h"
+#include "tools/vemra-render/io/frame_pattern.h"
 #include "tools/vemra-render/jobs/control_options.h"
 #include "tools/vemra-render/jobs/option_checks.h"
 #include "tools/vemra-render/jobs/task_range.h"
@@ -23,7 +24,7 @@ struct GivenValues {
     std::string chart_size, raw, memory, host, depth;
     double sliders[3] = {0, 0, 0};  // temperature, magenta, opacity
     bool compare = false, clamp = false, no_clamp = false;
-    long start_number = 0;
+    std::string start_number;
     int quality = -1, in_flight = 0;
     std::string pix_fmt;
 };
@@ -225,7 +226,13 @@ void TakeValues(const CLI::App& app, const GivenValues& given, Options& options)
     if (!given.raw.empty()) options.raw_size = FrameSize(given.raw, "--raw");
     if (app.count("--pix-fmt") != 0) options.pix_fmt = given.pix_fmt;
     if (app.count("--quality") != 0) options.quality = given.quality;
-    if (app.count("--start-number") != 0) options.start_number = given.start_number;
+    if (app.count("--start-number") != 0) {
+        options.start_number = ParseFrameNumber(given.start_number);
+        if (!options.start_number) {
+            throw UsageError(fmt::format("--start-number {}: give a frame number; {}",
+                                         given.start_number, FrameNumberLimits()));
+        }
+    }
 }
 
 }  // namespace

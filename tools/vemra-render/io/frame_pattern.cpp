@@ -27,14 +27,14 @@ std::optional<long> ParseLong(std::string_view text) {
 }
 
 /// Parses one end of a frame range, refusing a number no frame name carries.
-std::optional<long> ParseFrameNumber(std::string_view text) {
-    const std::optional<long> number = ParseLong(text);
-    std::string_view digits = text;
-    if (!digits.empty() && digits[0] == '-') digits.remove_prefix(1);
-    const bool all_digits = !digits.empty() && std::all_of(digits.begin(), digits.end(), IsDigit);
-    if ((!number && all_digits) || (number && *number < -kMaxFrameNumber)) {
-        throw PatternError(fmt::format("frame {}: frame numbers go from {} to {}", text,
-                                       -kMaxFrameNumber, kMaxFrameNumber));
+std::optional<long> ParseRangeEnd(std::string_view text) {
+    const std::optional<long> number = ParseFrameNumber(text);
+    if (!number) {
+        std::string_view digits = text;
+        if (!digits.empty() && digits[0] == '-') digits.remove_prefix(1);
+        if (!digits.empty() && std::all_of(digits.begin(), digits.end(), IsDigit)) {
+            throw PatternError(fmt::format("frame {}: {}", text, FrameNumberLimits()));
+        }
     }
     return number;
 }
@@ -187,9 +187,9 @@ std::vector<long> ParseFrameRange(std::string_view text, std::size_t limit) {
         // The dash between the ends is the first one after the first character,
         // so "-5--1" reads as -5 to -1.
         const std::size_t dash = item.size() > 1 ? item.find('-', 1) : std::string_view::npos;
-        const std::optional<long> first = ParseFrameNumber(item.substr(0, dash));
+        const std::optional<long> first = ParseRangeEnd(item.substr(0, dash));
         const std::optional<long> last =
-            dash == std::string_view::npos ? first : ParseFrameNumber(item.substr(dash + 1));
+            dash == std::string_view::npos ? first : ParseRangeEnd(item.substr(dash + 1));
         if (!first || !last) {
             throw PatternError(fmt::format(
                 "bad frame range \"{}\" at \"{}\"; give frames as 1-240 or 1,5,9-12", text, item));
@@ -208,6 +208,16 @@ std::vector<long> ParseFrameRange(std::string_view text, std::size_t limit) {
         start = comma + 1;
     }
     return frames;
+}
+
+std::optional<long> ParseFrameNumber(std::string_view text) {
+    const std::optional<long> number = ParseLong(text);
+    if (!number || *number < -kMaxFrameNumber) return std::nullopt;
+    return number;
+}
+
+std::string FrameNumberLimits() {
+    return fmt::format("frame numbers go from {} to {}", -kMaxFrameNumber, kMaxFrameNumber);
 }
 
 long NumberOfFrame(long start, long k) {

@@ -76,6 +76,13 @@ class FramePattern {
 /// start or more than `limit` frames in all.
 std::vector<long> ParseFrameRange(std::string_view text, std::size_t limit = 10'000'000);
 
+/// Parses all of `text` as one frame number ("1001", "-5"); nullopt for
+/// anything else, and for a number beyond kMaxFrameNumber either way.
+std::optional<long> ParseFrameNumber(std::string_view text);
+
+/// "frame numbers go from -N to N", for messages refusing a number.
+std::string FrameNumberLimits();
+
 /// The file number of frame `k` (from 1) of a file whose first frame is
 /// numbered `start` (--start-number): start + k - 1. Throws PatternError
 /// when that would pass kMaxFrameNumber.
