@@ -77,8 +77,13 @@ TEST(FrameRange, ParsesListsAndRanges) {
         const char* text;
         std::vector<long> frames;
     };
-    for (const Case& c : {Case{"1-3", {1, 2, 3}}, Case{"5", {5}}, Case{"1,5,9-10", {1, 5, 9, 10}},
-                          Case{"-2-0", {-2, -1, 0}}, Case{"-5--4", {-5, -4}}, Case{"7-7", {7}}}) {
+    for (const Case& c :
+         {Case{"1-3", {1, 2, 3}}, Case{"5", {5}}, Case{"1,5,9-10", {1, 5, 9, 10}},
+          Case{"-2-0", {-2, -1, 0}}, Case{"-5--4", {-5, -4}}, Case{"7-7", {7}},
+          // The largest frame number ends a range without overflowing.
+          Case{"9223372036854775807", {kMaxFrameNumber}},
+          Case{"9223372036854775806-9223372036854775807", {kMaxFrameNumber - 1, kMaxFrameNumber}},
+          Case{"-9223372036854775807", {-kMaxFrameNumber}}}) {
         EXPECT_EQ(ParseFrameRange(c.text), c.frames) << c.text;
     }
 }
@@ -90,6 +95,25 @@ TEST(FrameRange, RefusesMalformedAndHugeRanges) {
     EXPECT_THROW(ParseFrameRange("1-100", 50), PatternError);
     EXPECT_THROW(ParseFrameRange("1-40,41-60", 50), PatternError);
     EXPECT_THROW(ParseFrameRange("-9223372036854775807-9223372036854775807"), PatternError);
+    for (const char* beyond :
+         {"9223372036854775808", "1-99999999999999999999", "-9223372036854775808"}) {
+        try {
+            ParseFrameRange(beyond);
+            ADD_FAILURE() << beyond;
+        } catch (const PatternError& e) {
+            EXPECT_NE(std::string(e.what()).find("frame numbers go from"), std::string::npos)
+                << e.what();
+        }
+    }
+}
+
+TEST(FrameRange, FileNumbersFromAStartNumberStopAtTheLargest) {
+    EXPECT_EQ(NumberOfFrame(10, 1), 10);
+    EXPECT_EQ(NumberOfFrame(-5, 3), -3);
+    EXPECT_EQ(NumberOfFrame(kMaxFrameNumber, 1), kMaxFrameNumber);
+    EXPECT_EQ(NumberOfFrame(kMaxFrameNumber - 1, 2), kMaxFrameNumber);
+    EXPECT_THROW(NumberOfFrame(kMaxFrameNumber, 2), PatternError);
+    EXPECT_THROW(NumberOfFrame(2, kMaxFrameNumber), PatternError);
 }
 
 TEST(InsertBeforeExtension, PutsTheSuffixBeforeTheExtensionOnly) {

@@ -77,6 +77,14 @@ TEST(OptionChecks, EachCombinationThatCannotBeFollowedIsRefusedWithItsReason) {
         {{"in.png", "-o", "x.png", "--memory", "12Q"}, "--memory 12Q: give a size"},
         {{"in.png", "-o", "x.png", "--threads", "0"}, "--threads"},
         {{"in.png", "-o", "x.png", "--bogus"}, "--bogus"},
+        // A start number a frame name carries, and none beyond it either way.
+        {{"p.tif", "-o", "o.#.png", "--start-number", "9223372036854775807"}, ""},
+        {{"p.tif", "-o", "o.#.png", "--start-number", "99999999999999999999"},
+         "--start-number 99999999999999999999: give a frame number; frame numbers go from "
+         "-9223372036854775807 to 9223372036854775807"},
+        {{"p.tif", "-o", "o.#.png", "--start-number", "-9223372036854775808"},
+         "--start-number -9223372036854775808: give a frame number"},
+        {{"p.tif", "-o", "o.#.png", "--start-number", "1e3"}, "--start-number 1e3"},
     };
     for (const Row& row : rows) {
         std::string line;

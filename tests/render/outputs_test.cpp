@@ -4,9 +4,13 @@
 #include "tools/vemra-render/jobs/outputs.h"
 
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 
 #include <filesystem>
 #include <fstream>
+#include <sstream>
+
+#include "tools/vemra-render/io/image_files.h"
 
 namespace render {
 namespace {
@@ -85,6 +89,57 @@ TEST(OutputRule, ThePlanCheckRefusesTwoResultsInOneFileAndAResultOverItsInput) {
             EXPECT_EQ(refusal, "");
         } else {
             EXPECT_NE(refusal.find(row.refusal), std::string::npos) << refusal;
+        }
+    }
+    fs::remove_all(dir);
+}
+
+// --skip-existing takes as done only a regular file whose header reads;
+// anything else at the name is rendered again, or refused when it is no
+// file at all.
+TEST(OutputRule, OnlyAFinishedImageCountsAsExisting) {
+    const fs::path dir =
+        fs::temp_directory_path() / ("vemra-finished-" + std::to_string(::getpid()));
+    fs::create_directories(dir / "folder");
+    const std::string whole = (dir / "whole.png").string();
+    WriteImage(whole, Image::Blank(1, 1, SampleType::kUint8, true), {});
+    // An OpenEXR file to cut: OpenImageIO's PNG reader leaks its message
+    // when libpng gives up inside a header (a library leak the tool's own
+    // runs suppress).
+    WriteImage((dir / "whole.exr").string(), Image::Blank(1, 1, SampleType::kFloat, true), {});
+    std::ostringstream exr_bytes;
+    exr_bytes << std::ifstream(dir / "whole.exr", std::ios::binary).rdbuf();
+    const std::string exr = exr_bytes.str();
+    const auto put = [&](const std::string& name, const std::string& bytes) {
+        std::ofstream(dir / name, std::ios::binary) << bytes;
+        return (dir / name).string();
+    };
+    fs::create_symlink(dir / "nowhere.png", dir / "dangling.png");
+    fs::create_symlink(whole, dir / "link.png");
+    ASSERT_EQ(::mkfifo((dir / "fifo.png").c_str(), 0600), 0);
+    struct Row {
+        std::string path;
+        bool finished;
+        bool refused = false;
+    };
+    const Row rows[] = {
+        {whole, true},
+        {(dir / "link.png").string(), true},
+        {(dir / "missing.png").string(), false},
+        {(dir / "dangling.png").string(), false},
+        {put("empty.png", ""), false},
+        {(dir / "whole.exr").string(), true},
+        {put("cut.exr", exr.substr(0, exr.size() / 2)), false},  // cut inside its header
+        {put("other.png", "GIF89a not a png"), false},
+        {(dir / "folder").string(), false, true},
+        {(dir / "fifo.png").string(), false, true},
+    };
+    for (const Row& row : rows) {
+        try {
+            EXPECT_EQ(FinishedImage(row.path), row.finished) << row.path;
+            EXPECT_FALSE(row.refused) << row.path;
+        } catch (const std::exception& e) {
+            EXPECT_TRUE(row.refused && IsRefusal(e)) << e.what();
         }
     }
     fs::remove_all(dir);

@@ -2,7 +2,10 @@
 // one line, within bounded memory, never followed to another file; an
 // animated PNG gives every frame; and a sanitizer report raised while the
 // tool has standard error silenced still reaches the test command's check.
+#include <fcntl.h>
 #include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <cstdint>
@@ -130,6 +133,13 @@ TEST(ToolHostile, EachIsRefusedOrReadInOneLine) {
         WriteFile(dir / "cut.mov", whole.substr(0, whole.size() * 3 / 4));
     }
 
+    WriteTestImages(
+        dir / "pages.tif",
+        {OnePixel(SampleType::kUint8, 1, 2, 3, 255), OnePixel(SampleType::kUint8, 4, 5, 6, 255)},
+        "uint8");
+    ASSERT_EQ(::mkfifo((dir / "fifo.png").c_str(), 0600), 0);
+    ASSERT_EQ(::mkfifo((dir / "fifo.sgi").c_str(), 0600), 0);
+
     struct Row {
         std::vector<std::string> args;
         int status;
@@ -138,7 +148,33 @@ TEST(ToolHostile, EachIsRefusedOrReadInOneLine) {
         bool bounded = false;  ///< memory and CPU within the bound of a 1x1 image
     };
     const std::string x = dir / "x.png";
+    const std::string largest = "9223372036854775807";
     const Row rows[] = {
+        // Frame numbers at the largest a name carries: no overflow, no
+        // allocation beyond the frames there are.
+        {{dir / "pages.tif", "--start-number", largest, "-o", dir / "p.%d.png"},
+         2,
+         "frame 2 would be numbered past 9223372036854775807",
+         false,
+         true},
+        {{dir / "pages.tif", "--frames", largest, "-o", dir / "p.%d.png"},
+         2,
+         "holds frames 1 to 2",
+         false,
+         true},
+        {{dir / "in.%d.png", "--frames", largest, "-o", dir / "p.%d.png"},
+         2,
+         "missing frame(s) 9223372036854775807",
+         false,
+         true},
+        // A file name's line feed and escape bytes stay in the one line, escaped.
+        {{dir / "no\nsuch\x1b[2J.png", "-o", x}, 1, "no\\nsuch\\x1b[2J.png: no such file"},
+        // A FIFO at an output's name: never replaced, written into where
+        // the format is written front to back, never taken for a frame.
+        {{dir / "in.png", "-o", dir / "fifo.sgi"}, 2, "it is a FIFO, and sgi files are written"},
+        {{dir / "in.png", "-o", dir / "fifo.png", "--skip-existing"},
+         2,
+         "it is a FIFO, not a file"},
         {{dir / "huge.dpx", "-o", x}, 2, "user data of 1000000000 bytes is larger", false, true},
         {{dir / "huge-other-order.dpx", "-o", x}, 2, "is larger than the file", false, true},
         // Among several inputs it fails as its frame's read, as any unreadable file does.
@@ -209,6 +245,67 @@ TEST(ToolHostile, AnimatedPngGivesEveryFrame) {
     const RunResult one = RunTool({anim, "--frames", "5", "-o", dir / "five.png"});
     ASSERT_EQ(one.exit_code, 0) << one.err;
     EXPECT_EQ(ReadFilePixels(dir / "five.png").values, ReadFilePixels(dir / "out.5.png").values);
+}
+
+// --skip-existing takes only a finished file for a done frame: a dangling
+// link, an empty file and a header cut short at an output's name are
+// rendered again. A FIFO at an output's name gets the image written into
+// it and stays a FIFO.
+TEST(ToolHostile, OnlyAFinishedOutputIsTakenForDoneAndAFifoIsWrittenInto) {
+    ScratchDir dir;
+    for (int k = 1; k <= 4; ++k) {
+        WriteTestImage(dir / ("in." + std::to_string(k) + ".png"),
+                       RandomImage(8, 6, SampleType::kUint8, true, unsigned(k)), "uint8");
+    }
+    ASSERT_EQ(RunTool({dir / "in.#.png", "-o", dir / "ref.#.png"}).exit_code, 0);
+    fs::create_symlink(dir / "nowhere.png", dir / "out.1.png");
+    WriteFile(dir / "out.2.png", "");
+    WriteFile(dir / "out.3.png", ReadFile(dir / "ref.3.png").substr(0, 30));
+    fs::copy_file(dir / "ref.4.png", dir / "out.4.png");
+    const RunResult result =
+        RunTool({dir / "in.#.png", "-o", dir / "out.#.png", "--skip-existing"});
+    ASSERT_EQ(result.exit_code, 0) << result.err;
+    EXPECT_NE(result.err.find("3 rendered, 1 skipped"), std::string::npos) << result.err;
+    for (int k = 1; k <= 4; ++k) {
+        const std::string name = std::to_string(k) + ".png";
+        EXPECT_EQ(ReadFile(dir / ("out." + name)), ReadFile(dir / ("ref." + name))) << name;
+    }
+
+    const std::string fifo = dir / "fifo.png";
+    ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
+    // The reader is there first (a pipe holds the small image until read).
+    const int reader = ::open(fifo.c_str(), O_RDONLY | O_NONBLOCK);
+    ASSERT_GE(reader, 0);
+    const RunResult piped = RunTool({dir / "in.1.png", "-o", fifo});
+    EXPECT_EQ(piped.exit_code, 0) << piped.err;
+    std::string got;
+    char buffer[4096];
+    for (ssize_t n; (n = ::read(reader, buffer, sizeof buffer)) > 0;) got.append(buffer, n);
+    ::close(reader);
+    EXPECT_EQ(got, ReadFile(dir / "ref.1.png"));
+    struct stat info {};
+    ASSERT_EQ(::lstat(fifo.c_str(), &info), 0);
+    EXPECT_TRUE(S_ISFIFO(info.st_mode)) << "the FIFO was replaced by a file";
+
+    // A movie: finished when it opens with the video and the streams it copies.
+    if (!kHaveFfmpeg) return;
+    Ffmpeg(
+        "-f lavfi -i testsrc2=size=32x24:rate=25 -f lavfi -i sine=r=8000 -t 0.2 -c:v mjpeg "
+        "-c:a pcm_s16le '" +
+        (dir / "in.mov") + "'");
+    ASSERT_EQ(RunTool({dir / "in.mov", "-o", dir / "whole.mov"}).exit_code, 0);
+    const std::string whole = ReadFile(dir / "whole.mov");
+    Ffmpeg("-i '" + (dir / "whole.mov") + "' -c copy -an '" + (dir / "silent.mov") + "'");
+    const std::pair<std::string, bool> movies[] = {{whole, true},
+                                                   {whole.substr(0, whole.size() / 2), false},
+                                                   {ReadFile(dir / "silent.mov"), false}};
+    for (const auto& [bytes, finished] : movies) {
+        WriteFile(dir / "out.mov", bytes);
+        const RunResult movie = RunTool({dir / "in.mov", "-o", dir / "out.mov", "--skip-existing"});
+        EXPECT_EQ(movie.exit_code, 0) << movie.err;
+        EXPECT_EQ(movie.err.find("left as it is") != std::string::npos, finished) << movie.err;
+        EXPECT_EQ(ReadFile(dir / "out.mov").size(), whole.size()) << movie.err;
+    }
 }
 
 // A movie whose header claims 8 million frames (a damaged time-to-sample

@@ -4,6 +4,8 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
+#include <cerrno>
 #include <chrono>
 #include <filesystem>
 #include <map>
@@ -282,6 +284,119 @@ TEST(ToolSequence, ARetryRemovesWhatAKilledRunLeftAndNeverTakesItForAFrame) {
     EXPECT_NE(result.err.find("3 rendered, 0 skipped"), std::string::npos) << result.err;
     for (const std::string& name : dir.Files()) EXPECT_NE(name[0], '.') << name;
     EXPECT_EQ(dir.Files().size(), 6u);
+}
+
+// An in-place run stopped by SIGKILL exactly at a rename (the test build's
+// hook kills just before one, with its journal entry written, or just
+// after), then run again with the same command: every frame ends rendered
+// once, none twice, none missed, with and without --skip-existing.
+TEST(ToolSequence, AnInPlaceRunKilledAndRunAgainRendersEachFrameOnce) {
+    ScratchDir dir;
+    WriteFrames(dir, "orig", 1, 4);
+    const std::vector<std::string> values = {"--temperature", "0.6", "--magenta", "-0.3"};
+    ASSERT_EQ(RunTool(With({dir / "orig.####.png", "-o", dir / "once.####.png"}, values)).exit_code,
+              0);
+    const std::vector<std::string> in_place = {
+        dir / "in.####.png", "-o", dir / "in.####.png", "--overwrite-input", "--in-flight", "1"};
+    const std::vector<std::string> job = With(in_place, values);
+    struct Row {
+        const char* kill_at;  ///< the rename, from 1; '+': just after it
+        bool skip_existing;
+        const char* tally;
+    };
+    for (const Row& row :
+         {Row{"3", false, "2 rendered, 2 skipped"}, Row{"2+", true, "2 rendered, 2 skipped"},
+          Row{"4+", false, "0 rendered, 4 skipped"}}) {
+        for (int frame = 1; frame <= 4; ++frame) {
+            const std::string name = "in.000" + std::to_string(frame) + ".png";
+            fs::copy_file(dir / ("orig.000" + std::to_string(frame) + ".png"), dir / name,
+                          fs::copy_options::overwrite_existing);
+        }
+        fs::remove(dir / ".in.####.png.vemra-journal");
+        const std::vector<std::string> again =
+            row.skip_existing ? With(job, {"--skip-existing"}) : job;
+        RunSettings killed;
+        killed.environment = {std::string("VEMRA_TEST_KILL_AT_RENAME=") + row.kill_at};
+        EXPECT_EQ(RunTool(again, killed).signal, SIGKILL) << row.kill_at;
+        const RunResult rerun = RunTool(again);
+        ASSERT_EQ(rerun.exit_code, 0) << row.kill_at << ": " << rerun.err;
+        EXPECT_NE(LastLine(rerun.err).find(row.tally), std::string::npos) << rerun.err;
+        for (int frame = 1; frame <= 4; ++frame) {
+            const std::string number = "000" + std::to_string(frame);
+            EXPECT_EQ(ReadFile(dir / ("in." + number + ".png")),
+                      ReadFile(dir / ("once." + number + ".png")))
+                << row.kill_at << ": frame " << frame;
+        }
+    }
+    // The finished run once more: nothing left to render.
+    const RunResult finished = RunTool(job);
+    EXPECT_NE(LastLine(finished.err).find("0 rendered, 4 skipped"), std::string::npos)
+        << finished.err;
+    // Stopped again, then run with other values: refused in one line, as
+    // its finished frames would get the effect twice.
+    for (int frame = 1; frame <= 4; ++frame) {
+        fs::copy_file(dir / ("orig.000" + std::to_string(frame) + ".png"),
+                      dir / ("in.000" + std::to_string(frame) + ".png"),
+                      fs::copy_options::overwrite_existing);
+    }
+    fs::remove(dir / ".in.####.png.vemra-journal");
+    RunSettings killed;
+    killed.environment = {"VEMRA_TEST_KILL_AT_RENAME=2+"};
+    ASSERT_EQ(RunTool(job, killed).signal, SIGKILL);
+    const std::string second = ReadFile(dir / "in.0002.png");
+    const RunResult changed = RunTool(With(in_place, {"--temperature", "0.2"}));
+    EXPECT_EQ(changed.exit_code, 2) << changed.err;
+    EXPECT_NE(changed.err.find("unfinished in-place run rendered 2 of its 4 frames"),
+              std::string::npos)
+        << changed.err;
+    EXPECT_EQ(std::count(changed.err.begin(), changed.err.end(), '\n'), 1) << changed.err;
+    EXPECT_EQ(ReadFile(dir / "in.0002.png"), second);
+}
+
+// A run in another PID namespace (a container on this host) holds a live
+// temporary whose process id means nothing here: a run outside that
+// namespace over the same output must leave it alone, and remove it once
+// its run is gone.
+TEST(ToolSequence, ALiveTemporaryInAnotherPidNamespaceIsNeverSwept) {
+    if (RunShell("unshare -p -f --mount-proc true").exit_code != 0) {
+        GTEST_SKIP() << "unshare -p is not allowed here";
+    }
+    ScratchDir dir;
+    WriteFrames(dir, "in", 2, 2);
+    ASSERT_EQ(::mkfifo((dir / "in.0001.png").c_str(), 0600), 0);  // blocks frame 1
+    // Process ids in the namespace start near the top, where none lives here.
+    const long pid_max = std::stol(ReadFile("/proc/sys/kernel/pid_max"));
+    Process inside(
+        With({"/usr/bin/unshare", "-p", "--kill-child", "--mount-proc", "/bin/bash", "-c",
+              "echo " + std::to_string(pid_max - 200) +
+                  " > /proc/sys/kernel/ns_last_pid && \"$@\"; exit $?",
+              "_"},
+             ToolArgv({dir / "in.####.png", "--frames", "1-2", "-o", dir / "out.####.png",
+                       "--in-flight", "2"})),
+        {});
+    std::string live;
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(30);
+    while (live.empty() && std::chrono::steady_clock::now() < deadline) {
+        for (const std::string& name : dir.Files()) {
+            if (name.rfind(".out.0002.png.vemra-", 0) == 0) live = name;
+        }
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    }
+    ASSERT_FALSE(live.empty()) << "the run in the namespace made no temporary";
+    const std::string pid = live.substr(0, live.rfind('-'));
+    if (::kill(std::stoi(pid.substr(pid.rfind('-') + 1)), 0) == 0 || errno != ESRCH) {
+        GTEST_SKIP() << live << ": its process id exists outside the namespace too";
+    }
+    const std::vector<std::string> outside = {dir / "in.0002.png", "-o", dir / "out.0002.png"};
+    const RunResult beside = RunTool(outside);
+    EXPECT_EQ(beside.exit_code, 0) << beside.err;
+    EXPECT_TRUE(fs::exists(dir / live)) << "a live temporary was swept: " << beside.err;
+    ::kill(inside.pid(), SIGKILL);  // --kill-child takes the namespace with it
+    inside.Wait();
+    ASSERT_TRUE(fs::exists(dir / live)) << "SIGKILL leaves the temporary";
+    const RunResult after = RunTool(outside);
+    EXPECT_NE(after.err.find("removed 1 temporary file(s)"), std::string::npos) << after.err;
+    EXPECT_FALSE(fs::exists(dir / live));
 }
 
 TEST(ToolSequence, AFileOfSeveralFramesRendersEveryFrameOrIsRefused) {

@@ -9,6 +9,7 @@
 
 #include "tools/vemra-render/app/help.h"
 #include "tools/vemra-render/io/movie_policy.h"
+#include "tools/vemra-render/io/frame_pattern.h"
 #include "tools/vemra-render/jobs/control_options.h"
 #include "tools/vemra-render/jobs/option_checks.h"
 #include "tools/vemra-render/jobs/task_range.h"
@@ -25,7 +26,7 @@ struct GivenValues {
     std::string chart_size, raw, memory, host, depth, data_type;
     GivenControls sliders;  // filled through kSliderOptions' members
     bool compare = false, clamp = false, no_clamp = false;
-    long start_number = 0;
+    std::string start_number;
     int quality = -1, in_flight = 0;
     std::string pix_fmt;
 };
@@ -111,7 +112,7 @@ void AddFarmOptions(CLI::App& app, Options& options, GivenValues& given, const c
                  "Print the array range of tasks the sequence needs in chunks, then exit")
         ->group(group);
     app.add_flag("--skip-existing", options.skip_existing,
-                 "Leave frames whose output already exists untouched")
+                 "Leave frames whose output is already a finished file untouched")
         ->group(group);
     app.add_flag("--keep-going", options.keep_going,
                  "Render the other frames when one fails (the exit status still says so)")
@@ -250,7 +251,13 @@ void TakeValues(const CLI::App& app, const GivenValues& given, Options& options)
     if (!given.raw.empty()) options.raw_size = FrameSize(given.raw, "--raw");
     if (app.count("--pix-fmt") != 0) options.pix_fmt = given.pix_fmt;
     if (app.count("--quality") != 0) options.quality = given.quality;
-    if (app.count("--start-number") != 0) options.start_number = given.start_number;
+    if (app.count("--start-number") != 0) {
+        options.start_number = ParseFrameNumber(given.start_number);
+        if (!options.start_number) {
+            throw UsageError(fmt::format("--start-number {}: give a frame number; {}",
+                                         given.start_number, FrameNumberLimits()));
+        }
+    }
     if (!given.data_type.empty()) {
         options.data_type = ParseDataType(given.data_type);
         if (!options.data_type) {

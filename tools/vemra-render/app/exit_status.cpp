@@ -5,15 +5,25 @@
 #include <cstdio>
 
 #include "tools/vemra-render/jobs/options.h"
+#include "tools/vemra-render/run/messages.h"
+#include "tools/vemra-render/run/quiet_stderr.h"
 #include "tools/vemra-render/run/refusal.h"
 
 namespace render {
 
-int ReportFailure(const std::exception& error) {
+int ReportFailure(const std::exception& error, const std::string& file) {
     std::fflush(stdout);
     const bool usage = dynamic_cast<const UsageError*>(&error) != nullptr;
-    fmt::print(stderr, "vemra-render: error: {}{}\n", error.what(), usage ? " (see --help)" : "");
+    const std::string where = !file.empty() && IsLibraryError(error) ? file + ": " : "";
+    WriteMessage(fmt::format("vemra-render: error: {}{}{}\n", where, ErrorText(error),
+                             usage ? " (see --help)" : ""));
     return IsRefusal(error) ? 2 : 1;
+}
+
+int ReportUnknownFailure() {
+    std::fflush(stdout);
+    WriteMessage("vemra-render: error: an internal error (an exception of unknown type)\n");
+    return 1;
 }
 
 std::string ExitStatusHelp() {

@@ -18,8 +18,15 @@ namespace render {
 
 /// Prints the one-line message of `error` ("vemra-render: error: ...", with
 /// a pointer to --help for a command line that cannot be followed) and
-/// returns the exit status it calls for: 2 for a refusal, else 1.
-int ReportFailure(const std::exception& error);
+/// returns the exit status it calls for: 2 for a refusal, else 1. The
+/// standard library's own exceptions are told in words (run/messages.h),
+/// after `file` when one is given (the run's one input): their texts name
+/// no file.
+int ReportFailure(const std::exception& error, const std::string& file = {});
+
+/// Prints the message for something thrown that is no std::exception, and
+/// returns 1.
+int ReportUnknownFailure();
 
 /// The rule above as a table, for --help.
 std::string ExitStatusHelp();

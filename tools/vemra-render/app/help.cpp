@@ -139,11 +139,13 @@ and a task past the end renders nothing and succeeds. --task auto takes the
 index from the first of these that is set:
   {task_variables}
 --print-tasks prints the array range the sequence needs (e.g. 1-24) for the
-scheduler's submit command. With --skip-existing a frame whose output exists
-is left untouched, so a task can simply be run again; with --compare, a
-missing sheet alone renders the frame again and writes only the sheet.
-Temporaries carry the host name; those this host left behind in a killed run
-are removed. A failing frame stops the range unless --keep-going; either way
+scheduler's submit command. With --skip-existing a frame whose output is a
+finished file (its header reads) is left untouched, so a task can simply be
+run again; with --compare, a missing sheet alone renders the frame again and
+writes only the sheet. A sequence rendered with --overwrite-input keeps a
+journal beside its frames, so the same command run again renders only the
+frames not yet rendered. Temporaries carry the host name and are locked while
+they live; those this host left behind in a killed run are removed. A failing frame stops the range unless --keep-going; either way
 the last line counts rendered, skipped and failed frames, and the exit status
 is 0 only when every frame of the range exists.
 

@@ -52,10 +52,14 @@ std::string ControlsForHelp() {
 
 int main(int argc, char** argv) {
     render::StartInterruptThread();
+    // The run's one input, which a failure without a file name of its own
+    // (the standard library's out of memory) is told against.
+    std::string input;
     try {
         const std::optional<render::Options> options =
             render::ParseCommandLine(argc, argv, ControlsForHelp);
         if (!options) return 0;
+        if (options->inputs.size() == 1) input = options->inputs[0];
         // Printing a farm's task range needs the frame list alone, not the effect.
         if (options->print_tasks) {
             render::PrintTasks(*options);
@@ -65,7 +69,9 @@ int main(int argc, char** argv) {
                                       options->threads);
         render::RunJob(*options, session);
     } catch (const std::exception& e) {
-        return render::ReportFailure(e);
+        return render::ReportFailure(e, input);
+    } catch (...) {
+        return render::ReportUnknownFailure();
     }
     return 0;
 }

@@ -26,6 +26,19 @@ std::optional<long> ParseLong(std::string_view text) {
     return value;
 }
 
+/// Parses one end of a frame range, refusing a number no frame name carries.
+std::optional<long> ParseRangeEnd(std::string_view text) {
+    const std::optional<long> number = ParseFrameNumber(text);
+    if (!number) {
+        std::string_view digits = text;
+        if (!digits.empty() && digits[0] == '-') digits.remove_prefix(1);
+        if (!digits.empty() && std::all_of(digits.begin(), digits.end(), IsDigit)) {
+            throw PatternError(fmt::format("frame {}: {}", text, FrameNumberLimits()));
+        }
+    }
+    return number;
+}
+
 }  // namespace
 
 std::optional<FramePattern> FramePattern::Parse(std::string_view text) {
@@ -143,6 +156,12 @@ std::vector<long> FramePattern::FindExisting() const {
     return frames;
 }
 
+std::string FramePattern::CanonicalName() const {
+    const std::size_t slash = prefix_.find_last_of('/');
+    const std::string name = slash == std::string::npos ? prefix_ : prefix_.substr(slash + 1);
+    return name + std::string(std::size_t(width_), '#') + suffix_;
+}
+
 FramePattern FramePattern::WithStemSuffix(std::string_view suffix) const {
     FramePattern result = *this;
     std::size_t stem_end = prefix_.size();
@@ -168,9 +187,9 @@ std::vector<long> ParseFrameRange(std::string_view text, std::size_t limit) {
         // The dash between the ends is the first one after the first character,
         // so "-5--1" reads as -5 to -1.
         const std::size_t dash = item.size() > 1 ? item.find('-', 1) : std::string_view::npos;
-        const std::optional<long> first = ParseLong(item.substr(0, dash));
+        const std::optional<long> first = ParseRangeEnd(item.substr(0, dash));
         const std::optional<long> last =
-            dash == std::string_view::npos ? first : ParseLong(item.substr(dash + 1));
+            dash == std::string_view::npos ? first : ParseRangeEnd(item.substr(dash + 1));
         if (!first || !last) {
             throw PatternError(fmt::format(
                 "bad frame range \"{}\" at \"{}\"; give frames as 1-240 or 1,5,9-12", text, item));
@@ -184,10 +203,31 @@ std::vector<long> ParseFrameRange(std::string_view text, std::size_t limit) {
             throw PatternError(
                 fmt::format("frame range \"{}\" holds more than {} frames", text, limit));
         }
-        for (long frame = *first; frame <= *last; ++frame) frames.push_back(frame);
+        // Counted, not compared with the end: the end may be the largest long.
+        for (std::size_t k = 0; k <= span; ++k) frames.push_back(*first + long(k));
         start = comma + 1;
     }
     return frames;
+}
+
+std::optional<long> ParseFrameNumber(std::string_view text) {
+    const std::optional<long> number = ParseLong(text);
+    if (!number || *number < -kMaxFrameNumber) return std::nullopt;
+    return number;
+}
+
+std::string FrameNumberLimits() {
+    return fmt::format("frame numbers go from {} to {}", -kMaxFrameNumber, kMaxFrameNumber);
+}
+
+long NumberOfFrame(long start, long k) {
+    long number = 0;
+    if (__builtin_add_overflow(start, k - 1, &number)) {
+        throw PatternError(fmt::format(
+            "--start-number {}: frame {} would be numbered past {}, the largest frame number",
+            start, k, kMaxFrameNumber));
+    }
+    return number;
 }
 
 std::string InsertBeforeExtension(const std::string& path, std::string_view suffix) {

@@ -4,6 +4,7 @@
 #pragma once
 
 #include <filesystem>
+#include <limits>
 #include <optional>
 #include <stdexcept>
 #include <string>
@@ -20,6 +21,11 @@ class PatternError : public std::runtime_error, public Refusal {
   public:
     using std::runtime_error::runtime_error;
 };
+
+/// The largest frame number a frame file name carries (its digits are read
+/// into a long); the smallest is its negative. --frames and --start-number
+/// are held to them.
+inline constexpr long kMaxFrameNumber = std::numeric_limits<long>::max();
 
 class FramePattern {
   public:
@@ -47,6 +53,11 @@ class FramePattern {
     /// "-compare" gives "shot-compare.####.exr".
     FramePattern WithStemSuffix(std::string_view suffix) const;
 
+    /// The file name part of the pattern in one spelling for every way of
+    /// writing it: the token as '#'s, "shot.%04d.exr" and "shot.####.exr"
+    /// both "shot.####.exr".
+    std::string CanonicalName() const;
+
     const std::string& text() const { return text_; }
     int width() const { return width_; }
 
@@ -61,8 +72,21 @@ class FramePattern {
 /// Parses a frame list: "N", "A-B", and several of them separated by commas
 /// ("1-10,20,30-32"); negative numbers are allowed ("-5--1"). The frames come
 /// in the order given. Throws PatternError for an empty list, a malformed
-/// entry, an end before its start or more than `limit` frames in all.
+/// entry, a number beyond kMaxFrameNumber either way, an end before its
+/// start or more than `limit` frames in all.
 std::vector<long> ParseFrameRange(std::string_view text, std::size_t limit = 10'000'000);
+
+/// Parses all of `text` as one frame number ("1001", "-5"); nullopt for
+/// anything else, and for a number beyond kMaxFrameNumber either way.
+std::optional<long> ParseFrameNumber(std::string_view text);
+
+/// "frame numbers go from -N to N", for messages refusing a number.
+std::string FrameNumberLimits();
+
+/// The file number of frame `k` (from 1) of a file whose first frame is
+/// numbered `start` (--start-number): start + k - 1. Throws PatternError
+/// when that would pass kMaxFrameNumber.
+long NumberOfFrame(long start, long k);
 
 /// `path` with `suffix` inserted before its extension: "a/b.png" -> "a/b-compare.png".
 std::string InsertBeforeExtension(const std::string& path, std::string_view suffix);

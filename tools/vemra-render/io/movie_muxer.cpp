@@ -380,4 +380,17 @@ void MovieMuxer::Finish() {
     out.finished = true;
 }
 
+std::size_t MovieOutputStreams(const std::string& target, const SourceDescription& source) {
+    const ContainerPolicy* container = ContainerFor(target);
+    if (container == nullptr) return 0;
+    std::size_t streams = 1;
+    for (const SourceStream& stream : source.streams) {
+        if (stream.kind != StreamKind::kAttachment &&
+            CopyOf(stream, *container, source.video.index) == Copy::kYes) {
+            ++streams;
+        }
+    }
+    return streams;
+}
+
 }  // namespace render

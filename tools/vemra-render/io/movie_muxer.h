@@ -6,6 +6,7 @@
 // encoder is open. The only owner of the output's FFmpeg context.
 #pragma once
 
+#include <cstddef>
 #include <memory>
 #include <string>
 #include <vector>
@@ -57,5 +58,10 @@ class MovieMuxer {
     struct Internals;
     std::unique_ptr<Internals> out_;
 };
+
+/// The streams a movie written to `target` from `source` holds: its video
+/// and the streams it copies, attachments not counted; 0 when the tool
+/// writes no movie of that name. Makes no file.
+std::size_t MovieOutputStreams(const std::string& target, const SourceDescription& source);
 
 }  // namespace render

@@ -6,6 +6,7 @@
 #include <algorithm>
 #include <exception>
 #include <filesystem>
+#include <memory>
 #include <optional>
 
 #include "tools/vemra-render/io/frame_pattern.h"
@@ -17,6 +18,8 @@
 #include "tools/vemra-render/jobs/jobs.h"
 #include "tools/vemra-render/jobs/outputs.h"
 #include "tools/vemra-render/jobs/task_range.h"
+#include "tools/vemra-render/run/journal.h"
+#include "tools/vemra-render/run/messages.h"
 #include "tools/vemra-render/run/quiet_stderr.h"
 
 namespace render {
@@ -85,13 +88,15 @@ void RefuseMissingFrames(const Options& options, const FramePattern& in,
                     options.task ? fmt::format(" in task {}", *options.task) : ""));
 }
 
-/// The frames of an input pattern (with --task, that task's chunk of them).
-std::vector<ImageFrame> PlanSequence(const Options& options, const FramePattern& in) {
+/// The frames of an input pattern (with --task, that task's chunk of them,
+/// unless `whole`).
+std::vector<ImageFrame> PlanSequence(const Options& options, const FramePattern& in,
+                                     bool whole = false) {
     const OutputRule rule(options.output, options.compare, options.compare_output, false);
     if (!rule.pattern()) RequirePattern(options.output, "the output");
     const std::vector<long> numbers = SequenceNumbers(options, in);
     std::span<const long> chosen = numbers;
-    if (options.task) chosen = ChunkOfTask(numbers, options.chunk, *options.task);
+    if (options.task && !whole) chosen = ChunkOfTask(numbers, options.chunk, *options.task);
     RefuseMissingFrames(options, in, chosen);
     std::vector<ImageFrame> frames;
     for (long number : chosen) {
@@ -128,7 +133,7 @@ std::vector<ImageFrame> PlanFramesOfFile(const Options& options, const OutputRul
     const long start = options.start_number.value_or(1);
     for (long number : numbers) {
         frames.push_back({fmt::format("frame {}", number), input, int(number - 1),
-                          frames.size() + 1, rule.For(start + number - 1)});
+                          frames.size() + 1, rule.For(NumberOfFrame(start, number))});
     }
     return frames;
 }
@@ -173,14 +178,64 @@ std::vector<ImageFrame> PlanFiles(const Options& options) {
     return frames;
 }
 
-/// With --skip-existing, takes out of `frames` those whose every result is
-/// already there, and marks those whose output is there but whose sheet is
-/// missing. Returns how many were taken out.
-long SkipExisting(std::vector<ImageFrame>& frames) {
+/// True when `frame` renders over its own input.
+bool InPlace(const ImageFrame& frame) {
+    return !frame.input.empty() && SameFile(frame.input, frame.names.output);
+}
+
+/// The journal of a run that renders frames over their inputs, when -o is
+/// a pattern or a folder (a single file is one rename: done or not); null
+/// otherwise. It plans the whole job's in-place outputs, every farm task's.
+std::unique_ptr<InPlaceJournal> OpenJournal(const Options& options,
+                                            const std::vector<ImageFrame>& planned,
+                                            const ParamValues& values) {
+    const std::optional<FramePattern> out = FramePattern::Parse(options.output);
+    if (!options.overwrite_input || (!out && options.inputs.size() < 2)) return nullptr;
+    std::vector<ImageFrame> job = planned;
+    if (options.task) job = PlanSequence(options, *FramePattern::Parse(options.inputs[0]), true);
+    std::vector<std::string> names;
+    std::filesystem::path folder;
+    for (const ImageFrame& frame : job) {
+        if (!InPlace(frame)) continue;
+        const std::filesystem::path output(frame.names.output);
+        folder = output.parent_path();
+        names.push_back(output.filename().string());
+    }
+    if (names.empty()) return nullptr;
+    const std::string name = out ? out->CanonicalName() : std::string("in-place");
+    return std::make_unique<InPlaceJournal>(
+        folder / ("." + name + ".vemra-journal"),
+        fmt::format("--temperature {} --magenta {} --opacity {} --{} --host {} --depth {}",
+                    values.temperature, values.magenta, values.opacity,
+                    values.clamp ? "clamp" : "no-clamp",
+                    options.host ? HostName(*options.host) : "auto",
+                    options.depth ? DepthName(*options.depth) : "auto"),
+        names);
+}
+
+/// Takes out of `frames` those already done and returns how many: a frame
+/// rendered over its input that the journal records as rendered with these
+/// values (with or without --skip-existing: its input is gone), and with
+/// --skip-existing a frame whose every result is a finished file. A frame
+/// whose output is finished and whose sheet is missing stays, marked to
+/// write the sheet alone. Counts the in-place frames taken out in `in_place`,
+/// and in `sheets_lost` those of them whose sheet is missing: it cannot be
+/// made without the input.
+long SkipFinished(std::vector<ImageFrame>& frames, const Options& options,
+                  const InPlaceJournal* journal, long& in_place, long& sheets_lost) {
     const std::size_t before = frames.size();
-    std::erase_if(frames, [](ImageFrame& frame) {
-        frame.keep_output = Exists(frame.names.output);
-        return frame.keep_output && (frame.names.compare.empty() || Exists(frame.names.compare));
+    std::erase_if(frames, [&](ImageFrame& frame) {
+        if (journal != nullptr && InPlace(frame)) {
+            const bool done =
+                journal->Done(std::filesystem::path(frame.names.output).filename().string());
+            in_place += done;
+            sheets_lost += done && !frame.names.compare.empty() && !Exists(frame.names.compare);
+            return done;
+        }
+        if (!options.skip_existing) return false;
+        frame.keep_output = FinishedImage(frame.names.output);
+        return frame.keep_output &&
+               (frame.names.compare.empty() || FinishedImage(frame.names.compare));
     });
     return long(before - frames.size());
 }
@@ -265,8 +320,14 @@ ImageFrameSource FileSource(const Options& options, const std::vector<ImageFrame
         return true;
     };
     source.read = [&options, &choice](const ImageFrame& frame, int, LoadedImage& loaded) {
-        ReadImage(frame.input, options.max_pixels, loaded, std::max(0, frame.frame_in_file),
-                  choice);
+        try {
+            ReadImage(frame.input, options.max_pixels, loaded, std::max(0, frame.frame_in_file),
+                      choice);
+        } catch (const std::exception& e) {
+            // The standard library's errors name no file: this one is known.
+            if (!IsLibraryError(e)) throw;
+            throw InputError(fmt::format("{}: {}", frame.input, ErrorText(e)));
+        }
         if (loaded.more_frames && frame.frame_in_file < 0) {
             throw InputError(fmt::format(
                 "{}: holds several frames (pages, or a movie's frames); give it as the only "
@@ -283,8 +344,24 @@ std::string Failure(const ImageFrame& frame, std::size_t planned, const std::exc
     try {
         std::rethrow_exception(error);
     } catch (const std::exception& e) {
-        return fmt::format("{} ({} of {}) failed: {}", frame.label, frame.position, planned,
-                           e.what());
+        return fmt::format("{} ({} of {}) failed: {}{}", frame.label, frame.position, planned,
+                           IsLibraryError(e) ? frame.input + ": " : "", ErrorText(e));
+    }
+}
+
+/// Says what the in-place journal told of this run's frames.
+void NoteJournal(const InPlaceJournal& journal, long in_place, long sheets_lost, Notes& notes) {
+    if (!journal.note().empty()) notes.Once("journal", journal.note());
+    if (in_place > 0) {
+        notes.Once("in place", fmt::format("{} frame(s) were rendered in place with these values "
+                                           "already, as {} records; left as they are",
+                                           in_place, journal.path().string()));
+    }
+    if (sheets_lost > 0) {
+        notes.Once("sheets lost",
+                   fmt::format("{} of them miss their before/after sheet, which cannot be made "
+                               "again: their inputs were rendered over",
+                               sheets_lost));
     }
 }
 
@@ -309,17 +386,22 @@ void RunFiles(const Options& options, EffectSession& session) {
     CheckPlan(PlanOf(planned), options);
     const ColourChoice choice = ChoiceOf(options, planned);
     CheckChoice(choice, planned, sequence);
+    const std::unique_ptr<InPlaceJournal> journal = OpenJournal(options, planned, values);
     std::vector<ImageFrame> frames = planned;
-    const long skipped = options.skip_existing ? SkipExisting(frames) : 0;
+    long in_place = 0;
+    long sheets_lost = 0;
+    const long skipped = SkipFinished(frames, options, journal.get(), in_place, sheets_lost);
     Progress progress(long(frames.size()), !options.quiet && sequence);
     Notes notes(options.quiet, &progress);
     SweepStaleTemporaries(PlanOf(planned), notes);
     NoteGaps(options, notes);
+    if (journal) NoteJournal(*journal, in_place, sheets_lost, notes);
     const std::string scope = RunScope(options, planned);
     if (frames.empty()) {
         if (!options.quiet) {
-            WriteMessage(fmt::format("vemra-render: {}: {} (every output exists)\n", scope,
-                                     Tally(0, skipped, 0, 0)));
+            WriteMessage(fmt::format(
+                "vemra-render: {}: {} ({})\n", scope, Tally(0, skipped, 0, 0),
+                in_place > 0 ? "every frame is rendered already" : "every output exists"));
         }
         return;
     }
@@ -331,6 +413,14 @@ void RunFiles(const Options& options, EffectSession& session) {
                                    FileFrameFootprint(options, session, frames[0].input)),
                        progress,
                        notes};
+    if (journal) {
+        run.before_rename = [&journal](const ImageFrame& frame, const AtomicFile& output) {
+            if (InPlace(frame)) {
+                journal->Record(std::filesystem::path(frame.names.output).filename().string(),
+                                output.temp_path());
+            }
+        };
+    }
     if (options.keep_going) {
         run.on_failure = OnFailure::kKeepGoing;
         run.failed = [&](const ImageFrame& frame, const std::exception_ptr& error) {

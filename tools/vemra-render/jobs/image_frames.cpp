@@ -26,11 +26,15 @@ struct ImageSlot {
     std::unique_ptr<AtomicFile> pending_output;
     std::unique_ptr<AtomicFile> pending_compare;
 
-    /// Renames the waiting outputs into place, the frame counting as finished
-    /// with its last rename.
-    void Commit(long frames_finished) {
-        if (pending_output) pending_output->Commit(pending_compare ? -1 : frames_finished);
-        if (pending_compare) pending_compare->Commit(frames_finished);
+    /// Renames the waiting outputs into place, the sheet first (an output in
+    /// place has its sheet), the frame counting as finished with its last
+    /// rename.
+    void Commit(const ImageFramesRun& run, long frames_finished) {
+        if (pending_compare) pending_compare->Commit(pending_output ? -1 : frames_finished);
+        if (pending_output) {
+            if (run.before_rename) run.before_rename(frame, *pending_output);
+            pending_output->Commit(frames_finished);
+        }
         if (!pending_output && !pending_compare) SetFramesFinished(frames_finished);
         pending_output.reset();
         pending_compare.reset();
@@ -123,7 +127,9 @@ ImageFramesResult RenderImageFrames(const ImageFramesRun& run, const ImageFrameS
     job.work = [&](long, int slot_index, std::vector<PendingNote>& notes) {
         Work(run, source, slot_index, slots[std::size_t(slot_index)], notes);
     };
-    job.finish = [&](long, int slot_index) { slots[std::size_t(slot_index)].Commit(++finished); };
+    job.finish = [&](long, int slot_index) {
+        slots[std::size_t(slot_index)].Commit(run, ++finished);
+    };
     job.discard = [&](long, int slot_index) { slots[std::size_t(slot_index)].Drop(); };
     if (run.failed) {
         job.failed = [&](long index, const std::exception_ptr& error) {

@@ -78,6 +78,9 @@ struct ImageFramesRun {
     OnFailure on_failure = OnFailure::kStop;
     /// For each frame that failed, in frame order, with --keep-going; may be empty.
     std::function<void(const ImageFrame& frame, const std::exception_ptr& error)> failed = {};
+    /// Just before a frame's output is renamed into place, with the finished
+    /// temporary (an in-place run's journal records it); may be empty.
+    std::function<void(const ImageFrame& frame, const AtomicFile& output)> before_rename = {};
 };
 
 /// The plan `frames` make, for CheckPlan and the sweep of stale temporaries.

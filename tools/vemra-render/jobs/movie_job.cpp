@@ -26,6 +26,7 @@
 #include "tools/vemra-render/jobs/jobs.h"
 #include "tools/vemra-render/jobs/movie_feed.h"
 #include "tools/vemra-render/jobs/outputs.h"
+#include "tools/vemra-render/run/messages.h"
 #include "tools/vemra-render/run/quiet_stderr.h"
 
 namespace render {
@@ -55,7 +56,7 @@ std::string FrameFailure(const std::exception_ptr& error, const std::string& inp
     } catch (const MovieError& e) {
         return e.what();
     } catch (const std::exception& e) {
-        return fmt::format("{}: frame {} failed: {}", input, frame_number, e.what());
+        return fmt::format("{}: frame {} failed: {}", input, frame_number, ErrorText(e));
     }
 }
 
@@ -143,15 +144,21 @@ struct MovieStages {
 };
 
 /// Refuses what a movie output cannot take, and says whether
-/// --skip-existing leaves the output as it is.
-bool CheckMovieRequest(const Options& options, const std::string& input) {
+/// --skip-existing leaves the output as it is: when it is a finished movie
+/// (one that opens, with the video and the streams it would copy); a
+/// missing, cut or foreign file is rendered again.
+bool CheckMovieRequest(const Options& options, const SourceDescription& source) {
+    const std::string& input = source.path;
     if (!options.frames.empty() || options.start_number || options.compare) {
         throw UsageError(
             "--frames, --start-number and --compare go with image outputs: a movie is rendered "
             "whole, so that its sound stays in step (cut it with ffmpeg first)");
     }
     CheckMovieOutput(input, options);
-    if (!options.skip_existing || !Exists(options.output)) return false;
+    if (!options.skip_existing ||
+        !FinishedMovie(options.output, MovieOutputStreams(options.output, source))) {
+        return false;
+    }
     if (!options.quiet) {
         WriteMessage(fmt::format("vemra-render: {} exists; left as it is (--skip-existing)\n",
                                  options.output));
@@ -166,7 +173,7 @@ void RenderMovieToMovie(const Options& options, EffectSession& session, MovieDem
                         SourceDescription& source, const ParamValues& values,
                         const std::string& turned) {
     const std::string& input = source.path;
-    if (CheckMovieRequest(options, input)) return;
+    if (CheckMovieRequest(options, source)) return;
     const WorkPlan plan = PrepareMovieWork(options, session, source);
     Progress progress(std::max(0L, source.video.frame_count), !options.quiet);
     Notes notes(options.quiet, &progress);
@@ -310,7 +317,7 @@ class MovieFrames {
   private:
     ImageFrame FrameOf(long number) const {
         return {fmt::format("frame {}", number), source_.path, int(number - 1), std::size_t(number),
-                rule_.For(rule_.pattern() ? start_ + number - 1 : 1)};
+                rule_.For(rule_.pattern() ? NumberOfFrame(start_, number) : 1)};
     }
 
     /// Decodes up to the next frame wanted and not skipped, into `slot`;
@@ -326,8 +333,8 @@ class MovieFrames {
             if (!wanted_.empty() && wanted_.count(number) == 0) continue;
             frame = FrameOf(number);
             taken_.push_back(number);
-            if (options_.skip_existing && Exists(frame.names.output) &&
-                (frame.names.compare.empty() || Exists(frame.names.compare))) {
+            if (options_.skip_existing && FinishedImage(frame.names.output) &&
+                (frame.names.compare.empty() || FinishedImage(frame.names.compare))) {
                 ++skipped_;
                 continue;
             }

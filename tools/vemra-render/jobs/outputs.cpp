@@ -11,6 +11,7 @@
 #include "tools/vemra-render/io/compression.h"
 #include "tools/vemra-render/io/image_files.h"
 #include "tools/vemra-render/io/image_formats.h"
+#include "tools/vemra-render/io/output_probe.h"
 #include "tools/vemra-render/run/atomic_output.h"
 
 namespace render {
@@ -39,8 +40,9 @@ class OutputRefused : public OutputError, public Refusal {
 };
 
 /// Refuses `path` unless its folder exists and its format is one the tool
-/// writes with the compression asked; `formats` keeps the answers by
-/// extension, so a long sequence asks the image library once.
+/// writes with the compression asked (front to back, for a FIFO or a
+/// device); `formats` keeps the answers by extension, so a long sequence
+/// asks the image library once.
 void CheckWritable(const std::string& path, const Options& options,
                    std::map<std::string, std::string>& formats) {
     try {
@@ -52,11 +54,35 @@ void CheckWritable(const std::string& path, const Options& options,
         }
         CheckCompression(known->second, options.compression);
         CheckDataType(known->second, options.data_type);
+        if (const std::string stream = StreamTarget(path);
+            !stream.empty() && !ImageFormatStreams(path)) {
+            throw OutputRefused(fmt::format(
+                "{}: it is {}, and {} files are written by seeking within the file: give a "
+                "regular file's name",
+                path, stream, known->second));
+        }
     } catch (const std::invalid_argument& e) {
         throw UsageError(e.what());
+    } catch (const OutputRefused&) {
+        throw;
     } catch (const OutputError& e) {
         throw OutputRefused(e.what());
     }
+}
+
+/// True when a regular file (or a link to one) is at `path`; false for
+/// nothing there or a dangling link. Throws a refusal for anything else.
+bool RegularFileAt(const std::string& path) {
+    struct stat info {};
+    if (::stat(path.c_str(), &info) != 0) return false;
+    if (S_ISREG(info.st_mode)) return true;
+    const char* held = S_ISDIR(info.st_mode)    ? "a folder"
+                       : S_ISFIFO(info.st_mode) ? "a FIFO"
+                       : S_ISSOCK(info.st_mode) ? "a socket"
+                                                : "a device";
+    throw OutputRefused(fmt::format(
+        "{}: it is {}, not a file: --skip-existing cannot tell whether it holds a finished output",
+        path, held));
 }
 
 }  // namespace
@@ -128,6 +154,14 @@ void CheckPlan(const std::vector<PlannedOutput>& plan, const Options& options) {
             }
         }
     }
+}
+
+bool FinishedImage(const std::string& path) {
+    return RegularFileAt(path) && ImageHeaderReads(path);
+}
+
+bool FinishedMovie(const std::string& path, std::size_t streams) {
+    return RegularFileAt(path) && MovieOpens(path, streams);
 }
 
 void CheckMovieOutput(const std::string& input, const Options& options) {

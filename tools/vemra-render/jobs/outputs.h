@@ -65,12 +65,28 @@ struct PlannedOutput {
 /// Refuses, before anything is rendered, outputs whose folder is missing or
 /// whose format the tool cannot write or compress as asked, two results going
 /// to one file, and a result replacing an input (unless --overwrite-input; a
-/// sheet never replaces an input). Throws a refusal naming the file.
+/// sheet never replaces an input). A FIFO or a device at an output's name is
+/// written into directly, and refused for a format that cannot be written
+/// front to back; a socket or a block device is refused. Throws a refusal
+/// naming the file.
 void CheckPlan(const std::vector<PlannedOutput>& plan, const Options& options);
 
-/// Refuses a movie output whose folder is missing or that would replace the
-/// movie `input` (unless --overwrite-input).
+/// Refuses a movie output whose folder is missing, that is a socket or a
+/// block device, or that would replace the movie `input` (unless
+/// --overwrite-input).
 void CheckMovieOutput(const std::string& input, const Options& options);
+
+/// True when a finished image is at `path`, which --skip-existing leaves as
+/// it is: a regular file (or a link to one) whose header reads. Nothing
+/// there, a dangling link, an empty file or one cut short in its header:
+/// false, and it is rendered again. Throws a refusal for a name held by
+/// anything else (a folder, a FIFO, a device, a socket), of which it cannot
+/// be told whether it holds the frame.
+bool FinishedImage(const std::string& path);
+
+/// The same for a movie: a regular file that opens as a movie with a video
+/// stream and at least `streams` streams (the video and those it copies).
+bool FinishedMovie(const std::string& path, std::size_t streams);
 
 /// True when `a` and `b` name one file: the same inode if both exist, else
 /// the same path once made absolute and normalised.

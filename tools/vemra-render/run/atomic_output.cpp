@@ -5,14 +5,16 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <atomic>
 #include <cerrno>
-#include <charconv>
 #include <csignal>
+#include <cstdlib>
 #include <cstring>
 #include <map>
 #include <system_error>
 
+#include "tools/vemra-render/run/file_lock.h"
 #include "tools/vemra-render/run/interrupt.h"
 
 namespace render {
@@ -32,30 +34,73 @@ fs::path FolderOf(const fs::path& target) {
 
 std::atomic<unsigned> temp_counter{0};
 
+bool IsDigitChar(char c) {
+    return c >= '0' && c <= '9';
+}
+
 /// ".NAME.vemra-HOST-": what every temporary of NAME made on this host starts with.
 std::string TemporaryPrefix(const std::string& target_name) {
     return "." + target_name + ".vemra-" + TemporaryHostName() + "-";
 }
 
-/// The process id in the rest of a temporary's name after its prefix,
-/// "PID-N", or -1 when it is not of that form.
-long ProcessOfTemporary(std::string_view rest) {
+/// True when `rest`, the rest of a temporary's name after its prefix, is
+/// "PID-N" as this tool names them.
+bool IsTemporarySuffix(std::string_view rest) {
     const std::size_t dash = rest.find('-');
-    if (dash == std::string_view::npos || dash == 0 || dash + 1 == rest.size()) return -1;
-    long pid = 0;
-    const auto [end, error] = std::from_chars(rest.data(), rest.data() + dash, pid);
-    if (error != std::errc() || end != rest.data() + dash || pid <= 0) return -1;
-    for (const char c : rest.substr(dash + 1)) {
-        if (c < '0' || c > '9') return -1;
-    }
-    return pid;
+    if (dash == std::string_view::npos || dash == 0 || dash + 1 == rest.size()) return false;
+    return std::all_of(rest.begin(), rest.begin() + long(dash), IsDigitChar) &&
+           std::all_of(rest.begin() + long(dash) + 1, rest.end(), IsDigitChar);
 }
 
-/// True while a process `pid` exists (one of another user's counts).
-bool ProcessExists(long pid) {
-    if (pid == long(::getpid())) return false;  // none of ours exists yet
-    return ::kill(pid_t(pid), 0) == 0 || errno == EPERM;
+/// Removes the temporary at `path` if no run holds its lock, taking the lock
+/// meanwhile so that none can begin to use it. True when it was removed.
+bool RemoveIfUnlocked(const fs::path& path) {
+    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK);
+    if (fd < 0) return false;
+    struct stat info {};
+    bool removed = false;
+    if (::fstat(fd, &info) == 0 && S_ISREG(info.st_mode) &&
+        LockFile(fd, LockKind::kShared, false) == 0 && StillNamed(fd, path)) {
+        const std::unique_lock files = LockOutputFiles();
+        removed = ::unlink(path.c_str()) == 0;
+    }
+    ::close(fd);
+    return removed;
 }
+
+/// Writes all of `bytes` to `fd`, retrying short writes; the errno, or 0.
+int WriteAll(int fd, std::span<const std::byte> bytes) {
+    const std::byte* at = bytes.data();
+    std::size_t left = bytes.size();
+    while (left > 0) {
+        const ssize_t written = ::write(fd, at, left);
+        if (written < 0 && errno == EINTR) continue;
+        if (written <= 0) return written < 0 ? errno : EIO;
+        at += written;
+        left -= std::size_t(written);
+    }
+    return 0;
+}
+
+#ifdef VEMRA_TEST_HOOKS
+std::atomic<long> renames{0};
+
+/// Test builds only: VEMRA_TEST_KILL_AT_RENAME=N ends the process by
+/// SIGKILL just before its Nth rename of a temporary into place (counted
+/// from 1), and N+ just after it, so that a test stops a run at exactly the
+/// frame boundary it chooses.
+void KillAtRename(long number, bool after) {
+    static const std::string asked = [] {
+        const char* value = std::getenv("VEMRA_TEST_KILL_AT_RENAME");
+        return std::string(value != nullptr ? value : "");
+    }();
+    if (asked.empty() || (asked.back() == '+') != after || std::atol(asked.c_str()) != number) {
+        return;
+    }
+    ::kill(::getpid(), SIGKILL);
+    for (;;) ::pause();
+}
+#endif
 
 }  // namespace
 
@@ -92,13 +137,19 @@ std::vector<fs::path> RemoveStaleTemporaries(const std::vector<fs::path>& target
             const std::size_t at = name.rfind(marker);
             if (name[0] != '.' || at == std::string::npos || at < 2) continue;
             if (names.count(name.substr(1, at - 1)) == 0) continue;
-            const long pid = ProcessOfTemporary(std::string_view(name).substr(at + marker.size()));
-            if (pid < 0 || ProcessExists(pid)) continue;
-            const std::unique_lock files = LockOutputFiles();
-            if (::unlink(it->path().c_str()) == 0) removed.push_back(it->path());
+            if (!IsTemporarySuffix(std::string_view(name).substr(at + marker.size()))) continue;
+            if (RemoveIfUnlocked(it->path())) removed.push_back(it->path());
         }
     }
     return removed;
+}
+
+std::string StreamTarget(const fs::path& target) {
+    struct stat info {};
+    if (::stat(target.c_str(), &info) != 0) return "";
+    if (S_ISFIFO(info.st_mode)) return "a FIFO";
+    if (S_ISCHR(info.st_mode)) return "a character device";
+    return "";
 }
 
 void CheckOutputPath(const fs::path& target) {
@@ -114,19 +165,37 @@ void CheckOutputPath(const fs::path& target) {
         throw OutputError(
             fmt::format("{}: cannot write: {} is not a folder", target.string(), folder.string()));
     }
-    if (fs::is_directory(fs::status(target, error))) {
-        throw OutputError(fmt::format("{}: cannot write: it is a folder", target.string()));
+    const fs::file_status status = fs::status(target, error);
+    const char* held = fs::is_directory(status) ? "a folder"
+                       : fs::is_socket(status)  ? "a socket"
+                       : fs::is_block_file(status)
+                           ? "a block device (the tool writes no file onto a disk itself)"
+                           : nullptr;
+    if (held != nullptr) {
+        throw OutputError(fmt::format("{}: cannot write: it is {}", target.string(), held));
     }
 }
 
 AtomicFile::AtomicFile(fs::path target) : target_(std::move(target)) {
     CheckOutputPath(target_);
+    if (!StreamTarget(target_).empty()) {
+        direct_ = true;
+        temp_path_ = target_.string();
+        return;
+    }
     const fs::path folder = FolderOf(target_);
     for (int attempt = 0; attempt < 100; ++attempt) {
-        const fs::path temp =
-            folder / fmt::format("{}{}-{}", TemporaryPrefix(target_.filename().string()),
-                                 ::getpid(), temp_counter++);
-        temp_path_ = temp.string();
+        if (CreateTemporary(folder)) return;
+    }
+    throw OutputError(fmt::format("{}: cannot write: no free temporary file name in {}",
+                                  target_.string(), folder.string()));
+}
+
+bool AtomicFile::CreateTemporary(const fs::path& folder) {
+    temp_path_ = (folder / fmt::format("{}{}-{}", TemporaryPrefix(target_.filename().string()),
+                                       ::getpid(), temp_counter++))
+                     .string();
+    {
         // Registered before it exists, so an interrupt can never leave it
         // behind; the lock keeps the interrupt's sweep out until both are done.
         const std::unique_lock files = LockOutputFiles();
@@ -135,18 +204,26 @@ AtomicFile::AtomicFile(fs::path target) : target_(std::move(target)) {
         } catch (const std::length_error& e) {
             throw OutputError(fmt::format("{}: cannot write: {}", target_.string(), e.what()));
         }
-        fd_ = ::open(temp_path_.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
-        if (fd_ >= 0) return;
-        const int error = errno;
-        UnregisterTemporary(slot_);
-        slot_ = -1;
-        if (error != EEXIST) {
+        fd_ = ::open(temp_path_.c_str(), O_RDWR | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
+        if (fd_ < 0) {
+            const int error = errno;
+            UnregisterTemporary(slot_);
+            slot_ = -1;
+            if (error == EEXIST) return false;
             throw OutputError(fmt::format("{}: cannot write: cannot create a file in {}: {}",
                                           target_.string(), folder.string(), Cause(error)));
         }
     }
-    throw OutputError(fmt::format("{}: cannot write: no free temporary file name in {}",
-                                  target_.string(), folder.string()));
+    // A sweep that opened the file before this lock removes it: another name
+    // is tried then. Storage that keeps no locks lets no sweep take one
+    // either, so there the file is safe unlocked.
+    const int locked = LockFile(fd_, LockKind::kExclusive, false);
+    if (locked == 0 ? StillNamed(fd_, temp_path_) : locked != EAGAIN) return true;
+    UnregisterTemporary(slot_);
+    slot_ = -1;
+    ::close(fd_);
+    fd_ = -1;
+    return false;
 }
 
 AtomicFile::~AtomicFile() {
@@ -154,36 +231,36 @@ AtomicFile::~AtomicFile() {
 }
 
 void AtomicFile::Discard() noexcept {
-    if (fd_ >= 0) ::close(fd_);
-    fd_ = -1;
+    pending_.clear();
     if (slot_ >= 0) {
+        // Removed while still locked, so no sweep sees it unlocked first.
         ::unlink(temp_path_.c_str());
         UnregisterTemporary(slot_);
         slot_ = -1;
     }
+    if (fd_ >= 0) ::close(fd_);
+    fd_ = -1;
 }
 
 void AtomicFile::Write(std::span<const std::byte> bytes) {
-    const std::byte* at = bytes.data();
-    std::size_t left = bytes.size();
-    while (left > 0) {
-        const ssize_t written = ::write(fd_, at, left);
-        if (written < 0) {
-            if (errno == EINTR) continue;
-            throw OutputError(fmt::format("{}: write failed: {}", target_.string(), Cause(errno)));
-        }
-        if (written == 0) {
-            throw OutputError(fmt::format("{}: write failed: no progress", target_.string()));
-        }
-        at += written;
-        left -= std::size_t(written);
+    if (committed_ || flushed_) throw OutputError(target_.string() + ": already written");
+    if (direct_) {
+        pending_.insert(pending_.end(), bytes.begin(), bytes.end());
+        return;
+    }
+    if (const int error = WriteAll(fd_, bytes); error != 0) {
+        throw OutputError(fmt::format("{}: write failed: {}", target_.string(), Cause(error)));
     }
 }
 
 void AtomicFile::Flush() {
     if (flushed_) return;
-    if (committed_ || fd_ < 0) throw OutputError(target_.string() + ": already written");
+    if (committed_ || (fd_ < 0 && !direct_))
+        throw OutputError(target_.string() + ": already written");
+    flushed_ = true;
+    if (direct_) return;
     if (::fsync(fd_) != 0) {
+        flushed_ = false;
         throw OutputError(fmt::format("{}: write failed: {}", target_.string(), Cause(errno)));
     }
     // A replaced file keeps its permissions (a new one has the umask's).
@@ -191,17 +268,41 @@ void AtomicFile::Flush() {
     if (::stat(target_.c_str(), &existing) == 0 && S_ISREG(existing.st_mode)) {
         ::fchmod(fd_, existing.st_mode & 07777);
     }
-    if (::close(fd_) != 0) {
-        fd_ = -1;
-        throw OutputError(fmt::format("{}: write failed: {}", target_.string(), Cause(errno)));
+    // The file stays open until it is renamed: its lock is what tells
+    // other runs that it is alive.
+}
+
+void AtomicFile::WriteDirectly() {
+    if (pending_.empty()) return;  // a writer that opened it by name wrote it
+    // Opened only now, so frames reach a pipe in their order; a FIFO's open
+    // waits for its reader.
+    const int fd = ::open(target_.c_str(), O_WRONLY | O_NOCTTY | O_CLOEXEC);
+    if (fd < 0) {
+        throw OutputError(fmt::format("{}: cannot write: {}", target_.string(), Cause(errno)));
     }
-    fd_ = -1;
-    flushed_ = true;
+    const int error = WriteAll(fd, pending_);
+    const int closed = ::close(fd) == 0 ? 0 : errno;
+    pending_.clear();
+    if (error != 0 || closed != 0) {
+        throw OutputError(fmt::format("{}: write failed: {}", target_.string(),
+                                      Cause(error != 0 ? error : closed)));
+    }
 }
 
 void AtomicFile::Commit(long frames_finished) {
     if (committed_) throw OutputError(target_.string() + ": already written");
     Flush();
+    if (direct_) {
+        WriteDirectly();
+        committed_ = true;
+        const std::unique_lock files = LockOutputFiles();
+        if (frames_finished >= 0) SetFramesFinished(frames_finished);
+        return;
+    }
+#ifdef VEMRA_TEST_HOOKS
+    const long rename_number = ++renames;
+    KillAtRename(rename_number, false);
+#endif
     {
         const std::unique_lock files = LockOutputFiles();
         if (::rename(temp_path_.c_str(), target_.c_str()) != 0) {
@@ -213,6 +314,11 @@ void AtomicFile::Commit(long frames_finished) {
         slot_ = -1;
         if (frames_finished >= 0) SetFramesFinished(frames_finished);
     }
+#ifdef VEMRA_TEST_HOOKS
+    KillAtRename(rename_number, true);
+#endif
+    ::close(fd_);
+    fd_ = -1;
     // The rename itself reaches the disk with the folder.
     const int folder = ::open(FolderOf(target_).c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
     if (folder >= 0) {

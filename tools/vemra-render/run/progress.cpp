@@ -47,7 +47,7 @@ void Progress::FrameDone() {
 
 void Progress::Put(const std::string& text) {
     if (stream_ == stderr) {
-        WriteMessage(text);  // reaches the terminal while a decoder quiets standard error
+        WriteTerminal(text);  // reaches the terminal while a decoder quiets standard error
         return;
     }
     std::fputs(text.c_str(), stream_);

@@ -3,8 +3,12 @@
 #include <fcntl.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <mutex>
+#include <string>
+
+#include "tools/vemra-render/run/messages.h"
 
 namespace render {
 
@@ -42,6 +46,14 @@ QuietStderr::~QuietStderr() {
 }
 
 void WriteMessage(std::string_view text) {
+    const std::size_t start = std::min(text.find_first_not_of('\n'), text.size());
+    const std::size_t end =
+        text.size() > start && text.back() == '\n' ? text.size() - 1 : text.size();
+    WriteTerminal(std::string(text.substr(0, start)) + Printable(text.substr(start, end - start)) +
+                  std::string(text.substr(end)));
+}
+
+void WriteTerminal(std::string_view text) {
     // Under the lock, so the descriptor cannot be closed in the middle.
     std::lock_guard lock(quiet_mutex);
     std::fflush(stderr);

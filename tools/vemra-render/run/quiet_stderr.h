@@ -18,8 +18,16 @@ class QuietStderr {
     QuietStderr& operator=(const QuietStderr&) = delete;
 };
 
-/// Writes `text` whole to standard error, or where it was saved during a
-/// quiet spell, from any thread.
+/// Writes the message `text` whole to standard error, or where it was saved
+/// during a quiet spell, from any thread. Line feeds at its start and its
+/// end frame the message; every other control byte in it (a line feed or
+/// an escape byte in a file name, a library's multi-line error) is written
+/// escaped (messages.h), so a message is always one line and nothing in it
+/// reaches the terminal as a command.
 void WriteMessage(std::string_view text);
+
+/// Writes `text` as it is, like WriteMessage: for the progress line's own
+/// terminal controls alone.
+void WriteTerminal(std::string_view text);
 
 }  // namespace render
