@@ -13,6 +13,7 @@
 
 #include "tools/vemra-render/io/frame_pattern.h"
 #include "tools/vemra-render/io/image_files.h"
+#include "tools/vemra-render/io/image_readers.h"
 #include "tools/vemra-render/io/movie_data_type.h"
 #include "tools/vemra-render/io/movie_decoder.h"
 #include "tools/vemra-render/io/movie_demuxer.h"
@@ -416,7 +417,7 @@ void RenderMovieToImages(const Options& options, EffectSession& session, MovieDe
 void RunMovie(const Options& options, EffectSession& session) {
     if (options.output.empty()) throw UsageError("no output given: -o FILE");
     if (options.chunk != 0) throw UsageError("--chunk and --task go with an input frame pattern");
-    const bool movie_in = IsMoviePath(options.inputs[0]);
+    const bool movie_in = KindOfInput(options.inputs[0]) == InputKind::kMovie;
     const bool to_movie = ContainerFor(options.output) != nullptr;
     if (!movie_in && to_movie) {
         // As for a GIF or a multi-page TIFF: an animated image's frames go

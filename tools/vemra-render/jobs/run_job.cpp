@@ -1,4 +1,4 @@
-#include "tools/vemra-render/io/movie_formats.h"
+#include "tools/vemra-render/io/image_readers.h"
 #include "tools/vemra-render/jobs/jobs.h"
 
 namespace render {
@@ -10,10 +10,9 @@ void RunJob(const Options& options, EffectSession& session) {
         RunRaw(options, session);
     } else if (options.inputs.empty()) {
         RunChart(options, session);
-    } else if (options.inputs.size() == 1 &&
-               (IsMoviePath(options.inputs[0]) || AnimatedPngFrames(options.inputs[0]))) {
-        // An animated PNG's frames come from the movie reader: the image
-        // library shows its first frame alone.
+    } else if (options.inputs.size() == 1 && KindOfInput(options.inputs[0]) != InputKind::kImage) {
+        // A movie, and an animated PNG, whose first frame alone the image
+        // library shows, come from the movie stages.
         RunMovie(options, session);
     } else {
         RunFiles(options, session);
