@@ -80,7 +80,10 @@ std::unique_ptr<OIIO::ImageInput> ReaderIfValid(const std::string& format,
 }
 
 /// The reader the rule picks for `path`, or null when no reader takes it.
-std::unique_ptr<OIIO::ImageInput> FindImageReader(const std::string& path) {
+/// Some readers look at a file by opening it, so the header is checked first.
+std::unique_ptr<OIIO::ImageInput> FindImageReader(const std::string& path,
+                                                  std::uint64_t max_pixels) {
+    CheckBeforeOpening(path, max_pixels);
     const ReaderTable& readers = Readers();
     const auto named = readers.by_extension.find(LowerExtension(path));
     std::string tried;
@@ -171,8 +174,7 @@ std::unique_ptr<OIIO::ImageInput> CreateImageReader(const std::string& path,
     if (!fs::is_regular_file(status)) {
         throw InputRefused(fmt::format("{}: is {}, not a file", path, NotAFile(status.type())));
     }
-    CheckBeforeOpening(path, max_pixels);
-    if (std::unique_ptr<OIIO::ImageInput> in = FindImageReader(path)) return in;
+    if (std::unique_ptr<OIIO::ImageInput> in = FindImageReader(path, max_pixels)) return in;
     const std::optional<ProbedContainer> probed = ProbeContainer(path);
     if (probed && probed->movie) {
         throw InputRefused(
@@ -263,14 +265,14 @@ FileFrames FindFrames(const std::string& path, std::uint64_t max_pixels) {
     return frames;
 }
 
-InputKind KindOfInput(const std::string& path) {
+InputKind KindOfInput(const std::string& path, std::uint64_t max_pixels) {
     if (IsMoviePath(path)) return InputKind::kMovie;
     // A FIFO or a device is never looked into: that would take what its read needs.
     std::error_code error;
     if (!fs::is_regular_file(path, error)) return InputKind::kImage;
     if (AnimatedPngFrames(path)) return InputKind::kAnimation;
     const QuietStderr quiet;  // some format libraries print as they look
-    if (FindImageReader(path)) return InputKind::kImage;
+    if (FindImageReader(path, max_pixels)) return InputKind::kImage;
     const std::optional<ProbedContainer> probed = ProbeContainer(path);
     return probed && probed->movie ? InputKind::kMovie : InputKind::kImage;
 }

@@ -24,8 +24,10 @@ enum class InputKind {
 /// animation; a file an image reader takes (the one its extension names,
 /// else the first that recognises it) is an image; a file FFmpeg's probe
 /// takes for a movie container of the list is a movie. Anything else is an
-/// image, whose read then says why it is none (CreateImageReader).
-InputKind KindOfInput(const std::string& path);
+/// image, whose read then says why it is none (CreateImageReader). Throws
+/// InputRefused for a header refused before any reader looks at it
+/// (CheckBeforeOpening, within `max_pixels`).
+InputKind KindOfInput(const std::string& path, std::uint64_t max_pixels);
 
 /// Checks what the header of `path` declares where the image library would
 /// allocate it while opening the file, before it does: a GIF's logical

@@ -417,7 +417,7 @@ void RenderMovieToImages(const Options& options, EffectSession& session, MovieDe
 void RunMovie(const Options& options, EffectSession& session) {
     if (options.output.empty()) throw UsageError("no output given: -o FILE");
     if (options.chunk != 0) throw UsageError("--chunk and --task go with an input frame pattern");
-    const bool movie_in = KindOfInput(options.inputs[0]) == InputKind::kMovie;
+    const bool movie_in = KindOfInput(options.inputs[0], options.max_pixels) == InputKind::kMovie;
     const bool to_movie = ContainerFor(options.output) != nullptr;
     if (!movie_in && to_movie) {
         // As for a GIF or a multi-page TIFF: an animated image's frames go

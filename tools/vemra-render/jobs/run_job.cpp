@@ -10,7 +10,8 @@ void RunJob(const Options& options, EffectSession& session) {
         RunRaw(options, session);
     } else if (options.inputs.empty()) {
         RunChart(options, session);
-    } else if (options.inputs.size() == 1 && KindOfInput(options.inputs[0]) != InputKind::kImage) {
+    } else if (options.inputs.size() == 1 &&
+               KindOfInput(options.inputs[0], options.max_pixels) != InputKind::kImage) {
         // A movie, and an animated PNG, whose first frame alone the image
         // library shows, come from the movie stages.
         RunMovie(options, session);
