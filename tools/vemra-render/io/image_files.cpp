@@ -115,10 +115,14 @@ void CheckHeader(const OIIO::ImageSpec& header, const std::string& name, std::ui
     // A tiled file is decoded a tile at a time, each tile whole: a tile far
     // larger than the image (65536 x 65536 for 16 x 16 pixels) would take
     // memory the image never needs.
-    if (header.tile_width > 0) {
+    if (header.tile_width != 0) {
+        if (header.tile_width < 0 || header.tile_height <= 0 || header.tile_depth <= 0) {
+            throw fail(fmt::format("corrupt: tiles of {} x {} x {} pixels", header.tile_width,
+                                   header.tile_height, header.tile_depth));
+        }
         const std::uint64_t tile = std::uint64_t(header.tile_width) *
-                                   std::uint64_t(std::max(1, header.tile_height)) *
-                                   std::uint64_t(std::max(1, header.tile_depth));
+                                   std::uint64_t(header.tile_height) *
+                                   std::uint64_t(header.tile_depth);
         const std::uint64_t most = std::max(pixels, std::min(max_pixels, kTilePixelsAlways));
         if (tile > most) {
             throw refuse(fmt::format(

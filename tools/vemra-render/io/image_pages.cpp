@@ -162,14 +162,15 @@ std::size_t TiffPageFile::pread(void* buffer, std::size_t size, std::int64_t off
     return got;
 }
 
-void TiffPageFile::Patch(void* buffer, std::size_t size, std::int64_t offset) const {
-    if (offset < 0) return;
+void TiffPageFile::Patch(void* buffer, std::size_t size, std::int64_t offset) {
+    if (offset < 0 || header_read_) return;
     const auto start = std::max<std::uint64_t>(std::uint64_t(offset), patch_.at);
     const auto end =
         std::min<std::uint64_t>(std::uint64_t(offset) + size, patch_.at + patch_.length);
     for (std::uint64_t at = start; at < end; ++at) {
         static_cast<std::byte*>(buffer)[at - std::uint64_t(offset)] = patch_.bytes[at - patch_.at];
     }
+    header_read_ = end == patch_.at + patch_.length && start < end;
 }
 
 }  // namespace render

@@ -45,7 +45,10 @@ HeaderPatch PatchFirstPage(std::span<const std::byte> header, std::uint64_t page
 
 /// A TIFF file read through the image library as if its first page were
 /// the one whose directory lies at `page`: every byte as the file has it
-/// except the header's first-directory offset. Check opened() after making one.
+/// except the header's first-directory offset, until the library has read
+/// the header (it reads it once, as it opens the file); a damaged file's
+/// strip that overlaps the header then reads as the file has it. Check
+/// opened() after making one.
 class TiffPageFile final : public OIIO::Filesystem::IOFile {
   public:
     TiffPageFile(const std::string& path, std::uint64_t page);
@@ -53,9 +56,11 @@ class TiffPageFile final : public OIIO::Filesystem::IOFile {
     std::size_t pread(void* buffer, std::size_t size, std::int64_t offset) override;
 
   private:
-    /// Puts the patch into `buffer`, which holds the file's bytes from `offset`.
-    void Patch(void* buffer, std::size_t size, std::int64_t offset) const;
+    /// Puts the patch into `buffer`, which holds the file's bytes from
+    /// `offset`, until a read has taken the whole of it.
+    void Patch(void* buffer, std::size_t size, std::int64_t offset);
     HeaderPatch patch_;
+    bool header_read_ = false;
 };
 
 }  // namespace render
