@@ -9,7 +9,7 @@
 //
 // Invariants: no sanitizer report; ReadOpenedImage either refuses with an
 // InputError or returns an image of the header's size, read in tiles no
-// larger than the image or the tile limit, in the type that holds
+// larger than four times the image or the tile limit, in the type that holds
 // the file's samples, every channel kept, with an opaque alpha when the file has none (and grey
 // files, or files with R, G, B and A named, carry the file's own samples);
 // every conversion into a layout the host renders keeps the size and comes
@@ -402,9 +402,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     }
     Require(pixels <= max_pixels && pixels != 0, "only images within the limit are read");
     Require(header.tile_width == 0 || tile != 0, "tiles of no size are refused");
-    Require(
-        tile <= std::max(pixels, std::min<std::uint64_t>(max_pixels, render::kTilePixelsAlways)),
-        "only tiles within the image or the tile limit are read");
+    Require(tile <= std::max(4 * pixels, render::kTilePixelsAlways),
+            "only tiles within four times the image or the tile limit are read");
     Require(fail_row < 0 || fail_row >= header.height, "a failing read is never a success");
     CheckLoaded(loaded, header, reader);
     CheckConversions(loaded);

@@ -236,7 +236,6 @@ TEST(ToolHostile, EachIsRefusedOrReadInOneLine) {
         {{dir / "tiles64k.tif", "-o", x}, 2, "its tiles of 65536 x 65536 pixels", false, true},
         {{dir / "screen.gif", "-o", x}, 2, "logical screen of 30000 x 30000", false, true},
         {{dir / "short.ppm", "-o", x}, 1, "short.ppm: its pixels cannot be read: the file is cut"},
-        {{dir / "fifo.png", "-o", x}, 2, "fifo.png: is a FIFO, not a file", false, true},
         {{dir / "damaged.png", "-o", x}, 1, "damaged.png: PNG read error"},
         {{dir / "damaged.png", dir / "in.png", "-o", dir / "o.%d.png"}, 1, "damaged.png"},
         {{dir / "concat.mp4", "-o", dir / "x.mkv"}, 2, "Virtual concatenation script", true},

@@ -114,7 +114,8 @@ void CheckHeader(const OIIO::ImageSpec& header, const std::string& name, std::ui
     }
     // A tiled file is decoded a tile at a time, each tile whole: a tile far
     // larger than the image (65536 x 65536 for 16 x 16 pixels) would take
-    // memory the image never needs.
+    // memory the image never needs. A writer that rounds each side of a
+    // tile up (to a power of two) makes it at most four times the image.
     if (header.tile_width != 0) {
         if (header.tile_width < 0 || header.tile_height <= 0 || header.tile_depth <= 0) {
             throw fail(fmt::format("corrupt: tiles of {} x {} x {} pixels", header.tile_width,
@@ -123,12 +124,12 @@ void CheckHeader(const OIIO::ImageSpec& header, const std::string& name, std::ui
         const std::uint64_t tile = std::uint64_t(header.tile_width) *
                                    std::uint64_t(header.tile_height) *
                                    std::uint64_t(header.tile_depth);
-        const std::uint64_t most = std::max(pixels, std::min(max_pixels, kTilePixelsAlways));
-        if (tile > most) {
+        if (tile > std::max(4 * pixels, kTilePixelsAlways)) {
             throw refuse(fmt::format(
-                "its tiles of {} x {} pixels are larger than the image ({} x {}) and than {} "
-                "pixels",
-                header.tile_width, header.tile_height, header.width, header.height, most));
+                "its tiles of {} x {} pixels are larger than four times the image ({} x {}) and "
+                "than {} pixels",
+                header.tile_width, header.tile_height, header.width, header.height,
+                kTilePixelsAlways));
         }
     }
 }

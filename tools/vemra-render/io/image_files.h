@@ -153,8 +153,8 @@ LoadedImage ReadImage(const std::string& path, std::uint64_t max_pixels = kDefau
 /// parts of a multi-part file read together are held to the same samples.
 inline constexpr std::uint64_t kMostSamplesPerPixel = 64;
 
-/// Pixels a file's tile may hold, when --max-pixels allows them, even where
-/// the image is smaller; beyond that a tile is at most as large as the image.
+/// Pixels a file's tile may hold even where the image is smaller; beyond
+/// that a tile holds at most four times the image's pixels.
 inline constexpr std::uint64_t kTilePixelsAlways = 1024 * 1024;
 
 /// Parts (layers, passes, views) of one OpenEXR file the tool reads at most.

@@ -64,8 +64,7 @@ inline constexpr std::string_view kSilentReadFailure =
 /// first that recognises its contents; never the library's FFmpeg reader nor
 /// its null reader. Checks the header first (CheckBeforeOpening). Throws
 /// InputError naming the file when it is missing or no reader takes it, and
-/// InputRefused for what is not a regular file, a movie, a playlist and a
-/// header refused.
+/// InputRefused for a movie, a playlist and a header refused.
 std::unique_ptr<OIIO::ImageInput> CreateImageReader(const std::string& path,
                                                     std::uint64_t max_pixels);
 

@@ -69,14 +69,24 @@ std::string LowerExtension(const std::string& path) {
     return dot == std::string::npos || dot == 0 ? "" : OIIO::Strutil::lower(name.substr(dot + 1));
 }
 
-/// A reader of `format` when it takes the file at `path` by its contents.
-std::unique_ptr<OIIO::ImageInput> ReaderIfValid(const std::string& format,
-                                                const std::string& path) {
+/// A reader of `format` when it takes the file at `path` by its contents:
+/// its own quick look says so, or else, for the reader the file's ending
+/// names (`named`), it opens the file, as the library itself would: some
+/// readers' quick look refuses their own files (the SGI reader's, on a
+/// little-endian machine).
+std::unique_ptr<OIIO::ImageInput> ReaderIfValid(const std::string& format, const std::string& path,
+                                                bool named) {
     std::unique_ptr<OIIO::ImageInput> in = OIIO::ImageInput::create(format);
-    const bool valid = in && in->valid_file(path);
+    bool takes = in && in->valid_file(path);
+    if (in && !takes && named) {
+        OIIO::ImageSpec header;
+        takes = in->open(path, header);
+        in->close();
+        in = OIIO::ImageInput::create(format);  // unopened, as a found reader is
+    }
     if (in) (void)in->geterror();
     (void)OIIO::geterror();  // a reader that does not take the file is no error yet
-    return valid ? std::move(in) : nullptr;
+    return takes ? std::move(in) : nullptr;
 }
 
 /// The reader the rule picks for `path`, or null when no reader takes it.
@@ -91,11 +101,11 @@ std::unique_ptr<OIIO::ImageInput> FindImageReader(const std::string& path,
         std::find(readers.formats.begin(), readers.formats.end(), named->second) !=
             readers.formats.end()) {
         tried = named->second;
-        if (std::unique_ptr<OIIO::ImageInput> in = ReaderIfValid(tried, path)) return in;
+        if (std::unique_ptr<OIIO::ImageInput> in = ReaderIfValid(tried, path, true)) return in;
     }
     for (const std::string& format : readers.formats) {
         if (format == tried) continue;
-        if (std::unique_ptr<OIIO::ImageInput> in = ReaderIfValid(format, path)) return in;
+        if (std::unique_ptr<OIIO::ImageInput> in = ReaderIfValid(format, path, false)) return in;
     }
     return nullptr;
 }
@@ -109,22 +119,6 @@ constexpr int kMostFramesCounted = 1'000'000;
 int MostFramesOf(std::string_view format_name) {
     if (format_name == "dpx") return 8;  // image elements
     return kMostFramesCounted;
-}
-
-/// "a FIFO", "a socket", ...: what a name that is not a regular file holds.
-const char* NotAFile(fs::file_type type) {
-    switch (type) {
-        case fs::file_type::fifo:
-            return "a FIFO";
-        case fs::file_type::socket:
-            return "a socket";
-        case fs::file_type::character:
-            return "a character device";
-        case fs::file_type::block:
-            return "a block device";
-        default:
-            return "not a regular file";
-    }
 }
 
 /// What is wrong with a GIF file whose first bytes are `header`: a logical
@@ -152,11 +146,13 @@ std::optional<std::string> GifScreenProblem(std::span<const std::byte> header,
 }  // namespace
 
 void CheckBeforeOpening(const std::string& path, std::uint64_t max_pixels) {
+    // A FIFO is not read here: that would take what its reader needs.
+    std::error_code error;
+    if (!fs::is_regular_file(path, error)) return;
     std::array<std::byte, kDpxHeaderBytesChecked> header{};
     std::ifstream file(path, std::ios::binary);
     file.read(reinterpret_cast<char*>(header.data()), std::streamsize(header.size()));
     const auto got = std::size_t(std::max<std::streamsize>(0, file.gcount()));
-    std::error_code error;
     const std::uintmax_t size = fs::file_size(path, error);
     if (got == 0 || error) return;
     const std::span<const std::byte> read(header.data(), got);
@@ -171,18 +167,17 @@ std::unique_ptr<OIIO::ImageInput> CreateImageReader(const std::string& path,
     const fs::file_status status = fs::status(path, error);
     if (!fs::exists(status)) throw InputError(path + ": no such file");
     if (fs::is_directory(status)) throw InputError(path + ": is a folder, not an image");
-    if (!fs::is_regular_file(status)) {
-        throw InputRefused(fmt::format("{}: is {}, not a file", path, NotAFile(status.type())));
-    }
     if (std::unique_ptr<OIIO::ImageInput> in = FindImageReader(path, max_pixels)) return in;
-    const std::optional<ProbedContainer> probed = ProbeContainer(path);
+    std::optional<ProbedContainer> probed;
+    if (fs::is_regular_file(status)) probed = ProbeContainer(path);
     if (probed && probed->movie) {
         throw InputRefused(
             fmt::format("{}: is a movie ({}), not an image: give it as the only input", path,
                         probed->description));
     }
-    // FFmpeg's image demuxers ("png_pipe") say no more than the image readers did.
-    if (probed && !probed->demuxer.ends_with("_pipe")) {
+    // An animated image no image reader takes is damaged; FFmpeg's image
+    // demuxers ("png_pipe") say no more than the image readers did.
+    if (probed && !probed->animation && !probed->demuxer.ends_with("_pipe")) {
         throw InputRefused(
             fmt::format("{}: not an image or a movie the tool reads: FFmpeg takes it for {} ({})",
                         path, probed->description, probed->demuxer));

@@ -33,7 +33,8 @@ InputKind KindOfInput(const std::string& path, std::uint64_t max_pixels);
 /// allocate it while opening the file, before it does: a GIF's logical
 /// screen against `max_pixels`, a DPX file's user data and image offset
 /// against the file's size. Throws InputRefused naming the file; does
-/// nothing for other files and for a file it cannot read.
+/// nothing for other files, for what is not a regular file (a FIFO: what
+/// this would read, its reader would miss) and for a file it cannot read.
 void CheckBeforeOpening(const std::string& path, std::uint64_t max_pixels);
 
 }  // namespace render

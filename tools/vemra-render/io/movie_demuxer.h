@@ -71,7 +71,10 @@ class MovieDemuxer {
 struct ProbedContainer {
     std::string demuxer;      ///< FFmpeg's name: "mov,mp4,m4a,3gp,3g2,mj2", "concat"
     std::string description;  ///< its long name: "Virtual concatenation script"
-    bool movie = false;       ///< a demuxer the movie reader opens (movie_formats.h)
+    /// A container the movie reader opens (movie_formats.h), not an
+    /// animated image (GIF, APNG), which it opens too.
+    bool movie = false;
+    bool animation = false;  ///< an animated image the movie reader opens
 };
 
 /// What FFmpeg's probe takes the local file `path` for, whatever it is (a
