@@ -154,6 +154,10 @@ TEST(ToolMovie, IntoImageFilesEveryFrameOrNone) {
     EXPECT_EQ(files[0], "f.0001.png");
     EXPECT_EQ(files[49], "f.0050.png");
     EXPECT_EQ(ReadFilePixels(dir / "pick.png").values, ReadFilePixels(dir / "f.0017.png").values);
+    // One movie into a folder keeps its name there.
+    fs::create_directory(dir / "folder");
+    ASSERT_EQ(RunTool({dir / "in.mp4", "-o", dir / "folder/", "-q"}).exit_code, 0);
+    EXPECT_TRUE(fs::exists(dir / "folder/in.mp4"));
 }
 
 TEST(ToolMovie, AMovieCutShortFailsInOneLineAndLeavesNothing) {

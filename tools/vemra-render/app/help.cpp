@@ -106,6 +106,16 @@ const char* const kDescription =
     "vemra-render: renders images, image sequences, movies and raw video through the Vemra\n"
     "Temperature effect, loaded from its library and driven exactly as a host drives it.\n";
 
+std::string ShortUsage() {
+    return "usage: vemra-render INPUT... -o OUTPUT [--temperature T] [--magenta M] "
+           "[--opacity PERCENT] [--clamp]\n"
+           "       vemra-render plate.####.exr --frames 1001-1100 -o warm.####.exr ...\n"
+           "       vemra-render --raw WIDTHxHEIGHT ... < frames > frames\n"
+           "       vemra-render -o chart.png ...    the built-in test chart\n"
+           "       vemra-render --describe          the effect and its controls\n"
+           "vemra-render --help lists every option.\n";
+}
+
 std::string HelpFooter() {
     return fmt::format(
         R"(Hosts and bit depths:
@@ -170,7 +180,7 @@ them in the same format to standard output. Pixel formats:
 
 {exit_status}
 Examples:
-  vemra-render                                  test chart -> vemra-chart.png + sheet
+  vemra-render -o chart.png                     test chart -> chart.png + sheet
   vemra-render in.png -o out.png --temperature 0.5 --compare
   vemra-render plate.####.exr --frames 1001-1100 -o graded.####.exr --magenta -0.3
   ffmpeg -i in.mov -f rawvideo -pix_fmt bgra - |

@@ -11,6 +11,7 @@
 
 #include "tools/vemra-render/pixels/data_type.h"
 #include "tools/vemra-render/pixels/image.h"
+#include "tools/vemra-render/run/progress.h"
 #include "tools/vemra-render/run/refusal.h"
 #include "tools/vemra-render/session/host_kind.h"
 
@@ -89,6 +90,7 @@ struct Options {
     bool overwrite_input = false;
     bool describe = false;
     bool quiet = false;
+    ProgressStyle progress = ProgressStyle::kBar;  ///< --progress
 };
 
 /// The raw frames' pixel format when --pix-fmt names none.

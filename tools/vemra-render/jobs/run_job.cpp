@@ -1,9 +1,13 @@
 #include "tools/vemra-render/io/movie_formats.h"
 #include "tools/vemra-render/jobs/jobs.h"
+#include "tools/vemra-render/jobs/outputs.h"
 
 namespace render {
 
-void RunJob(const Options& options, EffectSession& session) {
+void RunJob(const Options& given, EffectSession& session) {
+    // One input into a folder: the input's own name in it, whatever the job.
+    Options options = given;
+    if (options.inputs.size() == 1) options.output = OutputOfOne(options.output, options.inputs[0]);
     if (options.describe) {
         Describe(session);
     } else if (options.raw_size) {
