@@ -301,6 +301,15 @@ void MovieDemuxer::Internals::DescribeVideo() {
     described.light_level =
         SideData(*video, AV_PKT_DATA_CONTENT_LIGHT_LEVEL, sizeof(AVContentLightMetadata));
     described.dolby_vision = !SideData(*video, AV_PKT_DATA_DOVI_CONF, 1).empty();
+    described.bit_rate = parameters.bit_rate;
+    if (const std::vector<std::uint8_t> cpb =
+            SideData(*video, AV_PKT_DATA_CPB_PROPERTIES, sizeof(AVCPBProperties));
+        !cpb.empty()) {
+        AVCPBProperties properties;
+        std::memcpy(&properties, cpb.data(), sizeof properties);
+        described.max_bit_rate = properties.max_bitrate;
+        described.buffer_size = properties.buffer_size;
+    }
     described.frame_count = video->nb_frames > 0 ? long(video->nb_frames) : -1;
     // FFmpeg does not count an animated PNG's or GIF's frames: their blocks do.
     if (described.frame_count < 0 && local_file && source.format_name == "apng") {

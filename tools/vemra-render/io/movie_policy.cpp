@@ -296,6 +296,13 @@ const ProfileRule* ProfileFor(std::string_view codec, int profile) {
     return nullptr;
 }
 
+const ProfileRule* ProfileNamed(std::string_view codec, std::string_view option) {
+    for (const ProfileRule& rule : kProfiles) {
+        if (rule.codec == codec && rule.option == option) return &rule;
+    }
+    return nullptr;
+}
+
 const ProfileRule* NearestFor(std::string_view codec, int profile) {
     for (const NearestFormat& nearest : kNearest) {
         if (nearest.from == codec && nearest.from_profile == profile) {

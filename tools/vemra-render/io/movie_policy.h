@@ -155,6 +155,9 @@ bool Holds(const ContainerPolicy& container, StreamKind kind, std::string_view c
 /// The profile rule of `codec`'s profile `profile`; null when none.
 const ProfileRule* ProfileFor(std::string_view codec, int profile);
 
+/// The profile rule of `codec` whose encoder option is `option`; null when none.
+const ProfileRule* ProfileNamed(std::string_view codec, std::string_view option);
+
 /// The format a container that cannot hold `codec` takes instead for its
 /// profile `profile`: a rule of the table, or null.
 const ProfileRule* NearestFor(std::string_view codec, int profile);

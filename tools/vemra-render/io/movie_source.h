@@ -134,6 +134,12 @@ struct SourceVideo {
     std::vector<std::uint8_t> mastering;
     std::vector<std::uint8_t> light_level;
     bool dolby_vision = false;  ///< a Dolby Vision configuration, which a re-encode drops
+    /// The video's bit rate, and the maximum and decoder buffer its coded
+    /// picture buffer properties declare (MPEG-2's sequence header), in
+    /// bits a second and bits; 0 where the file does not say.
+    std::int64_t bit_rate = 0;
+    std::int64_t max_bit_rate = 0;
+    std::int64_t buffer_size = 0;
     /// The frame count the file declares (for an animated PNG, its control
     /// chunk's); -1: none.
     long frame_count = -1;
