@@ -5,6 +5,7 @@
 #include <cstring>
 #include <string_view>
 #include <utility>
+#include <vector>
 
 #include "tools/vemra-render/io/ffmpeg_common.h"
 #include "tools/vemra-render/io/movie_conversion.h"
@@ -161,13 +162,27 @@ AVPixelFormat ChoosePixelFormat(const ChosenEncoder& chosen, const SourceDescrip
     // its alpha and depth.
     const AVPixelFormat source_pixels = FormatOf(source).pixels;
     if (Takes(codec, source_pixels) && (alpha || !HasAlpha(source_pixels))) return source_pixels;
+    // Alpha the output cannot keep: the source's format without it (VP9's
+    // yuva420p as yuv420p) where the encoder takes that.
+    std::vector<AVPixelFormat> opaque;
+    for (const AVPixelFormat* p = codec.pix_fmts; *p != AV_PIX_FMT_NONE; ++p) {
+        if (!HasAlpha(*p)) opaque.push_back(*p);
+    }
+    opaque.push_back(AV_PIX_FMT_NONE);
+    if (!alpha && HasAlpha(source_pixels)) {
+        int loss = 0;
+        const AVPixelFormat without =
+            avcodec_find_best_pix_fmt_of_list(opaque.data(), source_pixels, 0, &loss);
+        if (without != AV_PIX_FMT_NONE && (loss & ~FF_LOSS_ALPHA) == 0) return without;
+    }
     // Otherwise ranked from the frames' layout, without alpha when the source
     // has none: the choice ffmpeg makes for such frames fed as RGB.
     const AVPixelFormat ranked_from = alpha                               ? rgba
                                       : video.type == SampleType::kUint8  ? AV_PIX_FMT_RGB24
                                       : video.type == SampleType::kUint16 ? AV_PIX_FMT_RGB48LE
                                                                           : AV_PIX_FMT_GBRPF32LE;
-    return avcodec_find_best_pix_fmt_of_list(codec.pix_fmts, ranked_from, alpha, nullptr);
+    return avcodec_find_best_pix_fmt_of_list(alpha ? codec.pix_fmts : opaque.data(), ranked_from,
+                                             alpha, nullptr);
 }
 
 /// Sets the rate: the source's where the format is defined by its rate
@@ -206,8 +221,8 @@ ChosenEncoder ChooseEncoder(const SourceDescription& source, const ContainerPoli
             fmt::format("{}: {}{}", target, chosen.changed, DescribeChoice(chosen)));
     }
     if (source.video.has_alpha && !HasAlpha(pixels)) {
-        chosen.notes.push_back(fmt::format("{}: the alpha of {} is dropped: {} in {} holds none",
-                                           target, source.path, av_get_pix_fmt_name(pixels),
+        chosen.notes.push_back(fmt::format("{}: the alpha of {} is dropped: {} in {} carries none",
+                                           target, source.path, DescribeChoice(chosen),
                                            container.name));
     }
     return chosen;
