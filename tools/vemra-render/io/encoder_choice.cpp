@@ -96,8 +96,10 @@ ChosenEncoder ChooseCodec(const SourceFormat& from, const ContainerPolicy& conta
             throw MovieRefused(fmt::format("{}: the {} format cannot hold {} video", target,
                                            container.muxer, avcodec_get_name(codec->id)));
         }
-        return Chosen(codec,
-                      codec->id == from.codec ? ProfileFor(codec_name, from.profile) : nullptr);
+        return Chosen(codec, codec->id == from.codec
+                                 ? ProfileFor(codec_name, from.profile)
+                                 : ProfileNamed(avcodec_get_name(codec->id),
+                                                EncoderRules(codec->name).default_profile));
     }
     const bool held = Holds(container, StreamKind::kVideo, codec_name);
     if (const AVCodec* own = SoftwareEncoderFor(from.codec); own && held) {
@@ -213,6 +215,12 @@ ChosenEncoder ChooseEncoder(const SourceDescription& source, const ContainerPoli
     if (chosen.codec->id == from.codec && pixels != from.pixels &&
         (chosen.profile == nullptr || chosen.profile->pixel_format.empty())) {
         chosen.profile = nullptr;
+    }
+    // A pixel format asked for takes the profile that codes it, where the
+    // profile has a format of its own (DNxHR's).
+    if (chosen.profile != nullptr && !chosen.profile->pixel_format.empty() &&
+        chosen.profile->pixel_format != av_get_pix_fmt_name(pixels)) {
+        chosen.profile = ProfileCoding(chosen.profile->codec, av_get_pix_fmt_name(pixels));
     }
     chosen.pixel_format = pixels;
     ChooseRate(chosen, source, from.codec, settings);

@@ -158,7 +158,8 @@ constexpr ContainerPolicy kContainers[] = {
 // clang-format on
 
 // encoder, counts in frames, captions, field coding, HDR10 parameters,
-// rate, alpha beside the frames.
+// rate, alpha beside the frames, the profile it is told when named for
+// another codec's source.
 // clang-format off
 constexpr EncoderPolicy kEncoders[] = {
     {"libx264", false, true, true, false, RateRule::kQuality, false},
@@ -169,7 +170,7 @@ constexpr EncoderPolicy kEncoders[] = {
     {"mpeg1video", true, false, false, false, RateRule::kSourceRate, false},
     {"mpeg4", true, false, false, false, RateRule::kQuality, false},
     {"prores_ks", false, false, true, false, RateRule::kProfile, false},
-    {"dnxhd", false, false, true, false, RateRule::kProfile, false},
+    {"dnxhd", false, false, true, false, RateRule::kProfile, false, "dnxhr_hq"},
 };
 
 // The profiles kept from the source, by FFmpeg's numbers (FF_PROFILE_*):
@@ -299,6 +300,13 @@ const ProfileRule* ProfileFor(std::string_view codec, int profile) {
 const ProfileRule* ProfileNamed(std::string_view codec, std::string_view option) {
     for (const ProfileRule& rule : kProfiles) {
         if (rule.codec == codec && rule.option == option) return &rule;
+    }
+    return nullptr;
+}
+
+const ProfileRule* ProfileCoding(std::string_view codec, std::string_view pixel_format) {
+    for (const ProfileRule& rule : kProfiles) {
+        if (rule.codec == codec && rule.pixel_format == pixel_format) return &rule;
     }
     return nullptr;
 }

@@ -97,6 +97,10 @@ struct EncoderPolicy {
     /// Codes alpha beside the frames (VP8, VP9): kept only in containers
     /// with an alpha side stream.
     bool alpha_side_stream = false;
+    /// The profile (its option) it is told when named with --codec for
+    /// another codec's source; empty: its own default. DNxHD's own default
+    /// takes a few frame sizes only; DNxHR HQ takes any.
+    std::string_view default_profile = {};
 };
 
 /// A profile of a codec as FFmpeg numbers it (AVCodecParameters.profile),
@@ -157,6 +161,9 @@ const ProfileRule* ProfileFor(std::string_view codec, int profile);
 
 /// The profile rule of `codec` whose encoder option is `option`; null when none.
 const ProfileRule* ProfileNamed(std::string_view codec, std::string_view option);
+
+/// The first profile rule of `codec` that codes `pixel_format`; null when none.
+const ProfileRule* ProfileCoding(std::string_view codec, std::string_view pixel_format);
 
 /// The format a container that cannot hold `codec` takes instead for its
 /// profile `profile`: a rule of the table, or null.
