@@ -6,6 +6,7 @@
 // tag, captions, colour tags in the frames and the container, profiles and
 // rates, the streams and their codecs), its pixels against the pipe route
 // or ffmpeg's own decode, a note or a refusal.
+#include <fmt/format.h>
 #include <gtest/gtest.h>
 
 #include <cmath>
@@ -267,6 +268,14 @@ TEST(ToolFootage, TheSourcesFormatItsColoursItsOtherStreamsAndWholeFilesAsFfmpeg
          [&](const std::string&, const std::string& out) {
              EXPECT_EQ(Ffprobe(out, "-show_entries stream=codec_name,sample_rate", "a"),
                        "pcm_s24le,48000\n");
+             // H.264 into MXF, which stores no composition times: coded in
+             // display order, every frame reads back at its time.
+             std::istringstream times(Ffprobe(out, "-show_entries frame=best_effort_timestamp_time"));
+             int frame = 0;
+             for (std::string time; std::getline(times, time); ++frame) {
+                 EXPECT_EQ(time, fmt::format("{:.6f}", 0.04 * frame));
+             }
+             EXPECT_EQ(frame, 10);
          }},
         {"vorbis.mkv", "vorbis.ts", {}, "converted to mp2", 0,
          [&](const std::string&, const std::string& out) {
