@@ -10,6 +10,7 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <cstdlib>
 #include <filesystem>
 #include <functional>
 #include <sstream>
@@ -224,7 +225,10 @@ TEST(ToolFootage, TheSourcesFormatItsColoursItsOtherStreamsAndWholeFilesAsFfmpeg
                  Ffprobe(out, "-show_entries frame=best_effort_timestamp_time"));
              int frames = 0;
              for (std::string time; std::getline(times, time); ++frames) {
-                 EXPECT_LT(std::stod(time), 0.5) << "frame " << frames;
+                 char* end = nullptr;
+                 const double seconds = std::strtod(time.c_str(), &end);
+                 EXPECT_TRUE(end != time.c_str() && *end == '\0' && seconds < 0.5)
+                     << "frame " << frames << " at " << time;
              }
              EXPECT_EQ(frames, 10);
              EXPECT_EQ(Ffprobe(out, "-show_entries stream=start_time", "a"), "0.000000\n");
