@@ -7,6 +7,7 @@
 #include <utility>
 #include <vector>
 
+#include "tools/vemra-render/io/encoder_setup.h"
 #include "tools/vemra-render/io/ffmpeg_common.h"
 #include "tools/vemra-render/io/movie_conversion.h"
 #include "tools/vemra-render/io/movie_error.h"
@@ -201,6 +202,12 @@ void ChooseRate(ChosenEncoder& chosen, const SourceDescription& source, AVCodecI
     chosen.bit_rate = video.bit_rate > 0 ? video.bit_rate : video.max_bit_rate;
     chosen.max_bit_rate = video.max_bit_rate;
     chosen.buffer_size = video.max_bit_rate > 0 ? video.buffer_size : 0;
+    if (chosen.profile != nullptr && chosen.profile->source_rate && chosen.bit_rate > 0) {
+        chosen.bit_rate =
+            NominalRate(*chosen.codec, std::string(chosen.profile->option), video.width,
+                        video.height, static_cast<AVPixelFormat>(chosen.pixel_format),
+                        {video.frame_rate.num, video.frame_rate.den}, chosen.bit_rate);
+    }
 }
 
 }  // namespace

@@ -6,6 +6,7 @@
 #include <cstring>
 
 #include "tools/vemra-render/io/movie_conversion.h"
+#include "tools/vemra-render/run/library_log.h"
 
 namespace render::movie {
 
@@ -67,6 +68,25 @@ std::string SizeHint(AVPixelFormat pixel_format, int width, int height) {
         "; in {} the {} must be a multiple of {} for this encoder: choose a pixel format with "
         "--pix-fmt (e.g. yuv444p) or crop the source",
         desc->name, what, what[0] == 'w' ? across : down);
+}
+
+std::int64_t NominalRate(const AVCodec& codec, const std::string& profile, int width, int height,
+                         AVPixelFormat pixels, AVRational frame_rate, std::int64_t measured) {
+    const std::int64_t top = measured / 1000000;
+    for (std::int64_t mbs = top; mbs > 0 && mbs * 10 >= top * 9; --mbs) {
+        CodecContextPtr trial(avcodec_alloc_context3(&codec));
+        if (!trial) break;
+        trial->width = width;
+        trial->height = height;
+        trial->pix_fmt = pixels;
+        trial->time_base = frame_rate.num > 0 ? av_inv_q(frame_rate) : AVRational{1, 25};
+        trial->bit_rate = mbs * 1000000;
+        av_opt_set(trial->priv_data, "profile", profile.c_str(), 0);
+        // The refusals of the rates tried are no news.
+        const LogWatch quiet(trial.get());
+        if (avcodec_open2(trial.get(), &codec, nullptr) >= 0) return trial->bit_rate;
+    }
+    return measured;
 }
 
 std::string X265Hdr10Parameters(const std::vector<std::uint8_t>& mastering,

@@ -35,6 +35,14 @@ ColourTags ChooseColourTags(const AVCodecParameters& source, AVPixelFormat outpu
 /// to do (as ffmpeg says it), starting with "; "; empty otherwise.
 std::string SizeHint(AVPixelFormat pixel_format, int width, int height);
 
+/// The rate `codec` opens at with the profile `profile` for frames of
+/// `width` x `height` in `pixels` at `frame_rate`, nearest below `measured`
+/// (bits a second, as the container measures it): DNxHD's profiles take a
+/// few rates each, named in whole Mb/s a little below what their fixed
+/// frame sizes make. Tries down to 10 % below; `measured` when none opens.
+std::int64_t NominalRate(const AVCodec& codec, const std::string& profile, int width, int height,
+                         AVPixelFormat pixels, AVRational frame_rate, std::int64_t measured);
+
 /// x265's own parameters for HDR10's static metadata (FFmpeg's
 /// AVMasteringDisplayMetadata and AVContentLightMetadata, as bytes; empty:
 /// none), each after a ':'; x265 ignores what the frames carry.
