@@ -21,6 +21,10 @@ struct EncodedVideo {
     /// its first frame's (as in SourceVideo); empty: none.
     std::vector<std::uint8_t> mastering;
     std::vector<std::uint8_t> light_level;
+    /// The coded picture buffer's properties the encoder declares for a
+    /// rate kept from the source (FFmpeg's AVCPBProperties, as bytes; empty:
+    /// none): the MPEG muxers size their buffers by them.
+    std::vector<std::uint8_t> buffer;
     /// What the first frame carried that a note may have to name as dropped.
     bool hdr10_plus = false;
     bool captions = false;

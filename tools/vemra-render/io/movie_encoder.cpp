@@ -302,6 +302,14 @@ void MovieEncoder::Open(const EncoderFrame* first) {
     avcodec_parameters_free(&parameters);
     if (code < 0) in.Fail("video stream", code);
     stream.time_base = FromAv(enc->time_base);
+    // The buffer of a rate kept from the source (MPEG-2's), for the muxers
+    // that size theirs by it.
+    for (int i = 0; i < enc->nb_coded_side_data && in.chosen.bit_rate > 0; ++i) {
+        const AVPacketSideData& side = enc->coded_side_data[i];
+        if (side.type == AV_PKT_DATA_CPB_PROPERTIES) {
+            stream.buffer.assign(side.data, side.data + side.size);
+        }
+    }
     stream.counts_in_frames = in.CountsInFrames();
     stream.encoder = in.codec->name;
     in.opened = true;

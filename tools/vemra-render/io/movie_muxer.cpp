@@ -306,6 +306,9 @@ void MovieMuxer::Internals::AddVideoSideData(const EncodedVideo& encoded,
         add(AV_PKT_DATA_CONTENT_LIGHT_LEVEL, encoded.light_level.data(),
             encoded.light_level.size());
     }
+    if (!encoded.buffer.empty()) {
+        add(AV_PKT_DATA_CPB_PROPERTIES, encoded.buffer.data(), encoded.buffer.size());
+    }
 }
 
 std::vector<std::string> MovieMuxer::Internals::WhatIsDropped(const EncodedVideo& encoded) const {
