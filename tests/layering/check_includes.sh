@@ -23,7 +23,7 @@
 #   tests/, bench/      anything
 #
 # Within io/, the movie stages (movie_demuxer, movie_decoder, movie_encoder,
-# movie_muxer) meet only in the jobs that wire them: no stage includes
+# movie_muxer, stream_converter) meet only in the jobs that wire them: no stage includes
 # another stage's header. FFmpeg's container library (<libavformat/...>)
 # is for the demuxer, the muxer and the policy table (movie_policy) alone.
 #
@@ -89,7 +89,7 @@ library_header='^(OpenImageIO|libav[a-z]*|libsw[a-z]*)/'
 
 # The movie stages, by file name without its ending, and the files that may
 # include the container library.
-movie_stages=" movie_demuxer movie_decoder movie_encoder movie_muxer "
+movie_stages=" movie_demuxer movie_decoder movie_encoder movie_muxer stream_converter "
 container_library_users=" movie_demuxer movie_muxer movie_policy "
 
 # stage_of PATH: sets `stage` to the movie stage PATH belongs to, or "".

@@ -10,6 +10,7 @@
 #include <map>
 #include <string_view>
 #include <vector>
+#include <tuple>
 
 #include "tools/vemra-render/app/help.h"
 #include "tools/vemra-render/io/frame_pattern.h"
@@ -32,7 +33,7 @@ struct GivenValues {
     bool compare = false, clamp = false, no_clamp = false;
     std::string start_number;
     int quality = -1, in_flight = 0;
-    std::string pix_fmt;
+    std::string pix_fmt, audio, subtitles;
 };
 
 void AddInputOutputOptions(CLI::App& app, Options& options, GivenValues& given) {
@@ -139,6 +140,17 @@ void AddVideoOptions(CLI::App& app, Options& options, GivenValues& given, const 
         ->check(CLI::NonNegativeNumber.description(""))
         ->type_name("Q")
         ->group(group);
+    for (auto [flag, value, kind] : {std::tuple{"--audio", &given.audio, "sound"},
+                                     std::tuple{"--subtitles", &given.subtitles, "subtitle"}}) {
+        app.add_option(flag, *value,
+                       fmt::format("A movie output's {} streams: copied, converted to a codec its "
+                                   "container holds, or left out (default: copied where the "
+                                   "container holds them, else converted)",
+                                   kind))
+            ->check(CLI::IsMember({"copy", "convert", "none"}).description(""))
+            ->type_name("copy|convert|none")
+            ->group(group);
+    }
     app.add_flag("--no-autorotate", options.no_autorotate,
                  "Keep a movie's frames as coded: do not turn them upright as its display "
                  "matrix says")
@@ -306,6 +318,9 @@ void TakeValues(const CLI::App& app, const GivenValues& given, Options& options)
     if (!given.raw.empty()) options.raw_size = FrameSize(given.raw, "--raw");
     if (app.count("--pix-fmt") != 0) options.pix_fmt = given.pix_fmt;
     if (app.count("--quality") != 0) options.quality = given.quality;
+    // CLI11 has checked the words already.
+    if (!given.audio.empty()) ParseStreamHandling(given.audio, options.audio);
+    if (!given.subtitles.empty()) ParseStreamHandling(given.subtitles, options.subtitles);
     if (app.count("--start-number") != 0) {
         options.start_number = ParseFrameNumber(given.start_number);
         if (!options.start_number) {

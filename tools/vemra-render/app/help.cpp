@@ -55,8 +55,9 @@ std::string WrapLines(std::string_view text) {
 /// The paragraph on files of several frames, with the movie containers read.
 std::string MultiFrameHelp() {
     return fmt::format(
-        "Files of several frames are read frame by frame: GIF, APNG (a PNG with an animation "
-        "control chunk), multi-page TIFF, and movies ({}). Every frame goes to an output "
+        "Files of several frames are read frame by frame: GIF and APNG (a PNG with an animation "
+        "control chunk), each frame as FFmpeg decodes it with its disposal and blending, "
+        "multi-page TIFF, and movies ({}). Every frame goes to an output "
         "pattern, frame k numbered --start-number + k - 1 (default: k); into one output file, "
         "--frames N picks the frame, and without it the file is refused rather than rendered in "
         "part. An animated image's frames go into image files only, and its frame delays are "
@@ -93,7 +94,8 @@ std::string MovieHelp() {
            "and range, as the ffmpeg program converts it. Into image files, frame k goes\n"
            "to number --start-number + k - 1 of the output pattern, and --frames picks\n"
            "frames; into a movie the whole movie is rendered, and the output appears only\n"
-           "once complete. --codec, --quality and --pix-fmt choose the encoding.\n" +
+           "once complete. --codec, --quality and --pix-fmt choose the encoding, --audio\n"
+           "and --subtitles what becomes of the sound and subtitle streams.\n" +
            Wrap(MoviePolicyRules()) +
            "\nContainers written (by the output's ending), the codecs each holds, and its\n"
            "fallback encoder:\n" +

@@ -23,6 +23,7 @@ extern "C" {
 #include "tools/vemra-render/io/ffmpeg_log.h"
 #include "tools/vemra-render/io/movie_conversion.h"
 #include "tools/vemra-render/io/movie_formats.h"
+#include "tools/vemra-render/io/movie_policy.h"
 #include "tools/vemra-render/run/library_log.h"
 
 namespace render {
@@ -148,6 +149,13 @@ DisplayMatrix ReadDisplayMatrix(const std::int32_t* m) {
     return matrix;
 }
 
+/// True for a stream that must last as long as the file says: sound and
+/// video, but not cover art nor a stream the demuxer does not read.
+bool HeldToDuration(const SourceStream& stream) {
+    return (stream.kind == StreamKind::kAudio || stream.kind == StreamKind::kVideo) &&
+           !stream.attached_picture && !stream.discarded;
+}
+
 /// True when the demuxer is QuickTime's, whose header lists every sample.
 bool ListsEverySample(const AVFormatContext& format) {
     return std::strstr(format.iformat->name, "mov") != nullptr;
@@ -176,6 +184,8 @@ struct MovieDemuxer::Internals {
     /// The description of every stream, the chapters and the metadata.
     void Describe();
     void DescribeVideo();
+    /// Reads VP8 and VP9 with an alpha side stream through libvpx.
+    void ChooseAlphaDecoder();
     /// Fails when the demuxer logged that a packet it read is damaged; its
     /// other messages go to the notes.
     void CheckDamage();
@@ -250,7 +260,9 @@ void MovieDemuxer::Internals::Describe() {
             {int(i), KindOf(stream.codecpar->codec_type), CodecParameters(*stream.codecpar),
              ToRational(stream.time_base), stream.start_time, stream.duration, stream.disposition,
              ToRational(stream.sample_aspect_ratio), ToRational(stream.avg_frame_rate),
-             ToRational(stream.r_frame_rate), ToMetadata(stream.metadata)});
+             ToRational(stream.r_frame_rate), ToMetadata(stream.metadata),
+             stream.discard == AVDISCARD_ALL,
+             (stream.disposition & AV_DISPOSITION_ATTACHED_PIC) != 0});
     }
     for (unsigned i = 0; i < format.nb_chapters; ++i) {
         const AVChapter& chapter = *format.chapters[i];
@@ -289,11 +301,39 @@ void MovieDemuxer::Internals::DescribeVideo() {
     described.light_level =
         SideData(*video, AV_PKT_DATA_CONTENT_LIGHT_LEVEL, sizeof(AVContentLightMetadata));
     described.dolby_vision = !SideData(*video, AV_PKT_DATA_DOVI_CONF, 1).empty();
+    described.bit_rate = parameters.bit_rate;
+    if (const std::vector<std::uint8_t> cpb =
+            SideData(*video, AV_PKT_DATA_CPB_PROPERTIES, sizeof(AVCPBProperties));
+        !cpb.empty()) {
+        AVCPBProperties properties;
+        std::memcpy(&properties, cpb.data(), sizeof properties);
+        described.max_bit_rate = properties.max_bitrate;
+        described.buffer_size = properties.buffer_size;
+    }
     described.frame_count = video->nb_frames > 0 ? long(video->nb_frames) : -1;
-    // FFmpeg does not count an animated PNG's frames: its control chunk does.
+    // FFmpeg does not count an animated PNG's or GIF's frames: their blocks do.
     if (described.frame_count < 0 && local_file && source.format_name == "apng") {
         described.frame_count = AnimatedPngFrames(source.path).value_or(-1);
     }
+    if (described.frame_count < 0 && local_file && source.format_name == "gif") {
+        described.frame_count = AnimatedGifFrames(source.path).value_or(-1);
+    }
+    ChooseAlphaDecoder();
+}
+
+void MovieDemuxer::Internals::ChooseAlphaDecoder() {
+    // FFmpeg's VP8 and VP9 decoders drop the alpha a stream tagged
+    // alpha_mode=1 carries beside its frames; libvpx's give it, as yuva420p.
+    SourceStream& stream = source.streams[std::size_t(source.video.index)];
+    const std::string_view decoder =
+        AlphaDecoderFor(avcodec_get_name(stream.parameters.get().codec_id));
+    if (decoder.empty() || stream.Tag("alpha_mode") != "1" ||
+        avcodec_find_decoder_by_name(std::string(decoder).c_str()) == nullptr) {
+        return;
+    }
+    source.video.decoder = decoder;
+    source.video.has_alpha = true;
+    stream.parameters.edit().format = AV_PIX_FMT_YUVA420P;
 }
 
 bool MovieDemuxer::Read(MoviePacket& into) {
@@ -321,6 +361,9 @@ bool MovieDemuxer::Read(MoviePacket& into) {
 }
 
 void MovieDemuxer::Internals::NoteEnd(const AVPacket& packet) {
+    // Only sound and video are held to the declared duration: subtitles,
+    // data and attached pictures may end early or start late.
+    if (!HeldToDuration(source.streams[std::size_t(packet.stream_index)])) return;
     const AVStream* stream = input->streams[packet.stream_index];
     const std::int64_t stamp = packet.pts != kNoTimestamp ? packet.pts : packet.dts;
     if (stamp == kNoTimestamp) return;
@@ -371,6 +414,7 @@ void MovieDemuxer::Internals::CheckDurations() const {
     bool own_durations = false;
     for (unsigned i = 0; i < format.nb_streams; ++i) {
         const AVStream* stream = format.streams[i];
+        if (!HeldToDuration(source.streams[i])) continue;
         if (stream->duration <= 0 || stream->start_time == kNoTimestamp) continue;
         own_durations = true;
         const std::int64_t declared =
@@ -420,14 +464,22 @@ VideoSpacing MovieDemuxer::MeasureSpacing() const {
     if (code < 0) return {};
     const InputPtr scan(opened);
     const PacketPtr read = NewPacket();
+    // One clock for every frame: the presentation times where every packet
+    // has one, else the decoding times (a program stream gives a
+    // presentation time only to the first frame of each of its packets).
+    std::vector<std::int64_t> decoding;
+    bool every_pts = true, every_dts = true;
     while (av_read_frame(scan.get(), read.get()) >= 0) {
-        const std::int64_t stamp = read->pts != kNoTimestamp ? read->pts : read->dts;
-        if (read->stream_index == in.source.video.index && stamp != kNoTimestamp) {
-            stamps.push_back(stamp);
+        if (read->stream_index == in.source.video.index) {
+            every_pts = every_pts && read->pts != kNoTimestamp;
+            every_dts = every_dts && read->dts != kNoTimestamp;
+            if (read->pts != kNoTimestamp) stamps.push_back(read->pts);
+            if (read->dts != kNoTimestamp) decoding.push_back(read->dts);
         }
         av_packet_unref(read.get());
     }
-    return in.SpacingOf(std::move(stamps));
+    if (every_pts) return in.SpacingOf(std::move(stamps));
+    return every_dts ? in.SpacingOf(std::move(decoding)) : VideoSpacing{};
 }
 
 VideoSpacing MovieDemuxer::Internals::SpacingOf(std::vector<std::int64_t> stamps) const {

@@ -8,6 +8,8 @@
 #include <cstdint>
 #include <cstring>
 #include <fstream>
+#include <istream>
+#include <string>
 
 namespace render {
 
@@ -18,7 +20,7 @@ struct MovieContainer {
     std::string_view name;     ///< as --help names it
     std::string_view demuxer;  ///< FFmpeg's demuxer
     /// The file endings read as movies; none for animated images, which the
-    /// tool tells by their contents (APNG) or reads as images (GIF).
+    /// tool tells by their contents (APNG, a GIF of several frames).
     std::array<std::string_view, 3> extensions;
 };
 
@@ -100,6 +102,55 @@ std::optional<long> AnimatedPngFrames(const std::string& path) {
         file.seekg(std::streamoff(length) + 4, std::ios::cur);
     }
     return std::nullopt;
+}
+
+namespace {
+
+/// Skips GIF data sub-blocks (a size byte, that many bytes, up to a size of
+/// 0); false when the file ends first.
+bool SkipSubBlocks(std::istream& file) {
+    for (int size = file.get(); size != 0; size = file.get()) {
+        if (size == std::char_traits<char>::eof()) return false;
+        file.seekg(size, std::ios::cur);
+    }
+    return bool(file);
+}
+
+/// Skips a colour table when the flags byte `flags` says one follows.
+void SkipColourTable(std::istream& file, int flags) {
+    if (flags & 0x80) file.seekg(3 * (2 << (flags & 7)), std::ios::cur);
+}
+
+}  // namespace
+
+std::optional<long> AnimatedGifFrames(const std::string& path) {
+    std::ifstream file(path, std::ios::binary);
+    char header[13];
+    if (!file.read(header, 13) ||
+        (std::memcmp(header, "GIF87a", 6) != 0 && std::memcmp(header, "GIF89a", 6) != 0)) {
+        return std::nullopt;
+    }
+    SkipColourTable(file, static_cast<unsigned char>(header[10]));
+    // Block by block: extensions (0x21, a label, sub-blocks), images (0x2C,
+    // a descriptor, a colour table, the code size, sub-blocks), the trailer.
+    long frames = 0;
+    for (int block = file.get(); file; block = file.get()) {
+        if (block == 0x3B) break;
+        if (block == 0x21) {
+            file.get();
+            if (!SkipSubBlocks(file)) break;
+        } else if (block == 0x2C) {
+            char descriptor[9];
+            if (!file.read(descriptor, 9)) break;
+            SkipColourTable(file, static_cast<unsigned char>(descriptor[8]));
+            file.get();
+            if (!SkipSubBlocks(file)) break;
+            ++frames;
+        } else {
+            break;  // damaged: the frames so far
+        }
+    }
+    return frames >= 2 ? std::optional<long>(frames) : std::nullopt;
 }
 
 }  // namespace render

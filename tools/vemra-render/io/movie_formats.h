@@ -28,4 +28,10 @@ std::string MovieContainerNames();
 /// other file. The image library shows such a file's first frame alone.
 std::optional<long> AnimatedPngFrames(const std::string& path);
 
+/// When `path` is a GIF file of two frames or more, its frame count (its
+/// image blocks, read up to its trailer); nullopt for any other file. Such
+/// a file's frames come from the movie reader, whose GIF decoder applies
+/// each frame's disposal as the ffmpeg program does.
+std::optional<long> AnimatedGifFrames(const std::string& path);
+
 }  // namespace render

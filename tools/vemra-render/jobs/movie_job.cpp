@@ -9,6 +9,8 @@
 
 #include <algorithm>
 #include <filesystem>
+#include <map>
+#include <memory>
 #include <set>
 
 #include "tools/vemra-render/io/frame_pattern.h"
@@ -20,6 +22,8 @@
 #include "tools/vemra-render/io/movie_formats.h"
 #include "tools/vemra-render/io/movie_muxer.h"
 #include "tools/vemra-render/io/movie_policy.h"
+#include "tools/vemra-render/io/stream_converter.h"
+#include "tools/vemra-render/io/stream_plan.h"
 #include "tools/vemra-render/jobs/controls.h"
 #include "tools/vemra-render/jobs/frame_work.h"
 #include "tools/vemra-render/jobs/image_frames.h"
@@ -105,41 +109,80 @@ struct MovieSlot {
     EncoderFrame encoded;
 };
 
+/// The routes of `source`'s streams into the movie output, as --audio and
+/// --subtitles ask.
+std::vector<StreamRoute> RoutesFor(const Options& options, const SourceDescription& source) {
+    return PlanStreams(source, *ContainerFor(options.output), options.audio, options.subtitles,
+                       options.output);
+}
+
 /// The stages of a movie rendered into a movie, made before any frame, so
 /// that whatever they refuse is refused first.
 struct MovieStages {
+    std::vector<StreamRoute> routes;
     MovieMuxer muxer;
     MovieEncoder encoder;
     MovieDecoder decoder;
+    /// A converter for each stream routed to one, by source stream index.
+    std::map<int, std::unique_ptr<StreamConverter>> converters;
     MovieFeed feed;
 
     MovieStages(const Options& options, MovieDemuxer& demuxer, const SourceDescription& source)
-        : muxer(options.output, source),
+        : routes(RoutesFor(options, source)),
+          muxer(options.output, source, routes),
           encoder(source, muxer.container(), muxer.global_header(),
                   {options.codec, options.pix_fmt.value_or(""), options.quality.value_or(-1),
                    options.quiet, options.codec_threads},
                   options.output),
           decoder(source, options.codec_threads),
-          feed(demuxer, decoder, [this](int stream) { return muxer.Copies(stream); }) {}
+          feed(demuxer, decoder, [this](int stream) { return muxer.Takes(stream); }) {
+        for (const SourceStream& stream : source.streams) {
+            const StreamRoute& route = routes[std::size_t(stream.index)];
+            if (route.action != StreamRoute::Action::kConvert) continue;
+            converters[stream.index] = std::make_unique<StreamConverter>(
+                stream, route, muxer.global_header(), options.output);
+        }
+    }
 
     /// Opens the encoder with the first frame (null: the movie has none) and
-    /// starts the muxer with its stream, printing what the output leaves out.
+    /// starts the muxer with its stream and the converted ones, printing
+    /// what the output changes of the source and leaves out (once the
+    /// encoder has taken its settings: a refusal stands alone).
     void Start(const EncoderFrame* first, Notes& notes) {
         encoder.Open(first);
-        for (const std::string& note : muxer.Start(encoder.stream())) notes.Once(note, note);
+        for (const StreamRoute& route : routes) {
+            if (!route.note.empty()) notes.Once(route.note, route.note);
+        }
+        for (const std::string& note : encoder.notes()) notes.Once(note, note);
+        std::vector<EncodedStream> converted;
+        for (const auto& [index, converter] : converters) converted.push_back(converter->stream());
+        for (const std::string& note : muxer.Start(encoder.stream(), converted)) {
+            notes.Once(note, note);
+        }
     }
-    /// Encodes `frame` (null: drains the encoder) and writes what waits for
-    /// the muxer: the encoder's packets, then the copied streams' queued
-    /// meanwhile.
+    /// Encodes `frame` (null: drains the encoder and the converters) and
+    /// writes what waits for the muxer: the encoder's packets, then the
+    /// other streams' queued meanwhile, copied or converted.
     void Write(EncoderFrame* frame) {
+        const auto write = [this](MoviePacket& packet) { muxer.WriteOther(packet); };
         const auto video = [this](MoviePacket& packet) { muxer.WriteVideo(packet); };
         if (frame != nullptr) {
             encoder.Encode(*frame, video);
         } else {
             encoder.Flush(video);
         }
-        MoviePacket copied;
-        while (feed.TakeCopied(copied)) muxer.WriteCopied(copied);
+        MoviePacket queued;
+        while (feed.TakeOther(queued)) {
+            const auto converter = converters.find(queued.stream());
+            if (converter == converters.end()) {
+                muxer.WriteOther(queued);
+            } else {
+                converter->second->Convert(queued, write);
+            }
+        }
+        if (frame == nullptr) {
+            for (const auto& [index, converter] : converters) converter->Flush(write);
+        }
     }
 };
 
@@ -156,7 +199,7 @@ bool CheckMovieRequest(const Options& options, const SourceDescription& source) 
     }
     CheckMovieOutput(input, options);
     if (!options.skip_existing ||
-        !FinishedMovie(options.output, MovieOutputStreams(options.output, source))) {
+        !FinishedMovie(options.output, OutputStreams(RoutesFor(options, source), source))) {
         return false;
     }
     if (!options.quiet) {
@@ -204,7 +247,7 @@ void RenderMovieToMovie(const Options& options, EffectSession& session, MovieDem
     progress.Clear();
     PrintLibraryNotes(notes);
     if (result.error) {
-        stages.feed.StopCopying();
+        stages.feed.StopOthers();
         try {
             std::rethrow_exception(result.error);
         } catch (const MovieRefused&) {

@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "tools/vemra-render/pixels/data_type.h"
+#include "tools/vemra-render/io/stream_plan.h"
 #include "tools/vemra-render/pixels/image.h"
 #include "tools/vemra-render/run/progress.h"
 #include "tools/vemra-render/run/refusal.h"
@@ -85,6 +86,10 @@ struct Options {
     /// --no-autorotate: a movie's frames stay as coded, whatever its display
     /// matrix says.
     bool no_autorotate = false;
+    /// --audio and --subtitles: what becomes of a movie output's sound and
+    /// subtitle streams (io/stream_plan.h).
+    StreamHandling audio = StreamHandling::kAuto;
+    StreamHandling subtitles = StreamHandling::kAuto;
 
     std::uint64_t max_pixels = kDefaultMaxPixels;
     bool overwrite_input = false;

@@ -15,9 +15,11 @@ void RunJob(const Options& given, EffectSession& session) {
     } else if (options.inputs.empty()) {
         RunChart(options, session);
     } else if (options.inputs.size() == 1 &&
-               (IsMoviePath(options.inputs[0]) || AnimatedPngFrames(options.inputs[0]))) {
-        // An animated PNG's frames come from the movie reader: the image
-        // library shows its first frame alone.
+               (IsMoviePath(options.inputs[0]) || AnimatedPngFrames(options.inputs[0]) ||
+                AnimatedGifFrames(options.inputs[0]))) {
+        // An animated PNG's and an animated GIF's frames come from the movie
+        // reader: the image library shows an APNG's first frame alone, and
+        // lays a GIF's frames over each other without their disposal.
         RunMovie(options, session);
     } else {
         RunFiles(options, session);
