@@ -7,7 +7,7 @@ set -euo pipefail
 declare -A groups=(
   [base]="cmake ninja-build g++ clang-tidy libgtest-dev libgmock-dev libbenchmark-dev"
   [windows]="g++-mingw-w64-x86-64-posix binutils-mingw-w64-x86-64 wine64 googletest"
-  [render]="libopenimageio-dev openimageio-tools libcli11-dev libfmt-dev ffmpeg libavformat-dev libavcodec-dev libswscale-dev libavutil-dev pkg-config ffmpeg-doc help2man"
+  [render]="libopenimageio-dev openimageio-tools libcli11-dev libfmt-dev ffmpeg libavformat-dev libavcodec-dev libswscale-dev libswresample-dev libavutil-dev pkg-config ffmpeg-doc help2man"
   [frei0r]="frei0r-plugins-dev melt kdenlive-data ffmpeg libxml2-utils gstreamer1.0-tools gstreamer1.0-plugins-base gstreamer1.0-plugins-bad gstreamer1.0-plugins-ugly gstreamer1.0-libav xvfb xauth"
   [screen]="kdenlive shotcut xdotool"
   [fuzz]="clang libclang-rt-14-dev"

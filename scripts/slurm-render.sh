@@ -32,7 +32,10 @@ if [[ -n ${SLURM_ARRAY_TASK_ID:-} ]]; then
   if [[ -n ${SLURM_CPUS_PER_TASK:-} && " $* " != *" --threads "* ]]; then
     threads=(--threads "$SLURM_CPUS_PER_TASK")
   fi
-  exec "$VEMRA_RENDER" "$@" "${threads[@]}" --task auto
+  # A line per tenth of the chunk in the task's log, for the farm's manager.
+  progress=()
+  [[ " $* " == *" --progress "* ]] || progress=(--progress lines)
+  exec "$VEMRA_RENDER" "$@" "${threads[@]}" "${progress[@]}" --task auto
 fi
 
 sbatch_options=()

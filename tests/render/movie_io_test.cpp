@@ -19,6 +19,8 @@
 #include "tools/vemra-render/io/movie_encoder.h"
 #include "tools/vemra-render/io/movie_formats.h"
 #include "tools/vemra-render/io/movie_muxer.h"
+#include "tools/vemra-render/io/movie_policy.h"
+#include "tools/vemra-render/io/stream_plan.h"
 #include "tools/vemra-render/jobs/movie_feed.h"
 
 namespace render {
@@ -155,15 +157,15 @@ class MovieIo : public ::testing::Test {
         MovieDemuxer demuxer(source.string(), 1u << 20);
         SourceDescription described = demuxer.source();
         described.video.spacing = demuxer.MeasureSpacing();
-        MovieMuxer muxer(target.string(), described);
+        MovieMuxer muxer(target.string(), described, Routes(described, target));
         MovieEncoder encoder(described, muxer.container(), muxer.global_header(), settings,
                              target.string());
         MovieDecoder decoder(described, 0);
-        MovieFeed feed(demuxer, decoder, [&](int stream) { return muxer.Copies(stream); });
+        MovieFeed feed(demuxer, decoder, [&](int stream) { return muxer.Takes(stream); });
         const auto video = [&](MoviePacket& packet) { muxer.WriteVideo(packet); };
         const auto copied = [&] {
             MoviePacket packet;
-            while (feed.TakeCopied(packet)) muxer.WriteCopied(packet);
+            while (feed.TakeOther(packet)) muxer.WriteOther(packet);
         };
         DecodedFrame decoded;
         MovieFrame frame;
@@ -181,6 +183,13 @@ class MovieIo : public ::testing::Test {
         encoder.Flush(video);
         copied();
         muxer.Finish();
+    }
+
+    /// Every stream copied where the container holds it.
+    static std::vector<StreamRoute> Routes(const SourceDescription& source, const fs::path& target,
+                                           StreamHandling handling = StreamHandling::kAuto) {
+        return PlanStreams(source, *ContainerFor(target.string()), handling, handling,
+                           target.string());
     }
 
     static fs::path dir_;
@@ -343,13 +352,14 @@ TEST_F(MovieIo, RefusesMoviesCutShortAndFilesThatAreNotMovies) {
 }
 
 TEST_F(MovieIo, MuxerRefusesStreamsTheContainerCannotHoldAndDropsAnUnfinishedFile) {
-    // PCM audio has no place in MP4: refused up front, naming the target.
+    // PCM audio has no place in MP4: copying it (--audio copy) is refused
+    // up front, naming the target.
     const fs::path mp4 = dir_ / "pcm.mp4";
     const MovieDemuxer prores((dir_ / "prores.mov").string(), 1u << 20);
     try {
-        MovieMuxer muxer(mp4.string(), prores.source());
+        Routes(prores.source(), mp4, StreamHandling::kCopy);
         ADD_FAILURE() << "pcm_s16le audio accepted into mp4";
-    } catch (const MovieError& error) {
+    } catch (const MovieRefused& error) {
         EXPECT_NE(std::string(error.what()).find("pcm_s16le"), std::string::npos) << error.what();
     }
     // A muxer dropped half way frees everything and leaves nothing behind,
@@ -360,11 +370,12 @@ TEST_F(MovieIo, MuxerRefusesStreamsTheContainerCannotHoldAndDropsAnUnfinishedFil
         MovieDemuxer demuxer((dir_ / "prores.mov").string(), 1u << 20);
         SourceDescription described = demuxer.source();
         described.video.spacing = demuxer.MeasureSpacing();
-        MovieMuxer muxer((half_dir / "half.mov").string(), described);
+        MovieMuxer muxer((half_dir / "half.mov").string(), described,
+                         Routes(described, half_dir / "half.mov"));
         MovieEncoder encoder(described, muxer.container(), muxer.global_header(), {},
                              (half_dir / "half.mov").string());
         MovieDecoder decoder(described, 0);
-        MovieFeed feed(demuxer, decoder, [&](int stream) { return muxer.Copies(stream); });
+        MovieFeed feed(demuxer, decoder, [&](int stream) { return muxer.Takes(stream); });
         DecodedFrame decoded;
         MovieFrame frame;
         EncoderFrame encoded;

@@ -7,6 +7,7 @@ extern "C" {
 #include <libavformat/avformat.h>
 #include <libavutil/channel_layout.h>
 #include <libavutil/opt.h>
+#include <libavutil/pixdesc.h>
 }
 
 #include <gtest/gtest.h>
@@ -130,6 +131,63 @@ TEST(MoviePolicy, EveryFallbackEncoderMakesACodecItsContainerHolds) {
             EXPECT_TRUE(Holds(container, StreamKind::kVideo, avcodec_get_name(encoder->id)))
                 << container.muxer << " falls back to " << choice.encoder;
         }
+    }
+}
+
+TEST(MoviePolicy, ConversionsAndProfilesNameWhatContainersHoldAndEncodersTake) {
+    av_log_set_level(AV_LOG_QUIET);
+    const auto codec_of = [](std::string_view encoder) -> std::string {
+        const AVCodec* codec = avcodec_find_encoder_by_name(std::string(encoder).c_str());
+        return codec != nullptr ? avcodec_get_name(codec->id) : "";
+    };
+    for (const ContainerPolicy& container : MovieContainers()) {
+        SCOPED_TRACE(container.muxer);
+        // Sound converted for the container goes into its header, at the
+        // rate its muxer takes.
+        const std::string sound = codec_of(container.audio_encoder);
+        EXPECT_TRUE(Holds(container, StreamKind::kAudio, sound)) << container.audio_encoder;
+        EXPECT_EQ(WriteHeader(container, sound, container.video.front(),
+                              container.audio_rate != 0 ? container.audio_rate : 48000),
+                  0);
+        if (!container.text_subtitle_encoder.empty()) {
+            EXPECT_TRUE(
+                Holds(container, StreamKind::kSubtitle, codec_of(container.text_subtitle_encoder)));
+        }
+        for (std::string_view codec : container.no_reordering) {
+            EXPECT_TRUE(Holds(container, StreamKind::kVideo, codec)) << codec;
+        }
+    }
+    // Every profile is one its encoder takes, with the pixel format it names.
+    for (const ProfileRule& rule : MovieProfiles()) {
+        SCOPED_TRACE(std::string(rule.codec) + " " + std::string(rule.option));
+        const std::string preferred(PreferredEncoder(rule.codec));
+        const AVCodecDescriptor* desc =
+            avcodec_descriptor_get_by_name(std::string(rule.codec).c_str());
+        ASSERT_NE(desc, nullptr);
+        const AVCodec* encoder = preferred.empty()
+                                     ? avcodec_find_encoder(desc->id)
+                                     : avcodec_find_encoder_by_name(preferred.c_str());
+        if (encoder == nullptr) continue;  // this FFmpeg lacks it
+        std::unique_ptr<AVCodecContext, CodecContextDeleter> context(
+            avcodec_alloc_context3(encoder));
+        EXPECT_GE(av_opt_set(context->priv_data, "profile", std::string(rule.option).c_str(), 0),
+                  0);
+        if (rule.pixel_format.empty()) continue;
+        const AVPixelFormat format = av_get_pix_fmt(std::string(rule.pixel_format).c_str());
+        bool takes = false;
+        for (const AVPixelFormat* p = encoder->pix_fmts; p && *p != AV_PIX_FMT_NONE; ++p) {
+            takes = takes || *p == format;
+        }
+        EXPECT_TRUE(takes) << rule.pixel_format;
+    }
+    for (const NearestFormat& nearest : NearestFormats()) {
+        EXPECT_NE(ProfileFor(nearest.from, nearest.from_profile), nullptr) << nearest.from;
+        EXPECT_NE(ProfileFor(nearest.to, nearest.to_profile), nullptr) << nearest.to;
+    }
+    for (const EncoderPolicy& encoder : MovieEncoders()) {
+        if (encoder.default_profile.empty()) continue;
+        EXPECT_NE(ProfileNamed(codec_of(encoder.encoder), encoder.default_profile), nullptr)
+            << encoder.encoder;
     }
 }
 

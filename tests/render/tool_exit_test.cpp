@@ -41,6 +41,9 @@ TEST(ToolExit, RefusalsExitWithTwoAndFailuresWithOne) {
     const std::string m = dir / "m.%03d.png";
     const Row rows[] = {
         {{"--bogus"}, 2, "--bogus (see --help)"},
+        {{dir / "in.png", "-o", dir / "x.png", "--temprature", "1"},
+         2,
+         "unknown option --temprature; did you mean --temperature?"},
         {{dir / "in.png", "-o", dir / "x.png", "--temperature", "7"}, 2, "outside the valid range"},
         {{dir / "in.png", "-o", dir / "x.png", "--frames", "3-1"}, 2, "ends before it starts"},
         {{dir / "pages.tif", "-o", m, "--frames", "1-99999999999999999999"},
@@ -79,6 +82,21 @@ TEST(ToolExit, RefusalsExitWithTwoAndFailuresWithOne) {
         EXPECT_NE(result.err.find(row.says), std::string::npos) << line << result.err;
         EXPECT_EQ(dir.Files(), before) << line << "left a file";
     }
+}
+
+// A run that names nothing to do prints its usage and writes nothing; the
+// test chart needs -o.
+TEST(ToolExit, ARunWithNothingToDoPrintsItsUsage) {
+    ScratchDir dir;
+    for (const char* args : {"", "--temperature 1"}) {
+        // In the scratch folder, where a chart would be written.
+        const RunResult result =
+            RunShell("cd '" + dir.path().string() + "' && '" + VEMRA_RENDER_TOOL + "' " + args);
+        EXPECT_EQ(result.exit_code, 2) << result.err;
+        EXPECT_EQ(result.err.rfind("usage: vemra-render", 0), 0u) << result.err;
+        EXPECT_EQ(result.out, "");
+    }
+    EXPECT_TRUE(dir.Files().empty());
 }
 
 }  // namespace

@@ -11,6 +11,7 @@
 #include <filesystem>
 #include <sstream>
 
+#include "movie_fixtures.h"
 #include "tool_runner.h"
 #include "tools/vemra-render/run/atomic_output.h"
 
@@ -36,12 +37,6 @@ std::vector<long> AudioPacketPositions(const std::string& path) {
     return positions;
 }
 
-bool HasEncoder(const std::string& name) {
-    // grep reads the whole list: -q would close the pipe on ffmpeg early.
-    return RunShell(kFfmpeg + " -hide_banner -encoders | grep -w " + name + " >/dev/null")
-               .exit_code == 0;
-}
-
 /// The id of a process that has ended, as a killed run's would be.
 pid_t EndedProcess() {
     const pid_t child = ::fork();
@@ -53,27 +48,8 @@ pid_t EndedProcess() {
 TEST(ToolMovieMessages, CutsFailRefusalsNameTheirCauseQuietIsQuietLeftoversGo) {
     if (kFfmpeg.empty()) GTEST_SKIP() << "ffmpeg not installed (scripts/install-deps.sh render)";
     ScratchDir dir;
-    const std::string source = "-f lavfi -i testsrc2=size=64x48:rate=25 ";
-    const std::string sound = "-f lavfi -i sine=frequency=440:sample_rate=48000 -shortest ";
-    for (const char* audio : {"mp2", "aac"}) {
-        RunFfmpeg(source + sound + "-frames:v 50 -c:v mpeg2video -c:a " + audio + " '" +
-                  (dir / (std::string(audio) + ".ts")) + "'");
-    }
-    RunFfmpeg(source + "-frames:v 4 -c:v libx264 '" + (dir / "h264.mp4") + "'");
-    RunFfmpeg(source + "-frames:v 4 -c:v ffv1 '" + (dir / "ffv1.mkv") + "'");
-    // An odd width: lavfi's sources round it to even, raw frames keep it.
-    RunFfmpeg(
-        source + "-frames:v 2 -vf crop=33:48 -f rawvideo -pix_fmt rgb24 - | " + kFfmpeg +
-        " -v error -f rawvideo -pix_fmt rgb24 -s 33x48 -r 25 -i - -c:v ffv1 -pix_fmt yuv422p '" +
-        (dir / "odd.mkv") + "'");
-    RunFfmpeg(source +
-              "-f lavfi -i sine=sample_rate=44100 -shortest -frames:v 3 -c:v mpeg2video "
-              "-c:a pcm_s16le '" +
-              (dir / "a44.nut") + "'");
+    const std::string ffv1 = MovieFixture("ffv1.mkv");
     const bool x265 = HasEncoder("libx265");
-    if (x265)
-        RunFfmpeg(source + "-frames:v 4 -c:v libx265 -x265-params log-level=none '" +
-                  (dir / "h265.mp4") + "'");
 
     struct Row {
         std::vector<std::string> args;
@@ -83,7 +59,7 @@ TEST(ToolMovieMessages, CutsFailRefusalsNameTheirCauseQuietIsQuietLeftoversGo) {
     std::vector<Row> rows;
     // Cut inside an audio packet near the start, the middle and the end.
     for (const char* audio : {"mp2", "aac"}) {
-        const std::string ts = dir / (std::string(audio) + ".ts");
+        const std::string ts = MovieFixture(std::string(audio) + ".ts");
         const std::vector<long> positions = AudioPacketPositions(ts);
         ASSERT_GE(positions.size(), 3u) << ts;
         for (const std::size_t at : {std::size_t(1), positions.size() / 2, positions.size() - 1}) {
@@ -96,16 +72,56 @@ TEST(ToolMovieMessages, CutsFailRefusalsNameTheirCauseQuietIsQuietLeftoversGo) {
     }
     for (const char* movie : {"h264.mp4", "h265.mp4"}) {
         if (std::string(movie) == "h265.mp4" && !x265) continue;
-        rows.push_back({{dir / movie, "-o", dir / "out/quiet.mp4", "--quiet"}, 0, ""});
+        rows.push_back({{MovieFixture(movie), "-o", dir / "out/quiet.mp4", "--quiet"}, 0, ""});
     }
-    rows.push_back({{dir / "ffv1.mkv", "-o", dir / "out/x.xyz"},
+    rows.push_back({{ffv1, "-o", dir / "out/x.xyz"},
                     2,
                     "no movie or image format writes files ending in \".xyz\""});
+    rows.push_back({{ffv1, "-o", dir / "out/x.mp4", "--codec", "ffv1"}, 2, "cannot hold ffv1"});
+    rows.push_back({{MovieFixture("odd-width.mkv"), "-o", dir / "out/odd.mp4"},
+                    2,
+                    "the width must be a multiple of 2"});
+    // What only the muxer knows, with its own reason: MXF's frame rates.
+    rows.push_back({{MovieFixture("rate12.nut"), "-o", dir / "out/r12.mxf"},
+                    2,
+                    "FFmpeg (mxf): Unsupported frame rate"});
+
+    // Animated images and raw streams cut, or declaring sizes above
+    // --max-pixels (refused before FFmpeg allocates for them), and a turn
+    // that is no quarter turn: each one line, nothing written.
+    const std::string frames = "-f lavfi -i testsrc2=size=64x48:rate=10 -frames:v 3 ";
+    RunFfmpeg(frames + "-plays 0 -f apng '" + (dir / "anim.png") + "'");
+    RunFfmpeg(frames + "'" + (dir / "anim.gif") + "'");
+    RunFfmpeg("-i '" + MovieFixture("h264.mp4") + "' -c copy -metadata:s:v:0 rotate=45 '" +
+              (dir / "turned45.mp4") + "'");
+    const std::string apng = ReadFile(dir / "anim.png"), gif = ReadFile(dir / "anim.gif");
+    const std::vector<std::pair<std::string, std::string>> animations = {
+        {"cut80.png", apng.substr(0, apng.size() * 8 / 10)},
+        {"no-iend.png", apng.substr(0, apng.size() - 12)},
+        {"cut99.gif", gif.substr(0, gif.size() * 99 / 100)},
+        {"no-trailer.gif", gif.substr(0, gif.size() - 1)},
+    };
+    for (const auto& [name, bytes] : animations) {
+        WriteFile(dir / name, bytes);
+        rows.push_back({{dir / name, "-o", dir / "out/x.png", "--frames", "3"}, 1, "cut short"});
+    }
+    WriteFile(dir / "screen.gif",
+              std::string("GIF89a\xd8\x59\xd8\x59\x00\x00\x00,\x00\x00\x00\x00\x01\x00\x01"
+                          "\x00\x00\x02\x02D\x01\x00;",
+                          29));
+    WriteFile(dir / "huge.y4m", "YUV4MPEG2 W100000 H100000 F25:1 Ip A1:1 C420jpeg\nFRAME\n" +
+                                    std::string(1000, '\x10'));
+    WriteFile(dir / "short.y4m",
+              "YUV4MPEG2 W64 H48 F25:1 Ip A1:1 C420jpeg\nFRAME\n" + std::string(100, '\x10'));
     rows.push_back(
-        {{dir / "ffv1.mkv", "-o", dir / "out/x.mp4", "--codec", "ffv1"}, 2, "cannot hold ffv1"});
+        {{dir / "screen.gif", "-o", dir / "out/x.png"}, 2, "23000x23000 frames are above"});
     rows.push_back(
-        {{dir / "odd.mkv", "-o", dir / "out/odd.mp4"}, 2, "the width must be a multiple of 2"});
-    rows.push_back({{dir / "a44.nut", "-o", dir / "out/a44.mxf"}, 2, "FFmpeg (mxf)"});
+        {{dir / "huge.y4m", "-o", dir / "out/x.png"}, 2, "100000x100000 frames are above"});
+    rows.push_back({{dir / "short.y4m", "-o", dir / "out/x.png", "--frames", "1"},
+                    1,
+                    "no whole frame of video"});
+    rows.push_back(
+        {{dir / "turned45.mp4", "-o", dir / "out/x.mp4"}, 2, "by 45 degrees, which is no"});
 
     fs::create_directory(dir.path() / "out");
     for (const Row& row : rows) {
@@ -131,9 +147,9 @@ TEST(ToolMovieMessages, CutsFailRefusalsNameTheirCauseQuietIsQuietLeftoversGo) {
         ".vemra-" + render::TemporaryHostName() + "-" + std::to_string(EndedProcess()) + "-0";
     for (const char* output : {"one.mkv", "one.png"}) {
         WriteFile(dir / ("out/." + std::string(output) + stale), "left by a killed run");
-        const RunResult result = RunTool(
-            With({dir / "ffv1.mkv", "-o", dir / ("out/" + std::string(output))},
-                 std::string(output) == "one.png" ? std::vector<std::string>{"--frames", "2"}
+        const RunResult result = RunTool(With({ffv1, "-o", dir / ("out/" + std::string(output))},
+                                              std::string(output) == "one.png"
+                                                  ? std::vector<std::string>{"--frames", "2"}
                                                   : std::vector<std::string>{}));
         EXPECT_EQ(result.exit_code, 0) << result.err;
         EXPECT_NE(result.err.find("removed 1 temporary file(s)"), std::string::npos) << result.err;

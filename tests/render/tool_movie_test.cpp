@@ -17,6 +17,7 @@
 #include <thread>
 #include <vector>
 
+#include "movie_fixtures.h"
 #include "tool_runner.h"
 
 namespace render_test {
@@ -32,16 +33,6 @@ std::string Output(const std::string& command) {
     const RunResult result = RunShell(command);
     EXPECT_EQ(result.exit_code, 0) << command << "\n" << result.err;
     return result.out;
-}
-
-/// Makes a 64x48 movie of `frames` frames at 25 fps with a sine-wave sound
-/// and colour tags, from ffmpeg's moving test pattern.
-void MakeMovie(const std::string& path, const std::string& codec_options, int frames) {
-    Output(kFfmpeg + " -v error -y -f lavfi -i testsrc2=size=64x48:rate=25 -f lavfi -i " +
-           "sine=frequency=440:sample_rate=48000 -frames:v " + std::to_string(frames) +
-           " -shortest " + codec_options +
-           " -color_primaries bt709 -color_trc bt709 -colorspace bt709 -c:a " +
-           (path.ends_with(".mp4") ? "aac" : "pcm_s16le") + " '" + path + "'");
 }
 
 const std::vector<std::string> kSteps = {"--temperature", "0.7",       "--magenta",
@@ -67,7 +58,7 @@ TEST(ToolMovie, AMovieIntoAMovieGivesWhatThePipeRouteGivesAndKeepsSoundAndTiming
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
         const std::string in = dir / c.name;
-        MakeMovie(in, c.codec_options, 12);
+        MakeTestMovie(in, c.codec_options, 12);
         const std::string out = dir / (std::string("tool-") + c.name + ".mkv");
         const RunResult tool =
             RunTool(With({in, "-o", out, "--codec", "ffv1", "--pix-fmt", c.encoded}, kSteps));
@@ -123,8 +114,8 @@ TEST(ToolMovie, AMovieIntoAMovieGivesWhatThePipeRouteGivesAndKeepsSoundAndTiming
 TEST(ToolMovie, ByDefaultTheInputsCodecAndPixelFormat) {
     if (kFfmpeg.empty()) GTEST_SKIP() << "ffmpeg not installed (scripts/install-deps.sh render)";
     ScratchDir dir;
-    MakeMovie(dir / "in.mp4", "-c:v libx264 -pix_fmt yuv420p", 6);
-    MakeMovie(dir / "in.mov", "-c:v prores_ks -profile:v 4444 -pix_fmt yuva444p10le", 6);
+    MakeTestMovie(dir / "in.mp4", "-c:v libx264 -pix_fmt yuv420p", 6);
+    MakeTestMovie(dir / "in.mov", "-c:v prores_ks -profile:v 4444 -pix_fmt yuva444p10le", 6);
     const auto codec = [&](const std::string& movie) {
         return Output(kFfprobe + " -v error -select_streams v:0 -show_entries " +
                       "stream=codec_name,pix_fmt -of csv=p=0 '" + movie + "'");
@@ -140,7 +131,7 @@ TEST(ToolMovie, ByDefaultTheInputsCodecAndPixelFormat) {
 TEST(ToolMovie, IntoImageFilesEveryFrameOrNone) {
     if (kFfmpeg.empty()) GTEST_SKIP() << "ffmpeg not installed (scripts/install-deps.sh render)";
     ScratchDir dir;
-    MakeMovie(dir / "in.mp4", "-c:v libx264 -pix_fmt yuv420p", 50);
+    MakeTestMovie(dir / "in.mp4", "-c:v libx264 -pix_fmt yuv420p", 50);
     const RunResult refused = RunTool({dir / "in.mp4", "-o", dir / "one.png"});
     EXPECT_EQ(refused.exit_code, 2);
     EXPECT_NE(refused.err.find("holds 50 frames"), std::string::npos) << refused.err;
@@ -154,13 +145,17 @@ TEST(ToolMovie, IntoImageFilesEveryFrameOrNone) {
     EXPECT_EQ(files[0], "f.0001.png");
     EXPECT_EQ(files[49], "f.0050.png");
     EXPECT_EQ(ReadFilePixels(dir / "pick.png").values, ReadFilePixels(dir / "f.0017.png").values);
+    // One movie into a folder keeps its name there.
+    fs::create_directory(dir / "folder");
+    ASSERT_EQ(RunTool({dir / "in.mp4", "-o", dir / "folder/", "-q"}).exit_code, 0);
+    EXPECT_TRUE(fs::exists(dir / "folder/in.mp4"));
 }
 
 TEST(ToolMovie, AMovieCutShortFailsInOneLineAndLeavesNothing) {
     if (kFfmpeg.empty()) GTEST_SKIP() << "ffmpeg not installed (scripts/install-deps.sh render)";
     ScratchDir dir;
     // Matroska's header comes first, so the cut shows only after 29 frames.
-    MakeMovie(dir / "whole.mkv", "-c:v ffv1", 50);
+    MakeTestMovie(dir / "whole.mkv", "-c:v ffv1", 50);
     const std::string bytes = ReadFile(dir / "whole.mkv");
     WriteFile(dir / "cut.mkv", bytes.substr(0, bytes.size() * 6 / 10));
     fs::remove(dir / "whole.mkv");
@@ -178,7 +173,7 @@ TEST(ToolMovie, AMovieCutShortFailsInOneLineAndLeavesNothing) {
 TEST(ToolMovie, AnInterruptLeavesNoMovieAndNoTemporary) {
     if (kFfmpeg.empty()) GTEST_SKIP() << "ffmpeg not installed (scripts/install-deps.sh render)";
     ScratchDir dir;
-    MakeMovie(dir / "whole.mkv", "-c:v libx264 -pix_fmt yuv420p", 50);
+    MakeTestMovie(dir / "whole.mkv", "-c:v libx264 -pix_fmt yuv420p", 50);
     // The movie arrives through a pipe that stops in the middle: the tool
     // has its output's temporary open and waits for more when the signal comes.
     ASSERT_EQ(::mkfifo((dir / "in.mkv").c_str(), 0600), 0);

@@ -1,4 +1,5 @@
 // vemra-render on frame sequences and several inputs, run as a subprocess.
+#include <fmt/format.h>
 #include <gtest/gtest.h>
 #include <signal.h>
 #include <sys/stat.h>
@@ -9,6 +10,7 @@
 #include <chrono>
 #include <filesystem>
 #include <map>
+#include <sstream>
 #include <thread>
 
 #include "tool_runner.h"
@@ -84,6 +86,32 @@ TEST(ToolSequence, SeveralInputsGoToAFolderOrAPattern) {
     EXPECT_TRUE(fs::exists(dir / "n.1.png"));
     EXPECT_TRUE(fs::exists(dir / "n.2.png"));
     EXPECT_NE(RunTool({dir / "a.png", dir / "b.tif", "-o", dir / "one.png"}).exit_code, 0);
+}
+
+// For a farm manager's log: a line per tenth of the frames, parsable, and
+// one input into a folder keeps its name there.
+TEST(ToolSequence, ProgressLinesCountTenthsAndOneInputKeepsItsNameInAFolder) {
+    ScratchDir dir;
+    for (int frame = 1; frame <= 20; ++frame) {
+        WriteTestImage(dir / fmt::format("in.{:04d}.png", frame),
+                       RandomImage(4, 3, SampleType::kUint8, false, unsigned(frame)), "uint8");
+    }
+    const RunResult run =
+        RunTool({dir / "in.####.png", "-o", dir / "out.####.png", "--progress", "lines"});
+    ASSERT_EQ(run.exit_code, 0) << run.err;
+    std::string expected;
+    for (int done = 2; done <= 20; done += 2)
+        expected += fmt::format("progress: {}/20 frames\n", done);
+    std::string records;
+    std::istringstream lines(run.err);
+    for (std::string line; std::getline(lines, line);) {
+        if (line.rfind("progress: ", 0) == 0) records += line + "\n";
+    }
+    EXPECT_EQ(records, expected) << run.err;
+
+    fs::create_directory(dir / "folder");
+    ASSERT_EQ(RunTool({dir / "in.0001.png", "-o", dir / "folder/"}).exit_code, 0);
+    EXPECT_TRUE(fs::exists(dir / "folder/in.0001.png"));
 }
 
 TEST(ToolSequence, BadPatternsAndRangesAreRefusedBeforeAnyWork) {

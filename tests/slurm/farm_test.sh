@@ -87,6 +87,8 @@ check_frames "in chunks"
 for ((task = 1; task <= frames / chunk; task++)); do
   grep -q "task $task of 4 .*: 3 rendered, 0 skipped, 0 failed" "$work/logs/${job}_$task.log" ||
     fail "task $task's log does not count its frames"
+  grep -q "^progress: 3/3 frames" "$work/logs/${job}_$task.log" ||
+    fail "task $task's log has no progress lines (slurm-render.sh passes --progress lines)"
 done
 before=$(identities)
 

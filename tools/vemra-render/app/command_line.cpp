@@ -4,12 +4,17 @@
 #include <fmt/ranges.h>
 
 #include <CLI/CLI.hpp>
+#include <algorithm>
 #include <charconv>
 #include <cstdlib>
+#include <map>
+#include <string_view>
+#include <vector>
+#include <tuple>
 
 #include "tools/vemra-render/app/help.h"
-#include "tools/vemra-render/io/movie_policy.h"
 #include "tools/vemra-render/io/frame_pattern.h"
+#include "tools/vemra-render/io/movie_policy.h"
 #include "tools/vemra-render/jobs/control_options.h"
 #include "tools/vemra-render/jobs/option_checks.h"
 #include "tools/vemra-render/jobs/task_range.h"
@@ -28,7 +33,7 @@ struct GivenValues {
     bool compare = false, clamp = false, no_clamp = false;
     std::string start_number;
     int quality = -1, in_flight = 0;
-    std::string pix_fmt;
+    std::string pix_fmt, audio, subtitles;
 };
 
 void AddInputOutputOptions(CLI::App& app, Options& options, GivenValues& given) {
@@ -135,6 +140,17 @@ void AddVideoOptions(CLI::App& app, Options& options, GivenValues& given, const 
         ->check(CLI::NonNegativeNumber.description(""))
         ->type_name("Q")
         ->group(group);
+    for (auto [flag, value, kind] : {std::tuple{"--audio", &given.audio, "sound"},
+                                     std::tuple{"--subtitles", &given.subtitles, "subtitle"}}) {
+        app.add_option(flag, *value,
+                       fmt::format("A movie output's {} streams: copied, converted to a codec its "
+                                   "container holds, or left out (default: copied where the "
+                                   "container holds them, else converted)",
+                                   kind))
+            ->check(CLI::IsMember({"copy", "convert", "none"}).description(""))
+            ->type_name("copy|convert|none")
+            ->group(group);
+    }
     app.add_flag("--no-autorotate", options.no_autorotate,
                  "Keep a movie's frames as coded: do not turn them upright as its display "
                  "matrix says")
@@ -196,6 +212,57 @@ void AddOtherOptions(CLI::App& app, Options& options) {
         ->type_name("N")
         ->group(other);
     app.add_flag("-q,--quiet", options.quiet, "No progress line and no notes")->group(other);
+    app.add_option(
+           "--progress", options.progress,
+           "Progress on standard error: bar, a line redrawn on a terminal (the default), or "
+           "lines, \"progress: 120/240 frames\" once a tenth of the run, for a log")
+        ->transform(CLI::CheckedTransformer(std::map<std::string, ProgressStyle>{
+            {"bar", ProgressStyle::kBar}, {"lines", ProgressStyle::kLines}}))
+        ->type_name("bar|lines")
+        ->group(other);
+}
+
+/// The edit distance between `a` and `b` (insertions, deletions, changes).
+std::size_t EditDistance(std::string_view a, std::string_view b) {
+    std::vector<std::size_t> row(b.size() + 1);
+    for (std::size_t j = 0; j <= b.size(); ++j) row[j] = j;
+    for (std::size_t i = 1; i <= a.size(); ++i) {
+        std::size_t diagonal = row[0];
+        row[0] = i;
+        for (std::size_t j = 1; j <= b.size(); ++j) {
+            const std::size_t above = row[j];
+            row[j] = std::min({row[j] + 1, row[j - 1] + 1, diagonal + (a[i - 1] != b[j - 1])});
+            diagonal = above;
+        }
+    }
+    return row[b.size()];
+}
+
+/// "unknown option --temprature; did you mean --temperature?": the first
+/// argument the parser did not expect, and the known long option nearest to
+/// it when one is near (within a third of its length).
+std::string UnknownOption(const CLI::App& app, const CLI::ExtrasError& error) {
+    std::string unknown;
+    for (const std::string& extra : app.remaining()) {
+        if (!extra.empty() && extra[0] == '-') {
+            unknown = extra.substr(0, extra.find('='));
+            break;
+        }
+    }
+    if (unknown.empty()) return error.what();
+    std::string nearest;
+    std::size_t best = unknown.size() / 3 + 1;
+    for (const CLI::Option* option : app.get_options()) {
+        for (const std::string& name : option->get_lnames()) {
+            const std::size_t distance = EditDistance(unknown, "--" + name);
+            if (distance < best) {
+                best = distance;
+                nearest = "--" + name;
+            }
+        }
+    }
+    return nearest.empty() ? fmt::format("unknown option {}", unknown)
+                           : fmt::format("unknown option {}; did you mean {}?", unknown, nearest);
 }
 
 /// "WIDTHxHEIGHT" (both at least 1), or UsageError naming `option`.
@@ -251,6 +318,9 @@ void TakeValues(const CLI::App& app, const GivenValues& given, Options& options)
     if (!given.raw.empty()) options.raw_size = FrameSize(given.raw, "--raw");
     if (app.count("--pix-fmt") != 0) options.pix_fmt = given.pix_fmt;
     if (app.count("--quality") != 0) options.quality = given.quality;
+    // CLI11 has checked the words already.
+    if (!given.audio.empty()) ParseStreamHandling(given.audio, options.audio);
+    if (!given.subtitles.empty()) ParseStreamHandling(given.subtitles, options.subtitles);
     if (app.count("--start-number") != 0) {
         options.start_number = ParseFrameNumber(given.start_number);
         if (!options.start_number) {
@@ -308,6 +378,8 @@ std::optional<Options> ReadCommandLine(int argc, char** argv,
     } catch (const CLI::CallForVersion&) {
         fmt::print("vemra-render {}\n", VEMRA_RENDER_VERSION);
         return std::nullopt;
+    } catch (const CLI::ExtrasError& e) {
+        throw UsageError(UnknownOption(app, e));
     } catch (const CLI::ParseError& e) {
         throw UsageError(e.what());
     }

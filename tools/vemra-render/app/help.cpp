@@ -55,8 +55,9 @@ std::string WrapLines(std::string_view text) {
 /// The paragraph on files of several frames, with the movie containers read.
 std::string MultiFrameHelp() {
     return fmt::format(
-        "Files of several frames are read frame by frame: GIF, APNG (a PNG with an animation "
-        "control chunk), multi-page TIFF, and movies ({}). Every frame goes to an output "
+        "Files of several frames are read frame by frame: GIF and APNG (a PNG with an animation "
+        "control chunk), each frame as FFmpeg decodes it with its disposal and blending, "
+        "multi-page TIFF, and movies ({}). Every frame goes to an output "
         "pattern, frame k numbered --start-number + k - 1 (default: k); into one output file, "
         "--frames N picks the frame, and without it the file is refused rather than rendered in "
         "part. An animated image's frames go into image files only, and its frame delays are "
@@ -93,7 +94,8 @@ std::string MovieHelp() {
            "and range, as the ffmpeg program converts it. Into image files, frame k goes\n"
            "to number --start-number + k - 1 of the output pattern, and --frames picks\n"
            "frames; into a movie the whole movie is rendered, and the output appears only\n"
-           "once complete. --codec, --quality and --pix-fmt choose the encoding.\n" +
+           "once complete. --codec, --quality and --pix-fmt choose the encoding, --audio\n"
+           "and --subtitles what becomes of the sound and subtitle streams.\n" +
            Wrap(MoviePolicyRules()) +
            "\nContainers written (by the output's ending), the codecs each holds, and its\n"
            "fallback encoder:\n" +
@@ -105,6 +107,16 @@ std::string MovieHelp() {
 const char* const kDescription =
     "vemra-render: renders images, image sequences, movies and raw video through the Vemra\n"
     "Temperature effect, loaded from its library and driven exactly as a host drives it.\n";
+
+std::string ShortUsage() {
+    return "usage: vemra-render INPUT... -o OUTPUT [--temperature T] [--magenta M] "
+           "[--opacity PERCENT] [--clamp]\n"
+           "       vemra-render plate.####.exr --frames 1001-1100 -o warm.####.exr ...\n"
+           "       vemra-render --raw WIDTHxHEIGHT ... < frames > frames\n"
+           "       vemra-render -o chart.png ...    the built-in test chart\n"
+           "       vemra-render --describe          the effect and its controls\n"
+           "vemra-render --help lists every option.\n";
+}
 
 std::string HelpFooter() {
     return fmt::format(
@@ -170,7 +182,7 @@ them in the same format to standard output. Pixel formats:
 
 {exit_status}
 Examples:
-  vemra-render                                  test chart -> vemra-chart.png + sheet
+  vemra-render -o chart.png                     test chart -> chart.png + sheet
   vemra-render in.png -o out.png --temperature 0.5 --compare
   vemra-render plate.####.exr --frames 1001-1100 -o graded.####.exr --magenta -0.3
   ffmpeg -i in.mov -f rawvideo -pix_fmt bgra - |

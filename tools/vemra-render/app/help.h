@@ -14,4 +14,8 @@ extern const char* const kDescription;
 /// The text after the options.
 std::string HelpFooter();
 
+/// The few lines printed for a run that names nothing to do (no input, no
+/// output, no --describe, --raw or --print-tasks).
+std::string ShortUsage();
+
 }  // namespace render

@@ -2,6 +2,7 @@
 // Vemra Temperature effect library, loaded and driven by the stand-in host.
 #include <fmt/format.h>
 
+#include <cstdio>
 #include <filesystem>
 #include <optional>
 #include <string>
@@ -9,6 +10,7 @@
 
 #include "tools/vemra-render/app/command_line.h"
 #include "tools/vemra-render/app/exit_status.h"
+#include "tools/vemra-render/app/help.h"
 #include "tools/vemra-render/jobs/controls.h"
 #include "tools/vemra-render/jobs/jobs.h"
 #include "tools/vemra-render/run/interrupt.h"
@@ -59,6 +61,12 @@ int main(int argc, char** argv) {
         const std::optional<render::Options> options =
             render::ParseCommandLine(argc, argv, ControlsForHelp);
         if (!options) return 0;
+        if (options->inputs.empty() && options->output.empty() && !options->describe &&
+            !options->raw_size && !options->print_tasks) {
+            std::fputs(render::ShortUsage().c_str(), stderr);
+            return 2;
+        }
+        render::SetProgressStyle(options->progress);
         if (options->inputs.size() == 1) input = options->inputs[0];
         // Printing a farm's task range needs the frame list alone, not the effect.
         if (options->print_tasks) {

@@ -1,12 +1,17 @@
-// Which encoder and pixel format a movie output gets, decided before any
-// frame: the one asked for, else the source's codec where the container
-// holds it (movie_policy.h: its preferred encoder, else FFmpeg's first
-// software one), else the container's fallback; and the pixel format asked
-// for, else the source's where the encoder takes it, else the one FFmpeg
-// ranks nearest to the rendered frames.
+// Which encoder, profile, pixel format and rate a movie output gets, decided
+// before any frame: the one asked for, else the source's codec where the
+// container holds it (movie_policy.h: its preferred encoder, else FFmpeg's
+// first software one) with the source's profile, else the nearest format
+// the table names, else the container's fallback; the pixel format asked
+// for, else the profile's, else the source's where the encoder takes it
+// (alpha included where the container keeps it), else the one FFmpeg ranks
+// nearest to the rendered frames; the source's rate for formats defined by
+// their rate.
 #pragma once
 
+#include <cstdint>
 #include <string>
+#include <vector>
 
 #include "tools/vemra-render/io/movie_policy.h"
 #include "tools/vemra-render/io/movie_source.h"
@@ -40,15 +45,33 @@ struct EncoderSettings {
 /// What ChooseEncoder chose.
 struct ChosenEncoder {
     const AVCodec* codec = nullptr;
-    std::string profile;    ///< the profile the container's fallback asks for; empty: none
+    /// The profile the encoder is told: the source's where the codec and
+    /// pixel format are the source's, the nearest format's, the fallback's;
+    /// null: the encoder's own choice.
+    const ProfileRule* profile = nullptr;
     int pixel_format = -1;  ///< FFmpeg's AVPixelFormat
+    /// The source's rate, for formats defined by their rate (bits a second,
+    /// and the decoder buffer in bits); 0: the encoder's own rate control.
+    std::int64_t bit_rate = 0;
+    std::int64_t max_bit_rate = 0;
+    std::int64_t buffer_size = 0;
+    /// Why the default is not the source's codec, and how it was chosen
+    /// instead; empty: the source's codec or the one asked for.
+    std::string changed;
+    /// What changed from the source's format (the codec, the alpha), as
+    /// notes naming the output.
+    std::vector<std::string> notes;
 };
 
 /// Chooses for frames of `source` going into `container`. Throws
 /// MovieRefused naming `target` for an encoder or pixel format that does not
-/// exist, that the encoder does not take or that the container cannot hold,
-/// and for a frame size the pixel format's chroma cannot carry.
+/// exist, that the encoder does not take or that the container cannot hold.
+/// Whether the encoder takes the frame size shows when it opens.
 ChosenEncoder ChooseEncoder(const SourceDescription& source, const ContainerPolicy& container,
                             const EncoderSettings& settings, const std::string& target);
+
+/// The choice in words, for the summary line: "prores_ks (yuv422p10le,
+/// ProRes 422 LT)", "mpeg2video (yuv422p, 45 Mb/s)".
+std::string DescribeChoice(const ChosenEncoder& chosen);
 
 }  // namespace render

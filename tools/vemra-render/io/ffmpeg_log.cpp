@@ -38,6 +38,11 @@ void Callback(void* object, int level, const char* format, va_list arguments) {
     line += piece;
     if (line.empty() || line.back() != '\n') return;
     while (!line.empty() && (line.back() == '\n' || line.back() == '\r')) line.pop_back();
+    // A message of several lines (the MPEG-PS muxer's advice on buffer
+    // sizes) is one note, on one line.
+    for (char& ch : line) {
+        if (ch == '\n' || ch == '\r') ch = ' ';
+    }
     const AVClass* type = object != nullptr ? *static_cast<const AVClass**>(object) : nullptr;
     const std::string name = type != nullptr ? type->item_name(object) : "ffmpeg";
     RecordLibraryMessage(object, ParentOf(object, type),

@@ -265,7 +265,11 @@ InputKind KindOfInput(const std::string& path, std::uint64_t max_pixels) {
     // A FIFO or a device is never looked into: that would take what its read needs.
     std::error_code error;
     if (!fs::is_regular_file(path, error)) return InputKind::kImage;
-    if (AnimatedPngFrames(path)) return InputKind::kAnimation;
+    // An animated PNG's and a GIF's frames come from the movie stages: the
+    // image library shows an APNG's first frame alone, lays a GIF's frames
+    // over each other without their disposal, and takes a cut GIF's frames
+    // for the whole.
+    if (AnimatedPngFrames(path) || IsGifFile(path)) return InputKind::kAnimation;
     const QuietStderr quiet;  // some format libraries print as they look
     if (FindImageReader(path, max_pixels)) return InputKind::kImage;
     const std::optional<ProbedContainer> probed = ProbeContainer(path);

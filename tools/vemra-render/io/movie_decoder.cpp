@@ -70,6 +70,11 @@ struct MovieDecoder::Internals {
     bool turn = false;  ///< frames go out upright
     Orientation upright;
     long frames_decoded = 0;
+    /// One frame at the stream's rate, in its time base (0: rate unknown),
+    /// and where the next frame is due: for a frame the file gives no time
+    /// (a program stream's last frames), as the ffmpeg program predicts it.
+    std::int64_t frame_ticks = 0;
+    std::int64_t next_pts = kNoTimestamp;
     bool ended = false;    ///< SendEnd was called
     bool drained = false;  ///< the decoder gave its last frame
 
@@ -97,7 +102,9 @@ MovieDecoder::MovieDecoder(const SourceDescription& source, int threads)
     in.turn = source.video.turned;
     in.upright = source.video.matrix.upright;
 
-    const AVCodec* codec = avcodec_find_decoder(parameters.codec_id);
+    const AVCodec* codec = source.video.decoder.empty()
+                               ? avcodec_find_decoder(parameters.codec_id)
+                               : avcodec_find_decoder_by_name(source.video.decoder.c_str());
     if (codec == nullptr) {
         throw MovieError(fmt::format("{}: no decoder for its video stream ({})", in.path,
                                      avcodec_get_name(parameters.codec_id)));
@@ -109,6 +116,10 @@ MovieDecoder::MovieDecoder(const SourceDescription& source, int threads)
         throw MovieError(fmt::format("{}: {}", in.path, ErrorText(code)));
     }
     context->pkt_timebase = {stream.time_base.num, stream.time_base.den};
+    if (source.video.frame_rate.valid()) {
+        in.frame_ticks = av_rescale_q(1, {source.video.frame_rate.den, source.video.frame_rate.num},
+                                      context->pkt_timebase);
+    }
     av_opt_set(context, "threads", threads > 0 ? std::to_string(threads).c_str() : "auto", 0);
     if (int code = avcodec_open2(context, codec, nullptr); code < 0) {
         throw MovieError(fmt::format("{}: cannot open the {} decoder: {}", in.path, codec->name,
@@ -155,6 +166,14 @@ MovieDecoder::Result MovieDecoder::Receive(DecodedFrame& into) {
     if ((decoded->flags & AV_FRAME_FLAG_CORRUPT) || decoded->decode_error_flags != 0) {
         av_frame_unref(decoded);
         throw MovieError(fmt::format("{}: the decoder found the frame damaged", in.FramePrefix()));
+    }
+    if (decoded->best_effort_timestamp == kNoTimestamp) {
+        decoded->best_effort_timestamp = in.next_pts;
+    }
+    if (decoded->best_effort_timestamp != kNoTimestamp) {
+        const std::int64_t duration =
+            decoded->pkt_duration > 0 ? decoded->pkt_duration : in.frame_ticks;
+        in.next_pts = decoded->best_effort_timestamp + duration;
     }
     into.data_->number = ++in.frames_decoded;
     return Result::kFrame;

@@ -22,7 +22,9 @@ extern "C" {
 #include "tools/vemra-render/io/ffmpeg_common.h"
 #include "tools/vemra-render/io/ffmpeg_log.h"
 #include "tools/vemra-render/io/movie_conversion.h"
+#include "tools/vemra-render/io/movie_demuxer_open.h"
 #include "tools/vemra-render/io/movie_formats.h"
+#include "tools/vemra-render/io/movie_policy.h"
 #include "tools/vemra-render/run/library_log.h"
 
 namespace render {
@@ -30,61 +32,6 @@ namespace render {
 using namespace movie;
 
 namespace {
-
-struct FormatInputDeleter {
-    void operator()(AVFormatContext* context) const { avformat_close_input(&context); }
-};
-/// A demuxer opened with avformat_open_input.
-using InputPtr = std::unique_ptr<AVFormatContext, FormatInputDeleter>;
-
-/// The format FFmpeg's probe finds for the local file `path`, whatever it
-/// is; null when it finds none.
-const AVInputFormat* ProbedFormat(const std::string& path) {
-    AVDictionary* options = nullptr;
-    av_dict_set(&options, "protocol_whitelist", "file", 0);
-    AVIOContext* io = nullptr;
-    const int code = avio_open2(&io, ("file:" + path).c_str(), AVIO_FLAG_READ, nullptr, &options);
-    av_dict_free(&options);
-    if (code < 0) return nullptr;
-    const AVInputFormat* format = nullptr;
-    const int score = av_probe_input_buffer2(io, &format, path.c_str(), nullptr, 0, 0);
-    avio_closep(&io);
-    return score >= 0 ? format : nullptr;
-}
-
-/// Opens the demuxer over `io` or, when it is null, the local file `name`:
-/// only with a demuxer of movie_formats.h, only local files for anything it
-/// opens, and within the probe's bounds; `watch` takes what it logs.
-InputPtr OpenInput(const std::string& name, AVIOContext* io, const MovieProbe& probe,
-                   std::unique_ptr<LogWatch>& watch) {
-    const std::string demuxers = MovieDemuxers();
-    AVDictionary* options = nullptr;
-    av_dict_set(&options, "format_whitelist", demuxers.c_str(), 0);
-    av_dict_set(&options, "protocol_whitelist", "file", 0);
-    if (probe.probe_bytes > 0) av_dict_set_int(&options, "probesize", probe.probe_bytes, 0);
-    if (probe.analyze_microseconds > 0) {
-        av_dict_set_int(&options, "analyzeduration", probe.analyze_microseconds, 0);
-    }
-    AVFormatContext* opened = avformat_alloc_context();
-    if (opened == nullptr) throw std::bad_alloc();
-    // What FFmpeg logs against the demuxer, from before it opens the file.
-    watch = std::make_unique<LogWatch>(opened);
-    opened->pb = io;
-    // "file:" before the name: a name such as "http:x.mp4" is a file too.
-    const std::string url = io != nullptr ? name : "file:" + name;
-    const int code = avformat_open_input(&opened, url.c_str(), nullptr, &options);
-    av_dict_free(&options);
-    if (code >= 0) return InputPtr(opened);
-    const AVInputFormat* format = io != nullptr ? nullptr : ProbedFormat(name);
-    if (format != nullptr && av_match_list(format->name, demuxers.c_str(), ',') <= 0) {
-        throw MovieRefused(fmt::format(
-            "{}: not a movie container the tool reads: FFmpeg takes it for {} ({}); it reads {}, "
-            "and GIF and APNG",
-            name, format->long_name != nullptr ? format->long_name : format->name, format->name,
-            MovieContainerNames()));
-    }
-    throw MovieError(fmt::format("{}: cannot open as a movie: {}", name, ErrorText(code)));
-}
 
 Rational ToRational(AVRational value) {
     return {value.num, value.den};
@@ -148,6 +95,13 @@ DisplayMatrix ReadDisplayMatrix(const std::int32_t* m) {
     return matrix;
 }
 
+/// True for a stream that must last as long as the file says: sound and
+/// video, but not cover art nor a stream the demuxer does not read.
+bool HeldToDuration(const SourceStream& stream) {
+    return (stream.kind == StreamKind::kAudio || stream.kind == StreamKind::kVideo) &&
+           !stream.attached_picture && !stream.discarded;
+}
+
 /// True when the demuxer is QuickTime's, whose header lists every sample.
 bool ListsEverySample(const AVFormatContext& format) {
     return std::strstr(format.iformat->name, "mov") != nullptr;
@@ -176,6 +130,8 @@ struct MovieDemuxer::Internals {
     /// The description of every stream, the chapters and the metadata.
     void Describe();
     void DescribeVideo();
+    /// Reads VP8 and VP9 with an alpha side stream through libvpx.
+    void ChooseAlphaDecoder();
     /// Fails when the demuxer logged that a packet it read is damaged; its
     /// other messages go to the notes.
     void CheckDamage();
@@ -185,6 +141,8 @@ struct MovieDemuxer::Internals {
     void CheckComplete() const;
     /// Fails when a stream ends before the duration the container declares.
     void CheckDurations() const;
+    /// Fails when no video packet came (a raw stream cut inside its first frame).
+    void CheckSomeVideo() const;
     VideoSpacing SpacingOf(std::vector<std::int64_t> stamps) const;
 };
 
@@ -197,7 +155,7 @@ MovieDemuxer::MovieDemuxer(AVIOContext* io, const std::string& name, std::uint64
     InstallFfmpegLog();
     in_->source.path = name;
     in_->max_pixels = max_pixels;
-    in_->input = OpenInput(name, io, probe, in_->watch);
+    in_->input = OpenMovieInput(name, io, probe, max_pixels, in_->watch);
     in_->local_file = io == nullptr;
     if (int code = avformat_find_stream_info(in_->input.get(), nullptr); code < 0) {
         throw MovieError(fmt::format("{}: cannot read the streams: {}", name, ErrorText(code)));
@@ -250,7 +208,9 @@ void MovieDemuxer::Internals::Describe() {
             {int(i), KindOf(stream.codecpar->codec_type), CodecParameters(*stream.codecpar),
              ToRational(stream.time_base), stream.start_time, stream.duration, stream.disposition,
              ToRational(stream.sample_aspect_ratio), ToRational(stream.avg_frame_rate),
-             ToRational(stream.r_frame_rate), ToMetadata(stream.metadata)});
+             ToRational(stream.r_frame_rate), ToMetadata(stream.metadata),
+             stream.discard == AVDISCARD_ALL,
+             (stream.disposition & AV_DISPOSITION_ATTACHED_PIC) != 0});
     }
     for (unsigned i = 0; i < format.nb_chapters; ++i) {
         const AVChapter& chapter = *format.chapters[i];
@@ -289,11 +249,39 @@ void MovieDemuxer::Internals::DescribeVideo() {
     described.light_level =
         SideData(*video, AV_PKT_DATA_CONTENT_LIGHT_LEVEL, sizeof(AVContentLightMetadata));
     described.dolby_vision = !SideData(*video, AV_PKT_DATA_DOVI_CONF, 1).empty();
+    described.bit_rate = parameters.bit_rate;
+    if (const std::vector<std::uint8_t> cpb =
+            SideData(*video, AV_PKT_DATA_CPB_PROPERTIES, sizeof(AVCPBProperties));
+        !cpb.empty()) {
+        AVCPBProperties properties;
+        std::memcpy(&properties, cpb.data(), sizeof properties);
+        described.max_bit_rate = properties.max_bitrate;
+        described.buffer_size = properties.buffer_size;
+    }
     described.frame_count = video->nb_frames > 0 ? long(video->nb_frames) : -1;
-    // FFmpeg does not count an animated PNG's frames: its control chunk does.
+    // FFmpeg does not count an animated PNG's or GIF's frames: their blocks do.
     if (described.frame_count < 0 && local_file && source.format_name == "apng") {
         described.frame_count = AnimatedPngFrames(source.path).value_or(-1);
     }
+    if (described.frame_count < 0 && local_file && source.format_name == "gif") {
+        described.frame_count = AnimatedGifFrames(source.path).value_or(-1);
+    }
+    ChooseAlphaDecoder();
+}
+
+void MovieDemuxer::Internals::ChooseAlphaDecoder() {
+    // FFmpeg's VP8 and VP9 decoders drop the alpha a stream tagged
+    // alpha_mode=1 carries beside its frames; libvpx's give it, as yuva420p.
+    SourceStream& stream = source.streams[std::size_t(source.video.index)];
+    const std::string_view decoder =
+        AlphaDecoderFor(avcodec_get_name(stream.parameters.get().codec_id));
+    if (decoder.empty() || stream.Tag("alpha_mode") != "1" ||
+        avcodec_find_decoder_by_name(std::string(decoder).c_str()) == nullptr) {
+        return;
+    }
+    source.video.decoder = decoder;
+    source.video.has_alpha = true;
+    stream.parameters.edit().format = AV_PIX_FMT_YUVA420P;
 }
 
 bool MovieDemuxer::Read(MoviePacket& into) {
@@ -321,6 +309,9 @@ bool MovieDemuxer::Read(MoviePacket& into) {
 }
 
 void MovieDemuxer::Internals::NoteEnd(const AVPacket& packet) {
+    // Only sound and video are held to the declared duration: subtitles,
+    // data and attached pictures may end early or start late.
+    if (!HeldToDuration(source.streams[std::size_t(packet.stream_index)])) return;
     const AVStream* stream = input->streams[packet.stream_index];
     const std::int64_t stamp = packet.pts != kNoTimestamp ? packet.pts : packet.dts;
     if (stamp == kNoTimestamp) return;
@@ -353,8 +344,12 @@ void MovieDemuxer::Internals::CheckComplete() const {
                          video_packets, listed));
     }
     if (format.duration_estimation_method == AVFMT_DURATION_FROM_STREAM) CheckDurations();
+    CheckSomeVideo();
 }
 
+void MovieDemuxer::Internals::CheckSomeVideo() const {
+    if (video_packets == 0) Fail("the file holds no whole frame of video (cut short?)");
+}
 void MovieDemuxer::Internals::CheckDurations() const {
     // The container declares the streams' durations in its header: every
     // stream must reach its own end, give or take two frames (of 10 frames
@@ -371,6 +366,7 @@ void MovieDemuxer::Internals::CheckDurations() const {
     bool own_durations = false;
     for (unsigned i = 0; i < format.nb_streams; ++i) {
         const AVStream* stream = format.streams[i];
+        if (!HeldToDuration(source.streams[i])) continue;
         if (stream->duration <= 0 || stream->start_time == kNoTimestamp) continue;
         own_durations = true;
         const std::int64_t declared =
@@ -420,14 +416,22 @@ VideoSpacing MovieDemuxer::MeasureSpacing() const {
     if (code < 0) return {};
     const InputPtr scan(opened);
     const PacketPtr read = NewPacket();
+    // One clock for every frame: the presentation times where every packet
+    // has one, else the decoding times (a program stream gives a
+    // presentation time only to the first frame of each of its packets).
+    std::vector<std::int64_t> decoding;
+    bool every_pts = true, every_dts = true;
     while (av_read_frame(scan.get(), read.get()) >= 0) {
-        const std::int64_t stamp = read->pts != kNoTimestamp ? read->pts : read->dts;
-        if (read->stream_index == in.source.video.index && stamp != kNoTimestamp) {
-            stamps.push_back(stamp);
+        if (read->stream_index == in.source.video.index) {
+            every_pts = every_pts && read->pts != kNoTimestamp;
+            every_dts = every_dts && read->dts != kNoTimestamp;
+            if (read->pts != kNoTimestamp) stamps.push_back(read->pts);
+            if (read->dts != kNoTimestamp) decoding.push_back(read->dts);
         }
         av_packet_unref(read.get());
     }
-    return in.SpacingOf(std::move(stamps));
+    if (every_pts) return in.SpacingOf(std::move(stamps));
+    return every_dts ? in.SpacingOf(std::move(decoding)) : VideoSpacing{};
 }
 
 VideoSpacing MovieDemuxer::Internals::SpacingOf(std::vector<std::int64_t> stamps) const {

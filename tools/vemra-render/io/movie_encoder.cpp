@@ -9,6 +9,7 @@
 #include <new>
 #include <string_view>
 
+#include "tools/vemra-render/io/encoder_setup.h"
 #include "tools/vemra-render/io/ffmpeg_common.h"
 #include "tools/vemra-render/io/ffmpeg_log.h"
 #include "tools/vemra-render/io/movie_conversion.h"
@@ -19,19 +20,6 @@ namespace render {
 using namespace movie;
 
 namespace {
-
-/// True when `format` is a YCbCr (or grey) layout rather than RGB.
-bool IsYuv(AVPixelFormat format) {
-    const AVPixFmtDescriptor* desc = av_pix_fmt_desc_get(format);
-    return desc != nullptr && !(desc->flags & AV_PIX_FMT_FLAG_RGB) &&
-           !(desc->flags & AV_PIX_FMT_FLAG_PAL);
-}
-
-/// True when `matrix` is one the converter uses as it is (see SetColorDetails).
-bool IsUsableMatrix(AVColorSpace matrix) {
-    return matrix >= 1 && matrix <= 10 && matrix != AVCOL_SPC_YCGCO &&
-           matrix != AVCOL_SPC_UNSPECIFIED;
-}
 
 AVRational ToAv(Rational value) {
     return {value.num, value.den};
@@ -67,7 +55,7 @@ struct MovieEncoder::Internals {
     std::string source_path;
     const ContainerPolicy& container;
     const AVCodec* codec = nullptr;
-    std::string profile;  ///< the profile the policy's fallback asks for
+    ChosenEncoder chosen;
     CodecContextPtr encoder;
     EncoderSettings settings;
     // What the encoder takes from the source, read once.
@@ -89,6 +77,13 @@ struct MovieEncoder::Internals {
     struct Layout {
         AVPixelFormat pixel_format = AV_PIX_FMT_NONE;
         AVColorSpace matrix = AVCOL_SPC_UNSPECIFIED;
+        // The colour tags every frame carries too: some encoders write
+        // those of the frames into the bitstream (prores_ks), others those
+        // of the context (libx264, libx265, mpeg2video, libvpx-vp9).
+        AVColorPrimaries primaries = AVCOL_PRI_UNSPECIFIED;
+        AVColorTransferCharacteristic transfer = AVCOL_TRC_UNSPECIFIED;
+        AVColorRange range = AVCOL_RANGE_UNSPECIFIED;
+        AVChromaLocation chroma_location = AVCHROMA_LOC_UNSPECIFIED;
         AVRational sample_aspect_ratio{0, 1};
         int output_full_range = -1;  ///< for the converters (SetColorDetails)
         bool converts = false;       ///< the encoder's layout is not the frames'
@@ -111,9 +106,9 @@ struct MovieEncoder::Internals {
     void SetTiming();
     void SetColourTags();
     void SetQuality();
+    void SetFormat();
     void SetFieldCoding();
     void SetOwnPrinting();
-    std::string X265Hdr10Parameters() const;
     void Convert(const Image& image, EncoderFrame::Data& data) const;
     void AttachSideData(const MovieFrame& frame, AVFrame& encoded) const;
     void Send(const AVFrame* frame, const PacketSink& sink);
@@ -140,11 +135,10 @@ MovieEncoder::MovieEncoder(const SourceDescription& source, const ContainerPolic
     in.stream_mastering = source.video.mastering;
     in.stream_light_level = source.video.light_level;
 
-    const ChosenEncoder chosen = ChooseEncoder(source, container, settings, target);
-    in.codec = chosen.codec;
-    in.profile = chosen.profile;
+    in.chosen = ChooseEncoder(source, container, settings, target);
+    in.codec = in.chosen.codec;
     in.rgba_format = RgbaFormatOf(in.type);
-    const auto pixel_format = static_cast<AVPixelFormat>(chosen.pixel_format);
+    const auto pixel_format = static_cast<AVPixelFormat>(in.chosen.pixel_format);
 
     in.encoder.reset(avcodec_alloc_context3(in.codec));
     if (!in.encoder) throw std::bad_alloc();
@@ -157,10 +151,15 @@ MovieEncoder::MovieEncoder(const SourceDescription& source, const ContainerPolic
     if (global_header) enc->flags |= AV_CODEC_FLAG_GLOBAL_HEADER;
     av_opt_set(enc, "threads",
                settings.threads > 0 ? std::to_string(settings.threads).c_str() : "auto", 0);
+    in.SetFormat();
     in.SetQuality();
     in.SetFieldCoding();
     in.layout.pixel_format = enc->pix_fmt;
     in.layout.matrix = enc->colorspace;
+    in.layout.primaries = enc->color_primaries;
+    in.layout.transfer = enc->color_trc;
+    in.layout.range = enc->color_range;
+    in.layout.chroma_location = enc->chroma_sample_location;
     in.layout.sample_aspect_ratio = enc->sample_aspect_ratio;
     // Frames already in the encoder's layout go to it unconverted, as in
     // the ffmpeg program (the converter would round float samples).
@@ -204,44 +203,35 @@ void MovieEncoder::Internals::SetTiming() {
 
 void MovieEncoder::Internals::SetColourTags() {
     AVCodecContext* enc = encoder.get();
-    const AVCodecParameters& parameters = source_parameters.get();
-    enc->color_primaries =
-        ValidTag(parameters.color_primaries, AVCOL_PRI_NB, AVCOL_PRI_UNSPECIFIED);
-    enc->color_trc = ValidTag(parameters.color_trc, AVCOL_TRC_NB, AVCOL_TRC_UNSPECIFIED);
-    enc->chroma_sample_location =
-        ValidTag(parameters.chroma_location, AVCHROMA_LOC_NB, AVCHROMA_LOC_UNSPECIFIED);
-    // The frames are RGB; the tags describe how the encoded samples relate
-    // to them. A YCbCr output is converted with the source's matrix (BT.601
-    // where it names none it can use) and range, and tagged with what was
-    // used; an RGB output is full-range RGB.
-    if (!IsYuv(enc->pix_fmt)) {
-        enc->colorspace = AVCOL_SPC_RGB;
-        enc->color_range = AVCOL_RANGE_JPEG;
-        return;
+    const ColourTags tags = ChooseColourTags(source_parameters.get(), enc->pix_fmt);
+    enc->color_primaries = tags.primaries;
+    enc->color_trc = tags.transfer;
+    enc->colorspace = tags.matrix;
+    enc->color_range = tags.range;
+    enc->chroma_sample_location = tags.chroma_location;
+    layout.output_full_range = tags.output_full_range;
+}
+
+void MovieEncoder::Internals::SetFormat() {
+    AVCodecContext* enc = encoder.get();
+    if (const ProfileRule* profile = chosen.profile) {
+        av_opt_set(enc->priv_data, "profile", std::string(profile->option).c_str(), 0);
+        if (profile->intra) enc->gop_size = 1;
     }
-    const bool source_yuv = IsYuv(AVPixelFormat(parameters.format));
-    const AVColorSpace matrix =
-        ValidTag(parameters.color_space, AVCOL_SPC_NB, AVCOL_SPC_UNSPECIFIED);
-    enc->colorspace = source_yuv && IsUsableMatrix(matrix) ? matrix
-                      : matrix == AVCOL_SPC_UNSPECIFIED    ? AVCOL_SPC_UNSPECIFIED
-                                                           : AVCOL_SPC_SMPTE170M;
-    const AVColorRange range =
-        ValidTag(parameters.color_range, AVCOL_RANGE_NB, AVCOL_RANGE_UNSPECIFIED);
-    if (source_yuv && range != AVCOL_RANGE_UNSPECIFIED) {
-        enc->color_range = range;
-        layout.output_full_range = range == AVCOL_RANGE_JPEG;
-        return;
+    if (chosen.bit_rate > 0) {
+        enc->bit_rate = chosen.bit_rate;
+        enc->rc_max_rate = chosen.max_bit_rate;
+        enc->rc_buffer_size = int(std::min<std::int64_t>(chosen.buffer_size, INT32_MAX));
     }
-    const AVPixFmtDescriptor* desc = av_pix_fmt_desc_get(enc->pix_fmt);
-    const bool full_by_format = std::strncmp(desc->name, "yuvj", 4) == 0;
-    enc->color_range = full_by_format                     ? AVCOL_RANGE_JPEG
-                       : range == AVCOL_RANGE_UNSPECIFIED ? AVCOL_RANGE_UNSPECIFIED
-                                                          : AVCOL_RANGE_MPEG;
+    // Frames in display order where the container keeps no composition
+    // times: decoders would show them in the order stored.
+    for (std::string_view name : container.no_reordering) {
+        if (name == avcodec_get_name(codec->id)) enc->max_b_frames = 0;
+    }
 }
 
 void MovieEncoder::Internals::SetQuality() {
     AVCodecContext* enc = encoder.get();
-    if (!profile.empty()) av_opt_set(enc->priv_data, "profile", profile.c_str(), 0);
     if (settings.quality < 0) return;
     if (enc->priv_data != nullptr && av_opt_find(enc->priv_data, "crf", nullptr, 0, 0) != nullptr) {
         av_opt_set_int(enc->priv_data, "crf", settings.quality, 0);
@@ -268,38 +258,14 @@ void MovieEncoder::Internals::SetOwnPrinting() {
     // HDR10 metadata from its own parameters only (it ignores the frames').
     if (std::strcmp(codec->name, "libx265") == 0) {
         std::string parameters = settings.quiet ? "log-level=none" : "log-level=error";
-        if (EncoderRules(codec->name).hdr_parameters) parameters += X265Hdr10Parameters();
+        if (EncoderRules(codec->name).hdr_parameters) {
+            parameters += X265Hdr10Parameters(stream.mastering, stream.light_level);
+        }
         av_opt_set(enc->priv_data, "x265-params", parameters.c_str(), 0);
     }
     // SVT-AV1 reads its level once, when its first encoder opens: errors
     // only, unless the user set one.
     if (std::strcmp(codec->name, "libsvtav1") == 0) ::setenv("SVT_LOG", "1", 0);
-}
-
-std::string MovieEncoder::Internals::X265Hdr10Parameters() const {
-    std::string parameters;
-    if (!stream.mastering.empty()) {
-        AVMasteringDisplayMetadata m;
-        std::memcpy(&m, stream.mastering.data(), sizeof m);
-        // Chromaticities in units of 0.00002, luminance of 0.0001 cd/m2.
-        const auto xy = [](const AVRational(&point)[2]) {
-            return fmt::format("({},{})", std::lround(av_q2d(point[0]) * 50000),
-                               std::lround(av_q2d(point[1]) * 50000));
-        };
-        if (m.has_primaries && m.has_luminance) {
-            parameters +=
-                fmt::format(":master-display=G{}B{}R{}WP{}L({},{})", xy(m.display_primaries[1]),
-                            xy(m.display_primaries[2]), xy(m.display_primaries[0]),
-                            xy(m.white_point), std::lround(av_q2d(m.max_luminance) * 10000),
-                            std::lround(av_q2d(m.min_luminance) * 10000));
-        }
-    }
-    if (!stream.light_level.empty()) {
-        AVContentLightMetadata light;
-        std::memcpy(&light, stream.light_level.data(), sizeof light);
-        parameters += fmt::format(":max-cll={},{}", light.MaxCLL, light.MaxFALL);
-    }
-    return parameters;
 }
 
 void MovieEncoder::Open(const EncoderFrame* first) {
@@ -320,10 +286,12 @@ void MovieEncoder::Open(const EncoderFrame* first) {
         // An encoder that refuses its settings says why in its log.
         LogWatch log(enc);
         if (int code = avcodec_open2(enc, in.codec, nullptr); code < 0) {
-            throw MovieRefused(WithCause(
-                fmt::format("{}: cannot open the {} encoder for {}: {}", in.target, in.codec->name,
-                            av_get_pix_fmt_name(enc->pix_fmt), ErrorText(code)),
-                log));
+            throw MovieRefused(
+                WithCause(fmt::format("{}: cannot open the {} encoder for {} {}x{}: {}", in.target,
+                                      in.codec->name, av_get_pix_fmt_name(enc->pix_fmt), enc->width,
+                                      enc->height, ErrorText(code)),
+                          log) +
+                SizeHint(enc->pix_fmt, enc->width, enc->height));
         }
         for (const LoggedMessage& message : log.Take()) NoteLibraryMessage(message.text);
     }
@@ -334,6 +302,14 @@ void MovieEncoder::Open(const EncoderFrame* first) {
     avcodec_parameters_free(&parameters);
     if (code < 0) in.Fail("video stream", code);
     stream.time_base = FromAv(enc->time_base);
+    // The buffer of a rate kept from the source (MPEG-2's), for the muxers
+    // that size theirs by it.
+    for (int i = 0; i < enc->nb_coded_side_data && in.chosen.bit_rate > 0; ++i) {
+        const AVPacketSideData& side = enc->coded_side_data[i];
+        if (side.type == AV_PKT_DATA_CPB_PROPERTIES) {
+            stream.buffer.assign(side.data, side.data + side.size);
+        }
+    }
     stream.counts_in_frames = in.CountsInFrames();
     stream.encoder = in.codec->name;
     in.opened = true;
@@ -424,6 +400,11 @@ void MovieEncoder::Prepare(const MovieFrame& frame, EncoderFrame& into) const {
     data.pts = frame.pts;
     data.duration = frame.duration;
     encoded->sample_aspect_ratio = in.layout.sample_aspect_ratio;
+    encoded->color_primaries = in.layout.primaries;
+    encoded->color_trc = in.layout.transfer;
+    encoded->colorspace = in.layout.matrix;
+    encoded->color_range = in.layout.range;
+    encoded->chroma_location = in.layout.chroma_location;
     encoded->interlaced_frame = frame.interlaced;
     encoded->top_field_first = frame.top_field_first;
     in.AttachSideData(frame, *encoded);
@@ -452,7 +433,11 @@ void MovieEncoder::Encode(EncoderFrame& frame, const PacketSink& sink) {
 }
 
 std::string MovieEncoder::Description() const {
-    return fmt::format("{} ({})", in_->codec->name, av_get_pix_fmt_name(in_->layout.pixel_format));
+    return DescribeChoice(in_->chosen);
+}
+
+const std::vector<std::string>& MovieEncoder::notes() const {
+    return in_->chosen.notes;
 }
 
 void MovieEncoder::Flush(const PacketSink& sink) {

@@ -13,6 +13,7 @@
 #include <map>
 #include <memory>
 #include <string>
+#include <vector>
 
 #include "tools/vemra-render/io/encoded_video.h"
 #include "tools/vemra-render/io/encoder_choice.h"
@@ -55,8 +56,12 @@ class MovieEncoder {
     MovieEncoder(const MovieEncoder&) = delete;
     MovieEncoder& operator=(const MovieEncoder&) = delete;
 
-    /// The encoder's name and pixel format, e.g. "ffv1 (bgra)".
+    /// The encoder's name, pixel format, and the profile and rate it was
+    /// told, e.g. "ffv1 (bgra)", "prores_ks (yuv422p10le, ProRes 422 LT)".
     std::string Description() const;
+    /// What the output changes of the source's format (another codec where
+    /// the container cannot hold the source's, alpha dropped), as notes.
+    const std::vector<std::string>& notes() const;
 
     /// Converts `frame` (the source's size and sample type) into the
     /// encoder's layout in `into`, with its pts, duration, field flags and

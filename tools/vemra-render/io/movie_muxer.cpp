@@ -8,10 +8,13 @@ extern "C" {
 #include <libavutil/mastering_display_metadata.h>
 }
 
+#include <algorithm>
 #include <cstdint>
 #include <cstring>
 #include <new>
+#include <stdexcept>
 #include <string_view>
+#include <utility>
 
 #include "tools/vemra-render/io/ffmpeg_common.h"
 #include "tools/vemra-render/io/ffmpeg_log.h"
@@ -44,32 +47,6 @@ void SetMetadata(AVDictionary** dictionary, const Metadata& metadata) {
         av_dict_set(dictionary, key.c_str(), value.c_str(), 0);
 }
 
-/// What becomes of a stream of the source: copied, left out, or refused.
-enum class Copy { kYes, kLeftOut, kRefused };
-
-Copy CopyOf(const SourceStream& stream, const ContainerPolicy& container, int video_index) {
-    const AVCodecParameters& parameters = stream.parameters.get();
-    // The rendered video is encoded anew, and every other video stream (cover
-    // art, other angles) left out; a QuickTime timecode track is rebuilt by
-    // the muxer from the video stream's timecode tag.
-    if (stream.index == video_index || stream.kind == StreamKind::kVideo ||
-        stream.kind == StreamKind::kOther) {
-        return Copy::kLeftOut;
-    }
-    if (stream.kind == StreamKind::kData && parameters.codec_tag == MKTAG('t', 'm', 'c', 'd')) {
-        return Copy::kLeftOut;
-    }
-    if (parameters.codec_id != AV_CODEC_ID_NONE &&
-        Holds(container, stream.kind, avcodec_get_name(parameters.codec_id))) {
-        return Copy::kYes;
-    }
-    // Data and attachments the container has no place for are left out;
-    // sound and subtitles refused.
-    return stream.kind == StreamKind::kData || stream.kind == StreamKind::kAttachment
-               ? Copy::kLeftOut
-               : Copy::kRefused;
-}
-
 }  // namespace
 
 struct MovieMuxer::Internals {
@@ -79,32 +56,48 @@ struct MovieMuxer::Internals {
     AtomicFile file;
     OutputPtr output;
     AVStream* video = nullptr;
-    /// For each stream of the source: copied or not (decided when the muxer
-    /// is made), and the output stream it is copied into, once started (-1
-    /// before, and for a stream not copied).
-    std::vector<bool> copied;
+    /// For each stream of the source: what becomes of it (decided before
+    /// the muxer is made), and the output stream it is copied or converted
+    /// into, once started (-1 before, and for a stream left out).
+    std::vector<StreamRoute> routes;
     std::vector<int> stream_map;
+    /// For each source stream, the time base of the packets it is given
+    /// in: the demuxer's for a copied stream, the converter's for a
+    /// converted one.
+    std::vector<Rational> packet_time_bases;
     Rational encoder_time_base;
+    /// For each output stream, what its timestamps move by, in its time
+    /// base: the start time a container without one drops, and the codec
+    /// delay a container keeps apart.
+    std::vector<std::int64_t> shifts;
     bool started = false;
     bool finished = false;
 
     Internals(const std::string& target_, const SourceDescription& source_,
-              const ContainerPolicy* container_)
-        : target(target_), source(source_), container(container_), file(target_) {}
+              const ContainerPolicy* container_, std::vector<StreamRoute> routes_)
+        : target(target_),
+          source(source_),
+          container(container_),
+          file(target_),
+          routes(std::move(routes_)) {}
 
     [[noreturn]] void Fail(const std::string& what, int code) const {
         throw MovieError(fmt::format("{}: {}: {}", target, what, ErrorText(code)));
     }
     void CreateContainer();
-    void PlanCopies();
-    void AddCopiedStreams();
+    /// Adds the copied and converted streams, in the source's order.
+    void AddOtherStreams(const std::vector<EncodedStream>& converted);
+    AVStream* AddStream(const SourceStream& stream, const AVCodecParameters& parameters);
+    /// Sets `shifts` once the header has fixed the time bases.
+    void SetShifts();
     void CopyMetadataAndChapters();
     void AddVideoStream(const EncodedVideo& encoded);
     void AddVideoSideData(const EncodedVideo& encoded, std::vector<std::string>& notes);
     std::vector<std::string> WhatIsDropped(const EncodedVideo& encoded) const;
     void WriteHeader();
-    /// Writes `packet`; a failure names the source stream `from` (-1: the video).
-    void Write(AVPacket& packet, int from);
+    /// Writes `packet`, in `from`'s time base, into output stream
+    /// `to`; a failure names the source stream `from` (-1: the video).
+    void Write(AVPacket& packet, Rational from_time_base, int to, int from);
 };
 
 namespace {
@@ -119,11 +112,15 @@ const ContainerPolicy& ContainerOrRefuse(const std::string& target) {
 
 }  // namespace
 
-MovieMuxer::MovieMuxer(const std::string& target, const SourceDescription& source)
-    : out_(std::make_unique<Internals>(target, source, &ContainerOrRefuse(target))) {
+MovieMuxer::MovieMuxer(const std::string& target, const SourceDescription& source,
+                       std::vector<StreamRoute> routes)
+    : out_(std::make_unique<Internals>(target, source, &ContainerOrRefuse(target),
+                                       std::move(routes))) {
     InstallFfmpegLog();
+    if (out_->routes.size() != source.streams.size()) {
+        throw std::logic_error("MovieMuxer: a route for every stream of the source");
+    }
     out_->CreateContainer();
-    out_->PlanCopies();
 }
 
 MovieMuxer::~MovieMuxer() = default;
@@ -140,51 +137,76 @@ void MovieMuxer::Internals::CreateContainer() {
     output.reset(created);
 }
 
-void MovieMuxer::Internals::PlanCopies() {
-    copied.assign(source.streams.size(), false);
+AVStream* MovieMuxer::Internals::AddStream(const SourceStream& stream,
+                                           const AVCodecParameters& parameters) {
+    const AVOutputFormat* format = output->oformat;
+    AVStream* out = avformat_new_stream(output.get(), nullptr);
+    if (out == nullptr) throw std::bad_alloc();
+    if (int code = avcodec_parameters_copy(out->codecpar, &parameters); code < 0) {
+        Fail("copying a stream", code);
+    }
+    // Keep the codec tag where the container knows it for this codec (or
+    // knows no tags); else let the muxer choose, as ffmpeg does.
+    unsigned tag = 0;
+    if (format->codec_tag == nullptr ||
+        av_codec_get_id(format->codec_tag, parameters.codec_tag) == parameters.codec_id ||
+        !av_codec_get_tag2(format->codec_tag, parameters.codec_id, &tag)) {
+        out->codecpar->codec_tag = parameters.codec_tag;
+    } else {
+        out->codecpar->codec_tag = 0;
+    }
+    out->disposition = stream.disposition;
+    out->sample_aspect_ratio = ToAv(stream.sample_aspect_ratio);
+    out->avg_frame_rate = ToAv(stream.avg_frame_rate);
+    out->r_frame_rate = ToAv(stream.r_frame_rate);
+    SetMetadata(&out->metadata, stream.metadata);
+    stream_map[std::size_t(stream.index)] = out->index;
+    return out;
+}
+
+void MovieMuxer::Internals::AddOtherStreams(const std::vector<EncodedStream>& converted) {
     stream_map.assign(source.streams.size(), -1);
+    packet_time_bases.assign(source.streams.size(), Rational{});
     for (const SourceStream& stream : source.streams) {
-        const AVCodecParameters& parameters = stream.parameters.get();
-        const Copy copy = CopyOf(stream, *container, source.video.index);
-        if (copy == Copy::kRefused) {
-            throw MovieRefused(
-                fmt::format("{}: the {} format cannot hold stream {} ({} {}) of {}; choose another "
-                            "container (.mov or .mkv hold most)",
-                            target, container->muxer, stream.index,
-                            av_get_media_type_string(parameters.codec_type),
-                            avcodec_get_name(parameters.codec_id), source.path));
+        const auto index = std::size_t(stream.index);
+        if (routes[index].action == StreamRoute::Action::kCopy) {
+            AddStream(stream, stream.parameters.get())->time_base = ToAv(stream.time_base);
+            packet_time_bases[index] = stream.time_base;
+        } else if (routes[index].action == StreamRoute::Action::kConvert) {
+            const auto found = std::find_if(
+                converted.begin(), converted.end(),
+                [&](const EncodedStream& e) { return e.source_index == stream.index; });
+            if (found == converted.end()) {
+                throw std::logic_error("MovieMuxer::Start without a converted stream");
+            }
+            AVStream* out = AddStream(stream, found->parameters.get());
+            out->time_base = ToAv(found->time_base);
+            // The encoder that made the source's stream did not make this one.
+            av_dict_set(&out->metadata, "encoder", nullptr, 0);
+            packet_time_bases[index] = found->time_base;
         }
-        copied[std::size_t(stream.index)] = copy == Copy::kYes;
     }
 }
 
-void MovieMuxer::Internals::AddCopiedStreams() {
-    const AVOutputFormat* format = output->oformat;
-    for (const SourceStream& stream : source.streams) {
-        if (!copied[std::size_t(stream.index)]) continue;
-        const AVCodecParameters& parameters = stream.parameters.get();
-        AVStream* out = avformat_new_stream(output.get(), nullptr);
-        if (out == nullptr) throw std::bad_alloc();
-        if (int code = avcodec_parameters_copy(out->codecpar, &parameters); code < 0) {
-            Fail("copying a stream", code);
+void MovieMuxer::Internals::SetShifts() {
+    AVFormatContext* out = output.get();
+    shifts.assign(out->nb_streams, 0);
+    // A container without a start time: every stream moves back together by
+    // the file's start, so sound and video stay in step from 0.
+    const std::int64_t start = source.start_time;
+    const bool drop_start = !container->start_time && start != kNoTimestamp && start > 0;
+    for (unsigned i = 0; i < out->nb_streams; ++i) {
+        const AVStream* stream = out->streams[i];
+        if (drop_start) shifts[i] -= av_rescale_q(start, kMicroseconds, stream->time_base);
+        // Opus's codec delay kept apart (Matroska's CodecDelay): the demuxer
+        // reads the stream that much earlier, and the muxer does not add it
+        // back, so it is added here, once.
+        const AVCodecParameters& parameters = *stream->codecpar;
+        if (container->codec_delay_apart && parameters.codec_id == AV_CODEC_ID_OPUS &&
+            parameters.initial_padding > 0 && parameters.sample_rate > 0) {
+            shifts[i] += av_rescale_q(parameters.initial_padding, {1, parameters.sample_rate},
+                                      stream->time_base);
         }
-        // Keep the source's codec tag where the container knows it for this
-        // codec (or knows no tags); else let the muxer choose, as ffmpeg does.
-        unsigned tag = 0;
-        if (format->codec_tag == nullptr ||
-            av_codec_get_id(format->codec_tag, parameters.codec_tag) == parameters.codec_id ||
-            !av_codec_get_tag2(format->codec_tag, parameters.codec_id, &tag)) {
-            out->codecpar->codec_tag = parameters.codec_tag;
-        } else {
-            out->codecpar->codec_tag = 0;
-        }
-        out->time_base = ToAv(stream.time_base);
-        out->disposition = stream.disposition;
-        out->sample_aspect_ratio = ToAv(stream.sample_aspect_ratio);
-        out->avg_frame_rate = ToAv(stream.avg_frame_rate);
-        out->r_frame_rate = ToAv(stream.r_frame_rate);
-        SetMetadata(&out->metadata, stream.metadata);
-        stream_map[std::size_t(stream.index)] = out->index;
     }
 }
 
@@ -217,10 +239,11 @@ bool MovieMuxer::global_header() const {
     return (out_->output->oformat->flags & AVFMT_GLOBALHEADER) != 0;
 }
 
-bool MovieMuxer::Copies(int stream) const {
+bool MovieMuxer::Takes(int stream) const {
     // Attachments travel in the header, not as packets.
-    return stream >= 0 && std::size_t(stream) < out_->copied.size() &&
-           out_->copied[std::size_t(stream)] &&
+    const std::vector<StreamRoute>& routes = out_->routes;
+    return stream >= 0 && std::size_t(stream) < routes.size() &&
+           routes[std::size_t(stream)].action != StreamRoute::Action::kLeaveOut &&
            out_->source.streams[std::size_t(stream)].kind != StreamKind::kAttachment;
 }
 
@@ -239,8 +262,17 @@ void MovieMuxer::Internals::AddVideoStream(const EncodedVideo& encoded) {
     video->sample_aspect_ratio = encoded.parameters.get().sample_aspect_ratio;
     video->disposition = in.disposition;
     SetMetadata(&video->metadata, in.metadata);
-    // The encoder that made the source's video did not make this one.
+    // The encoder that made the source's video did not make this one, and
+    // Matroska's muxer marks an alpha side stream itself where the video
+    // has one: the source's marks are not carried.
     av_dict_set(&video->metadata, "encoder", nullptr, 0);
+    av_dict_set(&video->metadata, "alpha_mode", nullptr, 0);
+    // QuickTime's muxer tags 4:2:2 10-bit H.264 at AVC-Intra sizes as
+    // AVC-Intra, which decoders then read wrongly, unless told to follow
+    // unofficial practice: then it keeps avc1.
+    if (container->avc_intra_tags && encoded.parameters.get().codec_id == AV_CODEC_ID_H264) {
+        output->strict_std_compliance = FF_COMPLIANCE_UNOFFICIAL;
+    }
     // Players want HEVC in QuickTime and MP4 tagged as the source had it.
     if (encoded.parameters.get().codec_id == AV_CODEC_ID_HEVC && container->display_matrix &&
         in.parameters.get().codec_tag == MKTAG('h', 'v', 'c', '1')) {
@@ -274,6 +306,9 @@ void MovieMuxer::Internals::AddVideoSideData(const EncodedVideo& encoded,
         add(AV_PKT_DATA_CONTENT_LIGHT_LEVEL, encoded.light_level.data(),
             encoded.light_level.size());
     }
+    if (!encoded.buffer.empty()) {
+        add(AV_PKT_DATA_CPB_PROPERTIES, encoded.buffer.data(), encoded.buffer.size());
+    }
 }
 
 std::vector<std::string> MovieMuxer::Internals::WhatIsDropped(const EncodedVideo& encoded) const {
@@ -296,24 +331,27 @@ std::vector<std::string> MovieMuxer::Internals::WhatIsDropped(const EncodedVideo
     const std::int64_t start = source.start_time;
     if (!container->start_time && start != kNoTimestamp && start > 0) {
         notes.push_back(
-            fmt::format("{}: {} holds no start time: the movie starts at 0, not "
-                        "{:.3f} s",
+            fmt::format("{}: {} holds no start time: the movie starts at 0, not {:.3f} s, every "
+                        "stream moved together",
                         target, container->name, double(start) / AV_TIME_BASE));
     }
     return notes;
 }
 
-std::vector<std::string> MovieMuxer::Start(const EncodedVideo& encoded) {
+std::vector<std::string> MovieMuxer::Start(const EncodedVideo& encoded,
+                                           const std::vector<EncodedStream>& converted) {
     Internals& out = *out_;
     if (out.started) throw std::logic_error("MovieMuxer::Start twice");
-    // The video stream first, then the copied ones in the source's order.
+    // The video stream first, then the copied and converted ones in the
+    // source's order.
     out.AddVideoStream(encoded);
     std::vector<std::string> notes;
     out.AddVideoSideData(encoded, notes);
-    out.AddCopiedStreams();
+    out.AddOtherStreams(converted);
     for (std::string& note : out.WhatIsDropped(encoded)) notes.push_back(std::move(note));
     out.CopyMetadataAndChapters();
     out.WriteHeader();
+    out.SetShifts();
     out.started = true;
     return notes;
 }
@@ -340,7 +378,13 @@ void MovieMuxer::Internals::WriteHeader() {
     }
 }
 
-void MovieMuxer::Internals::Write(AVPacket& packet, int from) {
+void MovieMuxer::Internals::Write(AVPacket& packet, Rational from_time_base, int to, int from) {
+    const AVStream* stream = output->streams[to];
+    av_packet_rescale_ts(&packet, ToAv(from_time_base), stream->time_base);
+    const std::int64_t shift = shifts[std::size_t(to)];
+    if (packet.pts != kNoTimestamp) packet.pts += shift;
+    if (packet.dts != kNoTimestamp) packet.dts += shift;
+    packet.stream_index = to;
     if (int code = av_interleaved_write_frame(output.get(), &packet); code < 0) {
         Fail(from < 0 ? std::string("cannot write a video packet")
                       : fmt::format("cannot write a packet of stream {}", from),
@@ -350,22 +394,18 @@ void MovieMuxer::Internals::Write(AVPacket& packet, int from) {
 
 void MovieMuxer::WriteVideo(MoviePacket& packet) {
     Internals& out = *out_;
-    AVPacket* written = packet.get();
-    written->stream_index = out.video->index;
-    av_packet_rescale_ts(written, ToAv(out.encoder_time_base), out.video->time_base);
-    out.Write(*written, -1);
+    out.Write(*packet.get(), out.encoder_time_base, out.video->index, -1);
 }
 
-void MovieMuxer::WriteCopied(MoviePacket& packet) {
+void MovieMuxer::WriteOther(MoviePacket& packet) {
     Internals& out = *out_;
     AVPacket* written = packet.get();
-    const int from = written->stream_index;
-    AVStream* stream = out.output->streams[out.stream_map[std::size_t(from)]];
-    av_packet_rescale_ts(written, ToAv(out.source.streams[std::size_t(from)].time_base),
-                         stream->time_base);
-    written->stream_index = stream->index;
+    const auto from = std::size_t(written->stream_index);
+    if (from >= out.stream_map.size() || out.stream_map[from] < 0) {
+        throw std::logic_error("MovieMuxer::WriteOther of a stream it does not take");
+    }
     written->pos = -1;
-    out.Write(*written, from);
+    out.Write(*written, out.packet_time_bases[from], out.stream_map[from], int(from));
 }
 
 void MovieMuxer::Finish() {
@@ -378,19 +418,6 @@ void MovieMuxer::Finish() {
     }
     out.file.Commit();
     out.finished = true;
-}
-
-std::size_t MovieOutputStreams(const std::string& target, const SourceDescription& source) {
-    const ContainerPolicy* container = ContainerFor(target);
-    if (container == nullptr) return 0;
-    std::size_t streams = 1;
-    for (const SourceStream& stream : source.streams) {
-        if (stream.kind != StreamKind::kAttachment &&
-            CopyOf(stream, *container, source.video.index) == Copy::kYes) {
-            ++streams;
-        }
-    }
-    return streams;
 }
 
 }  // namespace render

@@ -100,45 +100,119 @@ constexpr Names kOgvVideo[] = {"theora", "vp8"};
 constexpr Names kOgvAudio[] = {"vorbis", "opus", "flac"};
 constexpr EncoderChoice kOgvFallback[] = {{"libtheora", ""}, {"libvpx", ""}};
 
+// Video codecs stored without composition times: AVI has none at all, and
+// FFmpeg's MXF muxer writes H.264 without them.
+constexpr Names kAviNoReordering[] = {"h264", "mpeg4", "mpeg2video", "mpeg1video"};
+constexpr Names kMxfNoReordering[] = {"h264"};
+// MXF: DNxHR HQ, a profile any frame size takes, which FFmpeg's MXF muxer
+// writes as it should (it takes no ProRes).
+constexpr EncoderChoice kMxfFallback[] = {{"dnxhd", "dnxhr_hq"}};
+
 // One row a container: muxer, name, endings; the video, sound, subtitle and
 // data codecs it holds, and whether attachments; its fallback encoders;
 // whether time counts in frames, a start time is kept, a display matrix is
-// kept; where the field order goes.
+// kept; where the field order goes. Then: the encoder for sound it cannot
+// hold and the one rate its muxer takes (0: any); the encoder for text
+// subtitles it cannot hold; the codecs it stores without reordering; whether
+// it keeps a codec delay apart, tags AVC-Intra sizes as AVC-Intra, holds an
+// alpha side stream.
 // clang-format off
 constexpr ContainerPolicy kContainers[] = {
     {"mov", "QuickTime", kMovEndings, kMovVideo, kMovAudio, kMovSubtitles, {}, false,
-     kMovFallback, false, true, true, FieldOrderStore::kStream},
+     kMovFallback, false, true, true, FieldOrderStore::kStream,
+     "aac", 0, "mov_text", {}, false, true, false},
     {"mp4", "MP4", kMp4Endings, kMp4Video, kMp4Audio, kMp4Subtitles, kMp4Data, false,
-     kH264Fallback, false, true, true, FieldOrderStore::kStream},
+     kH264Fallback, false, true, true, FieldOrderStore::kStream,
+     "aac", 0, "mov_text", {}, false, false, false},
     {"ipod", "MP4 for iPod", kM4vEndings, kM4vVideo, kM4vAudio, kM4vSubtitles, {}, false,
-     kH264Fallback, false, true, true, FieldOrderStore::kStream},
+     kH264Fallback, false, true, true, FieldOrderStore::kStream,
+     "aac", 0, "mov_text", {}, false, false, false},
     {"matroska", "Matroska", kMkvEndings, kMkvVideo, kMkvAudio, kMkvSubtitles, {}, true,
-     kLosslessFallback, false, true, false, FieldOrderStore::kStream},
+     kLosslessFallback, false, true, false, FieldOrderStore::kStream,
+     "flac", 0, "ass", {}, true, false, true},
     {"webm", "WebM", kWebmEndings, kWebmVideo, kWebmAudio, kWebmSubtitles, {}, false,
-     kWebmFallback, false, true, false, FieldOrderStore::kStream},
+     kWebmFallback, false, true, false, FieldOrderStore::kStream,
+     "libopus", 0, "webvtt", {}, true, false, true},
     {"avi", "AVI", kAviEndings, kAviVideo, kAviAudio, {}, {}, false,
-     kLosslessFallback, true, false, false, FieldOrderStore::kStream},
+     kLosslessFallback, true, false, false, FieldOrderStore::kStream,
+     "pcm_s16le", 0, "", kAviNoReordering, false, false, false},
     {"mxf", "MXF", kMxfEndings, kMxfVideo, kMxfAudio, {}, {}, false,
-     kMpeg2Fallback, true, true, false, FieldOrderStore::kVideo},
+     kMxfFallback, true, true, false, FieldOrderStore::kVideo,
+     "pcm_s24le", 48000, "", kMxfNoReordering, false, false, false},
     {"mpegts", "MPEG-TS", kTsEndings, kTsVideo, kTsAudio, kTsSubtitles, kTsData, false,
-     kH264Fallback, false, true, false, FieldOrderStore::kVideo},
+     kH264Fallback, false, true, false, FieldOrderStore::kVideo,
+     "mp2", 0, "", {}, false, false, false},
     {"mpeg", "MPEG-PS", kPsEndings, kPsVideo, kPsAudio, kPsSubtitles, {}, false,
-     kMpeg2Fallback, false, true, false, FieldOrderStore::kVideo},
+     kMpeg2Fallback, false, true, false, FieldOrderStore::kVideo,
+     "mp2", 0, "", {}, false, false, false},
     {"nut", "NUT", kNutEndings, kNutVideo, kNutAudio, kNutSubtitles, {}, false,
-     kLosslessFallback, false, true, false, FieldOrderStore::kNone},
+     kLosslessFallback, false, true, false, FieldOrderStore::kNone,
+     "flac", 0, "ass", {}, false, false, false},
     {"flv", "FLV", kFlvEndings, kFlvVideo, kFlvAudio, {}, {}, false,
-     kFlvFallback, false, true, false, FieldOrderStore::kNone},
+     kFlvFallback, false, true, false, FieldOrderStore::kNone,
+     "aac", 0, "", {}, false, false, false},
     {"ogv", "Ogg", kOgvEndings, kOgvVideo, kOgvAudio, {}, {}, false,
-     kOgvFallback, false, true, false, FieldOrderStore::kNone},
+     kOgvFallback, false, true, false, FieldOrderStore::kNone,
+     "libvorbis", 0, "", {}, false, false, false},
 };
 // clang-format on
 
+// encoder, counts in frames, captions, field coding, HDR10 parameters,
+// rate, alpha beside the frames, the profile it is told when named for
+// another codec's source.
+// clang-format off
 constexpr EncoderPolicy kEncoders[] = {
-    {"libx264", false, true, true, false},   {"libx265", false, false, false, true},
-    {"mpeg2video", true, true, true, false}, {"mpeg1video", true, false, false, false},
-    {"mpeg4", true, false, false, false},    {"prores_ks", false, false, true, false},
-    {"dnxhd", false, false, true, false},
+    {"libx264", false, true, true, false, RateRule::kQuality, false},
+    {"libx265", false, false, false, true, RateRule::kQuality, false},
+    {"libvpx-vp9", false, false, false, false, RateRule::kQuality, true},
+    {"libvpx", false, false, false, false, RateRule::kQuality, true},
+    {"mpeg2video", true, true, true, false, RateRule::kSourceRate, false},
+    {"mpeg1video", true, false, false, false, RateRule::kSourceRate, false},
+    {"mpeg4", true, false, false, false, RateRule::kQuality, false},
+    {"prores_ks", false, false, true, false, RateRule::kProfile, false},
+    {"dnxhd", false, false, true, false, RateRule::kProfile, false, "dnxhr_hq"},
 };
+
+// The profiles kept from the source, by FFmpeg's numbers (FF_PROFILE_*):
+// codec, number, name, the encoder's option, the pixel format it codes,
+// intra-only, defined by its rate. H.264's intra profiles are the others
+// with bit 11 set, constrained baseline baseline with bit 9.
+constexpr ProfileRule kProfiles[] = {
+    {"prores", 0, "ProRes 422 Proxy", "proxy", ""},
+    {"prores", 1, "ProRes 422 LT", "lt", ""},
+    {"prores", 2, "ProRes 422", "standard", ""},
+    {"prores", 3, "ProRes 422 HQ", "hq", ""},
+    {"prores", 4, "ProRes 4444", "4444", ""},
+    {"prores", 5, "ProRes 4444 XQ", "4444xq", ""},
+    {"dnxhd", 0, "DNxHD", "dnxhd", "", false, true},
+    {"dnxhd", 1, "DNxHR LB", "dnxhr_lb", "yuv422p"},
+    {"dnxhd", 2, "DNxHR SQ", "dnxhr_sq", "yuv422p"},
+    {"dnxhd", 3, "DNxHR HQ", "dnxhr_hq", "yuv422p"},
+    {"dnxhd", 4, "DNxHR HQX", "dnxhr_hqx", "yuv422p10le"},
+    {"dnxhd", 5, "DNxHR 444", "dnxhr_444", "yuv444p10le"},
+    {"h264", 66, "Baseline", "baseline", ""},
+    {"h264", 66 | 512, "Constrained Baseline", "baseline", ""},
+    {"h264", 77, "Main", "main", ""},
+    {"h264", 100, "High", "high", ""},
+    {"h264", 110, "High 10", "high10", ""},
+    {"h264", 110 | 2048, "High 10 Intra", "high10", "", true},
+    {"h264", 122, "High 4:2:2", "high422", ""},
+    {"h264", 122 | 2048, "High 4:2:2 Intra", "high422", "", true},
+    {"h264", 244, "High 4:4:4 Predictive", "high444", ""},
+    {"h264", 244 | 2048, "High 4:4:4 Intra", "high444", "", true},
+    {"hevc", 1, "Main", "main", ""},
+    {"hevc", 2, "Main 10", "main10", ""},
+};
+// clang-format on
+
+// ProRes where the container holds none (MXF): DNxHR, profile for profile,
+// in 10 bits from ProRes 422 HQ up.
+constexpr NearestFormat kNearest[] = {
+    {"prores", 0, "dnxhd", 1}, {"prores", 1, "dnxhd", 2}, {"prores", 2, "dnxhd", 3},
+    {"prores", 3, "dnxhd", 4}, {"prores", 4, "dnxhd", 5}, {"prores", 5, "dnxhd", 5},
+};
+
+constexpr AlphaDecoder kAlphaDecoders[] = {{"vp8", "libvpx"}, {"vp9", "libvpx-vp9"}};
 
 struct Preferred {
     std::string_view codec;
@@ -160,6 +234,18 @@ bool Contains(std::span<const std::string_view> names, std::string_view name) {
 
 std::span<const ContainerPolicy> MovieContainers() {
     return kContainers;
+}
+
+std::span<const EncoderPolicy> MovieEncoders() {
+    return kEncoders;
+}
+
+std::span<const ProfileRule> MovieProfiles() {
+    return kProfiles;
+}
+
+std::span<const NearestFormat> NearestFormats() {
+    return kNearest;
 }
 
 const ContainerPolicy* ContainerFor(std::string_view target) {
@@ -204,6 +290,43 @@ bool Holds(const ContainerPolicy& container, StreamKind kind, std::string_view c
     return false;
 }
 
+const ProfileRule* ProfileFor(std::string_view codec, int profile) {
+    for (const ProfileRule& rule : kProfiles) {
+        if (rule.codec == codec && rule.profile == profile) return &rule;
+    }
+    return nullptr;
+}
+
+const ProfileRule* ProfileNamed(std::string_view codec, std::string_view option) {
+    for (const ProfileRule& rule : kProfiles) {
+        if (rule.codec == codec && rule.option == option) return &rule;
+    }
+    return nullptr;
+}
+
+const ProfileRule* ProfileCoding(std::string_view codec, std::string_view pixel_format) {
+    for (const ProfileRule& rule : kProfiles) {
+        if (rule.codec == codec && rule.pixel_format == pixel_format) return &rule;
+    }
+    return nullptr;
+}
+
+const ProfileRule* NearestFor(std::string_view codec, int profile) {
+    for (const NearestFormat& nearest : kNearest) {
+        if (nearest.from == codec && nearest.from_profile == profile) {
+            return ProfileFor(nearest.to, nearest.to_profile);
+        }
+    }
+    return nullptr;
+}
+
+std::string_view AlphaDecoderFor(std::string_view codec) {
+    for (const AlphaDecoder& alpha : kAlphaDecoders) {
+        if (alpha.codec == codec) return alpha.decoder;
+    }
+    return {};
+}
+
 std::string_view PreferredEncoder(std::string_view codec) {
     for (const Preferred& preferred : kPreferredEncoders) {
         if (preferred.codec == codec) return preferred.encoder;
@@ -213,159 +336,6 @@ std::string_view PreferredEncoder(std::string_view codec) {
 
 int CodecThreads(int threads) {
     return threads + threads / 2;
-}
-
-}  // namespace render
-
-namespace render {
-
-namespace {
-
-std::string Joined(std::span<const std::string_view> names, std::string_view separator = " ") {
-    std::string joined;
-    for (std::string_view name : names) {
-        if (!joined.empty()) joined += separator;
-        joined += name;
-    }
-    return joined;
-}
-
-std::string Endings(const ContainerPolicy& container) {
-    std::string endings;
-    for (std::string_view ending : container.endings) {
-        endings += endings.empty() ? "." : " .";
-        endings += ending;
-    }
-    return endings;
-}
-
-std::string Fallback(const ContainerPolicy& container) {
-    std::string fallback;
-    for (const EncoderChoice& choice : container.fallback) {
-        if (!fallback.empty()) fallback += ", else ";
-        fallback += choice.encoder;
-        if (!choice.profile.empty()) fallback += fmt::format(" ({})", choice.profile);
-    }
-    return fallback;
-}
-
-std::string_view FieldOrderText(FieldOrderStore store) {
-    switch (store) {
-        case FieldOrderStore::kStream:
-            return "in the stream";
-        case FieldOrderStore::kVideo:
-            return "in the coded video";
-        case FieldOrderStore::kNone:
-            break;
-    }
-    return "not kept";
-}
-
-/// The encoders with a rule, as "a, b and c".
-std::string EncodersWith(bool EncoderPolicy::*rule) {
-    std::vector<std::string_view> names;
-    for (const EncoderPolicy& encoder : kEncoders) {
-        if (encoder.*rule) names.push_back(encoder.encoder);
-    }
-    std::string text;
-    for (std::size_t i = 0; i < names.size(); ++i) {
-        if (i > 0) text += i + 1 == names.size() ? " and " : ", ";
-        text += names[i];
-    }
-    return text;
-}
-
-/// The containers with a rule, as their first endings.
-std::string ContainersWith(bool ContainerPolicy::*rule, bool value) {
-    std::string text;
-    for (const ContainerPolicy& container : kContainers) {
-        if (container.*rule != value) continue;
-        if (!text.empty()) text += " ";
-        text += '.';
-        text += container.endings.front();
-    }
-    return text;
-}
-
-}  // namespace
-
-std::string MoviePolicyRules() {
-    return fmt::format(
-        "A movie output keeps the source's frame rate, each frame's timestamp and duration "
-        "(evenly spaced frames are counted in frames, others in the stream's own ticks, down to "
-        "the container's clock), the start time (where the container holds one; elsewhere a "
-        "note says the movie starts at 0: {}), the sample aspect ratio, the colour tags "
-        "(primaries, transfer, and matrix, range and chroma siting for YCbCr outputs), HDR10's "
-        "mastering display and light level (in the stream, and for {} in its own parameters), "
-        "an hvc1 tag, the stream dispositions, the container and stream metadata including a "
-        "timecode, and the chapters. Time counts in whole frames for {} and in {}, which refuse "
-        "frames that are not evenly spaced. Interlaced video keeps its field order and is coded "
-        "as fields by {}; 4:2:0 interlaced video is converted to RGBA as progressive frames, as "
-        "ffmpeg's default is (its chroma mixes between the fields). A display matrix (a phone "
-        "held upright) is kept with the frames as coded in {}; into other containers and image "
-        "files the frames are turned upright losslessly (quarter turns and mirrors; other "
-        "angles are refused) with a note, unless --no-autorotate. A/53 closed captions go "
-        "through {}; other encoders drop them, with a note, and Dolby Vision configurations and "
-        "HDR10+ dynamic metadata never survive a re-encode (a note names them). Sound, subtitle "
-        "and data streams are copied packet for packet where the container holds their codec "
-        "(below): sound or subtitles it cannot hold are refused, data it cannot hold is "
-        "dropped; attachments (fonts) are copied into the containers that hold them; a "
-        "QuickTime timecode track is rebuilt from the timecode; every video stream but the one "
-        "rendered (cover art, other angles) is dropped. The video is re-encoded: by default "
-        "with the source's codec where this FFmpeg has an encoder for it and the container "
-        "holds it (ProRes with prores_ks), else with the container's fallback (below); in the "
-        "source's pixel format where the encoder takes it, else the encoder's nearest to the "
-        "rendered frames.",
-        ContainersWith(&ContainerPolicy::start_time, false),
-        EncodersWith(&EncoderPolicy::hdr_parameters),
-        EncodersWith(&EncoderPolicy::counts_in_frames),
-        ContainersWith(&ContainerPolicy::counts_in_frames, true),
-        EncodersWith(&EncoderPolicy::field_coding),
-        ContainersWith(&ContainerPolicy::display_matrix, true),
-        EncodersWith(&EncoderPolicy::captions));
-}
-
-std::string MoviePolicyHelp() {
-    std::string text;
-    for (const ContainerPolicy& c : kContainers) {
-        text += fmt::format(
-            "  {} ({}): video {}; sound {}; subtitles {}{}{}. Fallback: {}. Start time {}, "
-            "display matrix {}, time in {}, field order {}.\n",
-            c.name, Endings(c), Joined(c.video), c.audio.empty() ? "none" : Joined(c.audio),
-            c.subtitles.empty() ? "none" : Joined(c.subtitles),
-            c.data.empty() ? "" : "; data " + Joined(c.data), c.attachments ? "; attachments" : "",
-            Fallback(c), c.start_time ? "kept" : "not kept", c.display_matrix ? "kept" : "not kept",
-            c.counts_in_frames ? "frames" : "the stream's clock", FieldOrderText(c.field_order));
-    }
-    return text;
-}
-
-std::string MoviePolicyMarkdown() {
-    std::string table =
-        "| container | endings | video it holds | sound | subtitles, data, attachments | "
-        "fallback encoder | start time | display matrix | time | field order |\n"
-        "|---|---|---|---|---|---|---|---|---|---|\n";
-    for (const ContainerPolicy& c : kContainers) {
-        std::string other = Joined(c.subtitles);
-        if (!c.data.empty()) {
-            other += fmt::format("{}data {}", other.empty() ? "" : "; ", Joined(c.data));
-        }
-        if (c.attachments) other += other.empty() ? "attachments" : "; attachments";
-        table +=
-            fmt::format("| {} | {} | {} | {} | {} | {} | {} | {} | {} | {} |\n", c.name, Endings(c),
-                        Joined(c.video), Joined(c.audio), other, Fallback(c),
-                        c.start_time ? "kept" : "not kept", c.display_matrix ? "kept" : "not kept",
-                        c.counts_in_frames ? "frames" : "clock", FieldOrderText(c.field_order));
-    }
-    table +=
-        "\n| encoder | counts in frames | carries captions | codes fields | HDR10 parameters |\n"
-        "|---|---|---|---|---|\n";
-    for (const EncoderPolicy& e : kEncoders) {
-        const auto yes = [](bool value) { return value ? "yes" : ""; };
-        table += fmt::format("| {} | {} | {} | {} | {} |\n", e.encoder, yes(e.counts_in_frames),
-                             yes(e.captions), yes(e.field_coding), yes(e.hdr_parameters));
-    }
-    return table;
 }
 
 }  // namespace render

@@ -4,6 +4,8 @@ extern "C" {
 #include <libavcodec/avcodec.h>
 }
 
+#include <algorithm>
+#include <cctype>
 #include <new>
 #include <utility>
 
@@ -49,6 +51,20 @@ CodecParameters::CodecParameters(CodecParameters&& other) noexcept
 CodecParameters& CodecParameters::operator=(CodecParameters&& other) noexcept {
     std::swap(parameters_, other.parameters_);
     return *this;
+}
+
+std::string SourceStream::Tag(std::string_view key) const {
+    const auto same = [](std::string_view a, std::string_view b) {
+        return a.size() == b.size() &&
+               std::equal(a.begin(), a.end(), b.begin(), [](char x, char y) {
+                   return std::tolower(static_cast<unsigned char>(x)) ==
+                          std::tolower(static_cast<unsigned char>(y));
+               });
+    };
+    for (const auto& [name, value] : metadata) {
+        if (same(name, key)) return value;
+    }
+    return {};
 }
 
 std::uint64_t SourceDescription::OtherStreamsBytesPerFrame() const {

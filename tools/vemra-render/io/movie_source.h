@@ -10,6 +10,7 @@
 #include <cstdint>
 #include <optional>
 #include <string>
+#include <string_view>
 #include <utility>
 #include <vector>
 
@@ -45,6 +46,7 @@ class CodecParameters {
     CodecParameters& operator=(CodecParameters&& other) noexcept;
 
     const AVCodecParameters& get() const { return *parameters_; }
+    AVCodecParameters& edit() { return *parameters_; }
 
   private:
     AVCodecParameters* parameters_;
@@ -65,6 +67,14 @@ struct SourceStream {
     Rational avg_frame_rate;
     Rational r_frame_rate;
     Metadata metadata;
+    /// The demuxer reads none of its packets: a QuickTime chapter track,
+    /// whose text the chapters already hold.
+    bool discarded = false;
+    /// A picture attached to the file (cover art), not a stream of frames.
+    bool attached_picture = false;
+
+    /// The value of metadata `key`, in any case; empty when not set.
+    std::string Tag(std::string_view key) const;
 };
 
 struct SourceChapter {
@@ -114,12 +124,22 @@ struct SourceVideo {
     /// The frames are delivered upright (the decoder turns them); the
     /// matrix then belongs to the coded frames only and is not carried.
     bool turned = false;
+    /// The decoder that reads the stream when FFmpeg's own would drop part
+    /// of it (libvpx's, for VP8 and VP9 with an alpha side stream); empty:
+    /// FFmpeg's own.
+    std::string decoder;
     /// HDR10's static metadata from the stream (FFmpeg's
     /// AVMasteringDisplayMetadata and AVContentLightMetadata, as bytes);
     /// empty: none. Frames may carry their own (MovieFrame).
     std::vector<std::uint8_t> mastering;
     std::vector<std::uint8_t> light_level;
     bool dolby_vision = false;  ///< a Dolby Vision configuration, which a re-encode drops
+    /// The video's bit rate, and the maximum and decoder buffer its coded
+    /// picture buffer properties declare (MPEG-2's sequence header), in
+    /// bits a second and bits; 0 where the file does not say.
+    std::int64_t bit_rate = 0;
+    std::int64_t max_bit_rate = 0;
+    std::int64_t buffer_size = 0;
     /// The frame count the file declares (for an animated PNG, its control
     /// chunk's); -1: none.
     long frame_count = -1;

@@ -1,5 +1,5 @@
 // The chart job: with no input, the built-in test chart goes through the
-// effect into -o (default vemra-chart.png), with its before/after sheet.
+// effect into -o, with its before/after sheet.
 #include <fmt/format.h>
 
 #include <filesystem>
@@ -36,7 +36,7 @@ SampleType ChartType(const Options& options, const std::string& output) {
 
 void RunChart(const Options& options, EffectSession& session) {
     const ParamValues values = ValuesFromOptions(options.controls, session);
-    const std::string output = options.output.empty() ? "vemra-chart.png" : options.output;
+    const std::string& output = options.output;
     if (FramePattern::Parse(output)) {
         throw UsageError("the test chart is one image: give -o a file name, not a frame pattern");
     }

@@ -14,9 +14,9 @@ namespace render {
 /// a movie input, files, or the test chart when no input is given.
 void RunJob(const Options& options, EffectSession& session);
 
-/// Renders the test chart (no input given) to the output, default
-/// "vemra-chart.png", and writes the before/after sheet beside it; prints the
-/// two paths on standard output.
+/// Renders the test chart (no input given) to the output -o names and
+/// writes the before/after sheet beside it; prints the two paths on
+/// standard output.
 void RunChart(const Options& options, EffectSession& session);
 
 /// Renders the input files or frame pattern (or, with --task, one chunk of

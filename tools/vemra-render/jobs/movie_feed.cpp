@@ -7,8 +7,8 @@
 namespace render {
 
 MovieFeed::MovieFeed(MovieDemuxer& demuxer, MovieDecoder& decoder,
-                     std::function<bool(int stream)> copies)
-    : demuxer_(demuxer), decoder_(decoder), copies_(std::move(copies)) {}
+                     std::function<bool(int stream)> takes)
+    : demuxer_(demuxer), decoder_(decoder), takes_(std::move(takes)) {}
 
 bool MovieFeed::Next(DecodedFrame& into) {
     for (;;) {
@@ -34,7 +34,7 @@ void MovieFeed::FeedDecoder() {
     while (!ended_) {
         if (!demuxer_.Read(packet_)) {
             ended_ = true;
-            copied_.Close();
+            others_.Close();
             decoder_.SendEnd();
             return;
         }
@@ -43,7 +43,7 @@ void MovieFeed::FeedDecoder() {
             decoder_.Send(packet_);
             return;
         }
-        if (copies_ && copies_(stream)) copied_.Push(std::move(packet_));
+        if (takes_ && takes_(stream)) others_.Push(std::move(packet_));
     }
 }
 

@@ -1,9 +1,9 @@
 // Where the movie stages meet before the frames in flight: in the take
 // stage, one frame at a time, packets are read from the demuxer in file
 // order; the video's go to the decoder until it gives a frame, the packets
-// of the streams the muxer copies wait in a queue that the finish stage
-// drains into the muxer, and the rest are dropped (the demuxer has checked
-// them for damage).
+// of the other streams the muxer takes (copied, or converted on the way)
+// wait in a queue that the finish stage drains, and the rest are dropped
+// (the demuxer has checked them for damage).
 #pragma once
 
 #include <functional>
@@ -17,21 +17,21 @@ namespace render {
 
 class MovieFeed {
   public:
-    /// Feeds `decoder` from `demuxer`; `copies` says which streams (by index)
-    /// are queued for a muxer (none when empty).
+    /// Feeds `decoder` from `demuxer`; `takes` says which other streams (by
+    /// index) are queued for a muxer (none when empty).
     MovieFeed(MovieDemuxer& demuxer, MovieDecoder& decoder,
-              std::function<bool(int stream)> copies = {});
+              std::function<bool(int stream)> takes = {});
 
     /// The next frame of the video, in order, into `into`; false after the
     /// last one, when the whole file has been read. Throws MovieError; what
     /// the demuxer finds names the frame being decoded.
     bool Next(DecodedFrame& into);
 
-    /// Moves the oldest queued packet of a copied stream into `into`; false
+    /// Moves the oldest queued packet of another stream into `into`; false
     /// when none waits. From the finish stage, while Next runs.
-    bool TakeCopied(MoviePacket& into) { return copied_.TryPop(into); }
+    bool TakeOther(MoviePacket& into) { return others_.TryPop(into); }
     /// The muxer gives up: queued packets are dropped, and later ones too.
-    void StopCopying() { copied_.Stop(); }
+    void StopOthers() { others_.Stop(); }
 
   private:
     /// Reads packets until one goes to the decoder, or the file ends.
@@ -39,9 +39,9 @@ class MovieFeed {
 
     MovieDemuxer& demuxer_;
     MovieDecoder& decoder_;
-    std::function<bool(int)> copies_;
+    std::function<bool(int)> takes_;
     MoviePacket packet_;
-    HandoffQueue<MoviePacket> copied_;
+    HandoffQueue<MoviePacket> others_;
     bool ended_ = false;
 };
 

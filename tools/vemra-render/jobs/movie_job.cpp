@@ -9,6 +9,8 @@
 
 #include <algorithm>
 #include <filesystem>
+#include <map>
+#include <memory>
 #include <set>
 
 #include "tools/vemra-render/io/frame_pattern.h"
@@ -21,32 +23,22 @@
 #include "tools/vemra-render/io/movie_formats.h"
 #include "tools/vemra-render/io/movie_muxer.h"
 #include "tools/vemra-render/io/movie_policy.h"
+#include "tools/vemra-render/io/stream_converter.h"
+#include "tools/vemra-render/io/stream_plan.h"
 #include "tools/vemra-render/jobs/controls.h"
 #include "tools/vemra-render/jobs/frame_work.h"
 #include "tools/vemra-render/jobs/image_frames.h"
 #include "tools/vemra-render/jobs/jobs.h"
 #include "tools/vemra-render/jobs/movie_feed.h"
+#include "tools/vemra-render/jobs/movie_plan.h"
 #include "tools/vemra-render/jobs/outputs.h"
 #include "tools/vemra-render/run/messages.h"
 #include "tools/vemra-render/run/quiet_stderr.h"
+#include "tools/vemra-render/run/work_plan.h"
 
 namespace render {
 
 namespace {
-
-/// The work plan for a movie's frames, sized by its frame size.
-WorkPlan PrepareMovieWork(const Options& options, EffectSession& session,
-                          const SourceDescription& source) {
-    const SourceVideo& video = source.video;
-    const LayoutChoice choice =
-        ChooseLayout(video.type, options.host, options.depth, session.capabilities());
-    // Each frame in flight holds its samples, and the copied streams'
-    // packets that wait for the muxer meanwhile.
-    FrameFootprint footprint =
-        DecodedFootprint(std::uint64_t(video.width) * std::uint64_t(video.height), video.type, 4);
-    footprint.waiting_bytes = source.OtherStreamsBytesPerFrame();
-    return PrepareWork(options, session, video.frame_count, FootprintBytes(footprint, choice));
-}
 
 /// What went wrong with the failing frame: the stages' own message, which
 /// names the movie and the frame, or "in.mov: frame 17 failed: why".
@@ -61,43 +53,6 @@ std::string FrameFailure(const std::exception_ptr& error, const std::string& inp
     }
 }
 
-/// Decides whether the movie's frames are turned upright as its display
-/// matrix says: where the output keeps no matrix (any container but
-/// QuickTime and MP4, and image files), unless --no-autorotate. Marks
-/// `source` turned (its size as delivered) when they are. Returns the note
-/// that says what was done with the matrix; empty: nothing to say.
-std::string TurnUpright(const Options& options, SourceDescription& source, bool to_movie) {
-    SourceVideo& video = source.video;
-    const DisplayMatrix& matrix = video.matrix;
-    if (!matrix.present) return {};
-    if (to_movie) {
-        const ContainerPolicy* container = ContainerFor(options.output);
-        if (container != nullptr && container->display_matrix) return {};
-    }
-    if (options.no_autorotate) {
-        // Into a movie, the muxer notes the matrix it drops.
-        return to_movie ? std::string()
-                        : fmt::format(
-                              "{}: its frames are written as coded; the display matrix "
-                              "(rotation {:.0f} degrees) is dropped",
-                              source.path, matrix.rotation);
-    }
-    if (matrix.upright.upright()) return {};
-    if (!matrix.whole_turn) {
-        throw RefusedError(fmt::format(
-            "{}: its display matrix turns the frames by {:.0f} degrees, which is no quarter turn "
-            "or mirror: give --no-autorotate to keep the frames as coded",
-            source.path, matrix.rotation));
-    }
-    video.turned = true;
-    if (matrix.upright.transpose) std::swap(video.width, video.height);
-    return fmt::format(
-        "{}: its frames are turned upright as its display matrix says (rotation "
-        "{:.0f} degrees), since {} keeps no display matrix (--no-autorotate keeps "
-        "them as coded)",
-        source.path, matrix.rotation, options.output);
-}
-
 /// A movie frame in flight: as decoded, converted to RGBA and rendered in
 /// place, then converted for the encoder.
 struct MovieSlot {
@@ -106,41 +61,80 @@ struct MovieSlot {
     EncoderFrame encoded;
 };
 
+/// The routes of `source`'s streams into the movie output, as --audio and
+/// --subtitles ask.
+std::vector<StreamRoute> RoutesFor(const Options& options, const SourceDescription& source) {
+    return PlanStreams(source, *ContainerFor(options.output), options.audio, options.subtitles,
+                       options.output);
+}
+
 /// The stages of a movie rendered into a movie, made before any frame, so
 /// that whatever they refuse is refused first.
 struct MovieStages {
+    std::vector<StreamRoute> routes;
     MovieMuxer muxer;
     MovieEncoder encoder;
     MovieDecoder decoder;
+    /// A converter for each stream routed to one, by source stream index.
+    std::map<int, std::unique_ptr<StreamConverter>> converters;
     MovieFeed feed;
 
     MovieStages(const Options& options, MovieDemuxer& demuxer, const SourceDescription& source)
-        : muxer(options.output, source),
+        : routes(RoutesFor(options, source)),
+          muxer(options.output, source, routes),
           encoder(source, muxer.container(), muxer.global_header(),
                   {options.codec, options.pix_fmt.value_or(""), options.quality.value_or(-1),
                    options.quiet, options.codec_threads},
                   options.output),
           decoder(source, options.codec_threads),
-          feed(demuxer, decoder, [this](int stream) { return muxer.Copies(stream); }) {}
+          feed(demuxer, decoder, [this](int stream) { return muxer.Takes(stream); }) {
+        for (const SourceStream& stream : source.streams) {
+            const StreamRoute& route = routes[std::size_t(stream.index)];
+            if (route.action != StreamRoute::Action::kConvert) continue;
+            converters[stream.index] = std::make_unique<StreamConverter>(
+                stream, route, muxer.global_header(), options.output);
+        }
+    }
 
     /// Opens the encoder with the first frame (null: the movie has none) and
-    /// starts the muxer with its stream, printing what the output leaves out.
+    /// starts the muxer with its stream and the converted ones, printing
+    /// what the output changes of the source and leaves out (once the
+    /// encoder has taken its settings: a refusal stands alone).
     void Start(const EncoderFrame* first, Notes& notes) {
         encoder.Open(first);
-        for (const std::string& note : muxer.Start(encoder.stream())) notes.Once(note, note);
+        for (const StreamRoute& route : routes) {
+            if (!route.note.empty()) notes.Once(route.note, route.note);
+        }
+        for (const std::string& note : encoder.notes()) notes.Once(note, note);
+        std::vector<EncodedStream> converted;
+        for (const auto& [index, converter] : converters) converted.push_back(converter->stream());
+        for (const std::string& note : muxer.Start(encoder.stream(), converted)) {
+            notes.Once(note, note);
+        }
     }
-    /// Encodes `frame` (null: drains the encoder) and writes what waits for
-    /// the muxer: the encoder's packets, then the copied streams' queued
-    /// meanwhile.
+    /// Encodes `frame` (null: drains the encoder and the converters) and
+    /// writes what waits for the muxer: the encoder's packets, then the
+    /// other streams' queued meanwhile, copied or converted.
     void Write(EncoderFrame* frame) {
+        const auto write = [this](MoviePacket& packet) { muxer.WriteOther(packet); };
         const auto video = [this](MoviePacket& packet) { muxer.WriteVideo(packet); };
         if (frame != nullptr) {
             encoder.Encode(*frame, video);
         } else {
             encoder.Flush(video);
         }
-        MoviePacket copied;
-        while (feed.TakeCopied(copied)) muxer.WriteCopied(copied);
+        MoviePacket queued;
+        while (feed.TakeOther(queued)) {
+            const auto converter = converters.find(queued.stream());
+            if (converter == converters.end()) {
+                muxer.WriteOther(queued);
+            } else {
+                converter->second->Convert(queued, write);
+            }
+        }
+        if (frame == nullptr) {
+            for (const auto& [index, converter] : converters) converter->Flush(write);
+        }
     }
 };
 
@@ -157,7 +151,7 @@ bool CheckMovieRequest(const Options& options, const SourceDescription& source) 
     }
     CheckMovieOutput(input, options);
     if (!options.skip_existing ||
-        !FinishedMovie(options.output, MovieOutputStreams(options.output, source))) {
+        !FinishedMovie(options.output, OutputStreams(RoutesFor(options, source), source))) {
         return false;
     }
     if (!options.quiet) {
@@ -172,14 +166,14 @@ bool CheckMovieRequest(const Options& options, const SourceDescription& source) 
 /// finalised; any failure leaves no output.
 void RenderMovieToMovie(const Options& options, EffectSession& session, MovieDemuxer& demuxer,
                         SourceDescription& source, const ParamValues& values,
-                        const std::string& turned) {
+                        const std::vector<std::string>& early_notes) {
     const std::string& input = source.path;
     if (CheckMovieRequest(options, source)) return;
     const WorkPlan plan = PrepareMovieWork(options, session, source);
     Progress progress(std::max(0L, source.video.frame_count), !options.quiet);
     Notes notes(options.quiet, &progress);
     SweepStaleTemporaries({{input, {options.output, ""}}}, notes);
-    if (!turned.empty()) notes.Once("turned", turned);
+    for (const std::string& note : early_notes) notes.Once(note, note);
     source.video.spacing = demuxer.MeasureSpacing();
     MovieStages stages(options, demuxer, source);
     std::vector<MovieSlot> slots(std::size_t(plan.in_flight));
@@ -203,9 +197,11 @@ void RenderMovieToMovie(const Options& options, EffectSession& session, MovieDem
     };
     const FramesResult result = RunFrameJob(job, {plan.in_flight, notes, progress});
     progress.Clear();
-    PrintLibraryNotes(notes);
+    // A failure is said in its one line: what the libraries logged on the
+    // way to it is not printed after the frames.
+    if (!result.error) PrintLibraryNotes(notes);
     if (result.error) {
-        stages.feed.StopCopying();
+        stages.feed.StopOthers();
         try {
             std::rethrow_exception(result.error);
         } catch (const MovieRefused&) {
@@ -380,7 +376,7 @@ void CheckImageOutput(const std::string& output) {
 /// The movie into image files.
 void RenderMovieToImages(const Options& options, EffectSession& session, MovieDemuxer& demuxer,
                          const SourceDescription& source, const ParamValues& values,
-                         const std::string& turned) {
+                         const std::vector<std::string>& early_notes) {
     CheckImageOutput(options.output);
     MovieFrames frames(options, demuxer, source);
     const std::vector<PlannedOutput> plan_of_outputs = PlanOf(frames.Planned());
@@ -389,12 +385,12 @@ void RenderMovieToImages(const Options& options, EffectSession& session, MovieDe
     Progress progress(frames.total(), !options.quiet);
     Notes notes(options.quiet, &progress);
     SweepStaleTemporaries(plan_of_outputs, notes);
-    if (!turned.empty()) notes.Once("turned", turned);
+    for (const std::string& note : early_notes) notes.Once(note, note);
     const ImageFramesResult result = RenderImageFrames(
         {options, session, values, plan, progress, notes}, frames.Source(plan.in_flight));
     progress.Clear();
-    PrintLibraryNotes(notes);
     const FramesResult& done = result.frames;
+    if (!done.error) PrintLibraryNotes(notes);
     if (done.error) {
         // A frame that failed in its decode (the take stage) was never taken:
         // it is the one after the last decoded.
@@ -414,27 +410,30 @@ void RenderMovieToImages(const Options& options, EffectSession& session, MovieDe
 
 }  // namespace
 
-void RunMovie(const Options& options, EffectSession& session) {
-    if (options.output.empty()) throw UsageError("no output given: -o FILE");
-    if (options.chunk != 0) throw UsageError("--chunk and --task go with an input frame pattern");
-    const bool movie_in = KindOfInput(options.inputs[0], options.max_pixels) == InputKind::kMovie;
-    const bool to_movie = ContainerFor(options.output) != nullptr;
+void RunMovie(const Options& given, EffectSession& session) {
+    if (given.output.empty()) throw UsageError("no output given: -o FILE");
+    if (given.chunk != 0) throw UsageError("--chunk and --task go with an input frame pattern");
+    const bool movie_in = KindOfInput(given.inputs[0], given.max_pixels) == InputKind::kMovie;
+    const bool to_movie = ContainerFor(given.output) != nullptr;
     if (!movie_in && to_movie) {
         // As for a GIF or a multi-page TIFF: an animated image's frames go
         // into image files.
         throw UsageError(fmt::format(
             "{} is an animated image: its frames render into image files (-o a frame pattern, "
             "or --frames N into one image), not into a movie",
-            options.inputs[0]));
+            given.inputs[0]));
     }
-    const ParamValues values = ValuesFromOptions(options.controls, session);
-    MovieDemuxer demuxer(options.inputs[0], options.max_pixels);
+    const ParamValues values = ValuesFromOptions(given.controls, session);
+    MovieDemuxer demuxer(given.inputs[0], given.max_pixels);
     SourceDescription source = demuxer.source();
-    const std::string turned = TurnUpright(options, source, to_movie);
+    std::vector<std::string> early_notes(2);
+    early_notes[0] = TurnUpright(given, source, to_movie);
+    const Options options = WithCodecBudget(given, source, early_notes[1]);
+    std::erase(early_notes, std::string());
     if (to_movie) {
-        RenderMovieToMovie(options, session, demuxer, source, values, turned);
+        RenderMovieToMovie(options, session, demuxer, source, values, early_notes);
     } else {
-        RenderMovieToImages(options, session, demuxer, source, values, turned);
+        RenderMovieToImages(options, session, demuxer, source, values, early_notes);
     }
 }
 

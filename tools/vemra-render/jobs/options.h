@@ -10,7 +10,9 @@
 #include <vector>
 
 #include "tools/vemra-render/pixels/data_type.h"
+#include "tools/vemra-render/io/stream_plan.h"
 #include "tools/vemra-render/pixels/image.h"
+#include "tools/vemra-render/run/progress.h"
 #include "tools/vemra-render/run/refusal.h"
 #include "tools/vemra-render/session/host_kind.h"
 
@@ -84,11 +86,16 @@ struct Options {
     /// --no-autorotate: a movie's frames stay as coded, whatever its display
     /// matrix says.
     bool no_autorotate = false;
+    /// --audio and --subtitles: what becomes of a movie output's sound and
+    /// subtitle streams (io/stream_plan.h).
+    StreamHandling audio = StreamHandling::kAuto;
+    StreamHandling subtitles = StreamHandling::kAuto;
 
     std::uint64_t max_pixels = kDefaultMaxPixels;
     bool overwrite_input = false;
     bool describe = false;
     bool quiet = false;
+    ProgressStyle progress = ProgressStyle::kBar;  ///< --progress
 };
 
 /// The raw frames' pixel format when --pix-fmt names none.

@@ -119,6 +119,11 @@ OutputNames OutputRule::For(long number, const std::string& input) const {
     return names;
 }
 
+std::string OutputOfOne(const std::string& output, const std::string& input) {
+    if (!IsFolder(output) || FramePattern::Parse(output)) return output;
+    return (fs::path(output) / fs::path(input).filename()).string();
+}
+
 FramePattern RequirePattern(const std::string& text, const char* what) {
     std::optional<FramePattern> pattern = FramePattern::Parse(text);
     if (!pattern) {

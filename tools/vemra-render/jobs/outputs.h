@@ -52,6 +52,10 @@ class OutputRule {
     std::optional<FramePattern> sheet_pattern_;
 };
 
+/// The output of a run of one input: -o itself, or, when -o names a folder
+/// (one that exists, or a name ending in '/'), the input's own name in it.
+std::string OutputOfOne(const std::string& output, const std::string& input);
+
 /// A pattern, or throws UsageError saying that `what` ("the output", "the
 /// compare sheet") must be one too.
 FramePattern RequirePattern(const std::string& text, const char* what);

@@ -1,9 +1,13 @@
 #include "tools/vemra-render/io/image_readers.h"
 #include "tools/vemra-render/jobs/jobs.h"
+#include "tools/vemra-render/jobs/outputs.h"
 
 namespace render {
 
-void RunJob(const Options& options, EffectSession& session) {
+void RunJob(const Options& given, EffectSession& session) {
+    // One input into a folder: the input's own name in it, whatever the job.
+    Options options = given;
+    if (options.inputs.size() == 1) options.output = OutputOfOne(options.output, options.inputs[0]);
     if (options.describe) {
         Describe(session);
     } else if (options.raw_size) {
@@ -12,8 +16,7 @@ void RunJob(const Options& options, EffectSession& session) {
         RunChart(options, session);
     } else if (options.inputs.size() == 1 &&
                KindOfInput(options.inputs[0], options.max_pixels) != InputKind::kImage) {
-        // A movie, and an animated PNG, whose first frame alone the image
-        // library shows, come from the movie stages.
+        // A movie, an animated PNG and a GIF come from the movie stages.
         RunMovie(options, session);
     } else {
         RunFiles(options, session);

@@ -4,11 +4,27 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <atomic>
 #include <cmath>
 
 #include "tools/vemra-render/run/quiet_stderr.h"
 
 namespace render {
+
+namespace {
+
+std::atomic<ProgressStyle> g_style{ProgressStyle::kBar};
+
+}  // namespace
+
+void SetProgressStyle(ProgressStyle style) {
+    g_style = style;
+}
+
+std::string ProgressRecord(long done, long total) {
+    return total > 0 ? fmt::format("progress: {}/{} frames", done, total)
+                     : fmt::format("progress: {} frames", done);
+}
 
 std::string ProgressLine(long done, long total, double seconds) {
     const double fps = seconds > 0.0 ? double(done) / seconds : 0.0;
@@ -27,7 +43,8 @@ std::string ProgressLine(long done, long total, double seconds) {
 
 Progress::Progress(long total, bool enabled, std::FILE* stream)
     : total_(total),
-      shown_(enabled && ::isatty(::fileno(stream)) != 0),
+      shown_(enabled && g_style != ProgressStyle::kLines && ::isatty(::fileno(stream)) != 0),
+      records_(enabled && g_style == ProgressStyle::kLines),
       stream_(stream),
       start_(std::chrono::steady_clock::now()),
       last_draw_(start_) {}
@@ -38,11 +55,20 @@ Progress::~Progress() {
 
 void Progress::FrameDone() {
     ++done_;
+    Record();
     const auto now = std::chrono::steady_clock::now();
     if (now - last_draw_ >= std::chrono::milliseconds(100) || done_ == total_) {
         last_draw_ = now;
         Draw();
     }
+}
+
+void Progress::Record() {
+    if (!records_) return;
+    const bool due = total_ <= 0   ? done_ % 25 == 0
+                     : total_ < 10 ? true
+                                   : done_ * 10 / total_ != (done_ - 1) * 10 / total_;
+    if (due) WriteMessage(ProgressRecord(done_, total_) + "\n");
 }
 
 void Progress::Put(const std::string& text) {
