@@ -448,13 +448,4 @@ VideoSpacing MovieDemuxer::Internals::SpacingOf(std::vector<std::int64_t> stamps
     return {true, std::abs(first - std::round(first)) * frame <= 1.0};
 }
 
-std::optional<ProbedContainer> ProbeContainer(const std::string& path) {
-    const AVInputFormat* format = ProbedFormat(path);
-    if (format == nullptr) return std::nullopt;
-    const bool movie = av_match_list(format->name, MovieContainerDemuxers().c_str(), ',') > 0;
-    return ProbedContainer{format->name, format->long_name != nullptr ? format->long_name : "",
-                           movie,
-                           !movie && av_match_list(format->name, MovieDemuxers().c_str(), ',') > 0};
-}
-
 }  // namespace render
