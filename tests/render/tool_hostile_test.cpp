@@ -156,6 +156,12 @@ TEST(ToolHostile, EachIsRefusedOrReadInOneLine) {
     WriteTestImage(dir / "whole.ppm", RandomImage(16, 16, SampleType::kUint8, false, 5), "uint8",
                    3);
     WriteFile(dir / "short.ppm", ReadFile(dir / "whole.ppm").substr(0, 100));
+    // An RLA header whose matte samples take no bits: the library's decoder
+    // would loop on it for ever.
+    WriteTestImage(dir / "matte.rla", RandomImage(16, 16, SampleType::kUint8, true, 6), "uint8", 4);
+    std::string rla = ReadFile(dir / "matte.rla");
+    rla.replace(662, 2, std::string(2, '\0'));
+    WriteFile(dir / "matte.rla", rla);
     // A PNG whose header chunk fails its checksum: libpng prints its own
     // line for it, which must not reach the user.
     WriteTestImage(dir / "in.png", RandomImage(8, 6, SampleType::kUint8, true, 3), "uint8");
@@ -235,6 +241,7 @@ TEST(ToolHostile, EachIsRefusedOrReadInOneLine) {
         {{dir / "tiles.tif", "-o", x}, 2, "its tiles of 32768 x 32768 pixels", false, true},
         {{dir / "tiles64k.tif", "-o", x}, 2, "its tiles of 65536 x 65536 pixels", false, true},
         {{dir / "screen.gif", "-o", x}, 2, "30000x30000 frames are above the limit", false, true},
+        {{dir / "matte.rla", "-o", x}, 2, "matte channel(s) samples of 0 bits", false, true},
         {{dir / "short.ppm", "-o", x}, 1, "short.ppm: its pixels cannot be read: the file is cut"},
         {{dir / "damaged.png", "-o", x}, 1, "damaged.png: PNG read error"},
         {{dir / "damaged.png", dir / "in.png", "-o", dir / "o.%d.png"}, 1, "damaged.png"},

@@ -21,6 +21,7 @@
 #include "tools/vemra-render/io/image_pages.h"
 #include "tools/vemra-render/io/movie_demuxer.h"
 #include "tools/vemra-render/io/movie_formats.h"
+#include "tools/vemra-render/io/rla_header.h"
 #include "tools/vemra-render/run/quiet_stderr.h"
 
 namespace render {
@@ -143,6 +144,17 @@ std::optional<std::string> GifScreenProblem(std::span<const std::byte> header,
         width, height, width * height, max_pixels);
 }
 
+/// Refuses an RLA file whose header the library's decoder would loop on.
+void CheckRlaHeader(const std::string& path) {
+    std::array<std::byte, kRlaHeaderBytesChecked> header{};
+    std::ifstream file(path, std::ios::binary);
+    file.read(reinterpret_cast<char*>(header.data()), std::streamsize(header.size()));
+    const auto got = std::size_t(std::max<std::streamsize>(0, file.gcount()));
+    if (const std::optional<std::string> problem = RlaHeaderProblem({header.data(), got})) {
+        throw InputRefused(path + ": " + *problem);
+    }
+}
+
 }  // namespace
 
 void CheckBeforeOpening(const std::string& path, std::uint64_t max_pixels) {
@@ -205,6 +217,7 @@ OpenedImage OpenImage(const std::string& path, std::uint64_t max_pixels, const F
         throw InputError(path + ": " +
                          OneLine(opened.in->geterror(), "cannot be opened: the file is damaged"));
     }
+    if (std::string_view(opened.in->format_name()) == "rla") CheckRlaHeader(path);
     // The seek fills the header with the frame's own description.
     if (!at_page && frame != 0 && !opened.in->seek_subimage(frame, 0, opened.header)) {
         throw InputError(fmt::format("{}: has no frame {}", path, frame + 1));
