@@ -20,6 +20,10 @@ bool IsMoviePath(std::string_view path);
 /// playlist, script or image-sequence demuxer, so no file leads to another.
 std::string MovieDemuxers();
 
+/// The demuxers of MovieDemuxers() that read movie containers, those with
+/// file endings: without the animated images (GIF, APNG).
+std::string MovieContainerDemuxers();
+
 /// The movie containers with their file endings, as --help names them:
 /// "QuickTime/MP4 (.mov .mp4 .m4v), Matroska/WebM (.mkv .webm), ...".
 std::string MovieContainerNames();

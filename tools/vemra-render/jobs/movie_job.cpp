@@ -15,6 +15,7 @@
 
 #include "tools/vemra-render/io/frame_pattern.h"
 #include "tools/vemra-render/io/image_files.h"
+#include "tools/vemra-render/io/image_readers.h"
 #include "tools/vemra-render/io/movie_data_type.h"
 #include "tools/vemra-render/io/movie_decoder.h"
 #include "tools/vemra-render/io/movie_demuxer.h"
@@ -412,7 +413,7 @@ void RenderMovieToImages(const Options& options, EffectSession& session, MovieDe
 void RunMovie(const Options& given, EffectSession& session) {
     if (given.output.empty()) throw UsageError("no output given: -o FILE");
     if (given.chunk != 0) throw UsageError("--chunk and --task go with an input frame pattern");
-    const bool movie_in = IsMoviePath(given.inputs[0]);
+    const bool movie_in = KindOfInput(given.inputs[0], given.max_pixels) == InputKind::kMovie;
     const bool to_movie = ContainerFor(given.output) != nullptr;
     if (!movie_in && to_movie) {
         // As for a GIF or a multi-page TIFF: an animated image's frames go
