@@ -1,6 +1,9 @@
 // vemra-render: renders images, sequences, movies and raw video through the
 // Vemra Temperature effect library, loaded and driven by the stand-in host.
 #include <fmt/format.h>
+#if defined(__GLIBC__)
+#include <malloc.h>
+#endif
 
 #include <cstdio>
 #include <filesystem>
@@ -50,9 +53,22 @@ std::string ControlsForHelp() {
     }
 }
 
+/// Frames are large, allocated on one thread and often freed on another.
+/// glibc raises its mmap threshold to the size of each mapped block freed,
+/// after which frames come from per-thread heaps that keep what is freed: a
+/// run's resident memory then grows past --memory by a frame for every
+/// worker, though no more frames are alive at once. A fixed threshold maps
+/// every block of a megabyte or more on its own and returns it when freed.
+void ReturnFreedFramesToTheSystem() {
+#if defined(__GLIBC__)
+    mallopt(M_MMAP_THRESHOLD, 1 << 20);
+#endif
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
+    ReturnFreedFramesToTheSystem();
     render::StartInterruptThread();
     // The run's one input, which a failure without a file name of its own
     // (the standard library's out of memory) is told against.
