@@ -19,6 +19,14 @@ bool IsMoviePath(std::string_view path);
 /// playlist, script or image-sequence demuxer, so no file leads to another.
 std::string MovieDemuxers();
 
+/// FFmpeg's demuxers a sound file (--audio-file) may be opened with: those
+/// of the sound formats, and the movie reader's.
+std::string SoundDemuxers();
+
+/// The sound formats read besides the movie containers, as --help names
+/// them: "WAV (.wav), ...".
+std::string SoundFileNames();
+
 /// The movie containers with their file endings, as --help names them:
 /// "QuickTime/MP4 (.mov .mp4 .m4v), Matroska/WebM (.mkv .webm), ...".
 std::string MovieContainerNames();
