@@ -1,4 +1,5 @@
 #include "tools/vemra-render/io/movie_formats.h"
+#include "tools/vemra-render/io/movie_policy.h"
 #include "tools/vemra-render/jobs/jobs.h"
 #include "tools/vemra-render/jobs/outputs.h"
 
@@ -21,6 +22,8 @@ void RunJob(const Options& given, EffectSession& session) {
         // reader: the image library shows an APNG's first frame alone, and
         // lays a GIF's frames over each other without their disposal.
         RunMovie(options, session);
+    } else if (ContainerFor(options.output) != nullptr) {
+        RunSequenceMovie(options, session);
     } else {
         RunFiles(options, session);
     }
