@@ -86,6 +86,43 @@ TEST(ToolMovieMessages, CutsFailRefusalsNameTheirCauseQuietIsQuietLeftoversGo) {
                     2,
                     "FFmpeg (mxf): Unsupported frame rate"});
 
+    // Animated images and raw streams cut, or declaring sizes above
+    // --max-pixels (refused before FFmpeg allocates for them), and a turn
+    // that is no quarter turn: each one line, nothing written.
+    const std::string frames = "-f lavfi -i testsrc2=size=64x48:rate=10 -frames:v 3 ";
+    RunFfmpeg(frames + "-plays 0 -f apng '" + (dir / "anim.png") + "'");
+    RunFfmpeg(frames + "'" + (dir / "anim.gif") + "'");
+    RunFfmpeg("-i '" + MovieFixture("h264.mp4") + "' -c copy -metadata:s:v:0 rotate=45 '" +
+              (dir / "turned45.mp4") + "'");
+    const std::string apng = ReadFile(dir / "anim.png"), gif = ReadFile(dir / "anim.gif");
+    const std::vector<std::pair<std::string, std::string>> animations = {
+        {"cut80.png", apng.substr(0, apng.size() * 8 / 10)},
+        {"no-iend.png", apng.substr(0, apng.size() - 12)},
+        {"cut99.gif", gif.substr(0, gif.size() * 99 / 100)},
+        {"no-trailer.gif", gif.substr(0, gif.size() - 1)},
+    };
+    for (const auto& [name, bytes] : animations) {
+        WriteFile(dir / name, bytes);
+        rows.push_back({{dir / name, "-o", dir / "out/x.png", "--frames", "3"}, 1, "cut short"});
+    }
+    WriteFile(dir / "screen.gif",
+              std::string("GIF89a\xd8\x59\xd8\x59\x00\x00\x00,\x00\x00\x00\x00\x01\x00\x01"
+                          "\x00\x00\x02\x02D\x01\x00;",
+                          29));
+    WriteFile(dir / "huge.y4m", "YUV4MPEG2 W100000 H100000 F25:1 Ip A1:1 C420jpeg\nFRAME\n" +
+                                    std::string(1000, '\x10'));
+    WriteFile(dir / "short.y4m",
+              "YUV4MPEG2 W64 H48 F25:1 Ip A1:1 C420jpeg\nFRAME\n" + std::string(100, '\x10'));
+    rows.push_back(
+        {{dir / "screen.gif", "-o", dir / "out/x.png"}, 2, "23000x23000 frames are above"});
+    rows.push_back(
+        {{dir / "huge.y4m", "-o", dir / "out/x.png"}, 2, "100000x100000 frames are above"});
+    rows.push_back({{dir / "short.y4m", "-o", dir / "out/x.png", "--frames", "1"},
+                    1,
+                    "no whole frame of video"});
+    rows.push_back(
+        {{dir / "turned45.mp4", "-o", dir / "out/x.mp4"}, 2, "by 45 degrees, which is no"});
+
     fs::create_directory(dir.path() / "out");
     for (const Row& row : rows) {
         const RunResult result = RunTool(row.args);

@@ -10,6 +10,9 @@
 namespace render::movie {
 
 std::string ErrorText(int code) {
+    // FFmpeg's own words where they would mislead a reader of the tool's
+    // message: its request for patches names a feature it lacks.
+    if (code == kErrorPatchWelcome) return "it uses a feature this FFmpeg does not implement";
     std::array<char, AV_ERROR_MAX_STRING_SIZE> text{};
     if (av_strerror(code, text.data(), text.size()) < 0) return fmt::format("error {}", code);
     return text.data();

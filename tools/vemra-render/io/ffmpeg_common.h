@@ -23,6 +23,7 @@ namespace render::movie {
 // give their values to C++ code once.
 inline constexpr int kErrorEof = AVERROR_EOF;
 inline constexpr int kErrorAgain = AVERROR(EAGAIN);
+inline constexpr int kErrorPatchWelcome = AVERROR_PATCHWELCOME;
 inline constexpr std::int64_t kNoTimestamp = AV_NOPTS_VALUE;
 inline constexpr AVRational kMicroseconds{1, AV_TIME_BASE};
 

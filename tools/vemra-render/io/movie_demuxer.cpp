@@ -22,6 +22,7 @@ extern "C" {
 #include "tools/vemra-render/io/ffmpeg_common.h"
 #include "tools/vemra-render/io/ffmpeg_log.h"
 #include "tools/vemra-render/io/movie_conversion.h"
+#include "tools/vemra-render/io/movie_demuxer_open.h"
 #include "tools/vemra-render/io/movie_describe.h"
 #include "tools/vemra-render/io/movie_formats.h"
 #include "tools/vemra-render/io/movie_policy.h"
@@ -32,61 +33,6 @@ namespace render {
 using namespace movie;
 
 namespace {
-
-struct FormatInputDeleter {
-    void operator()(AVFormatContext* context) const { avformat_close_input(&context); }
-};
-/// A demuxer opened with avformat_open_input.
-using InputPtr = std::unique_ptr<AVFormatContext, FormatInputDeleter>;
-
-/// The format FFmpeg's probe finds for the local file `path`, whatever it
-/// is; null when it finds none.
-const AVInputFormat* ProbedFormat(const std::string& path) {
-    AVDictionary* options = nullptr;
-    av_dict_set(&options, "protocol_whitelist", "file", 0);
-    AVIOContext* io = nullptr;
-    const int code = avio_open2(&io, ("file:" + path).c_str(), AVIO_FLAG_READ, nullptr, &options);
-    av_dict_free(&options);
-    if (code < 0) return nullptr;
-    const AVInputFormat* format = nullptr;
-    const int score = av_probe_input_buffer2(io, &format, path.c_str(), nullptr, 0, 0);
-    avio_closep(&io);
-    return score >= 0 ? format : nullptr;
-}
-
-/// Opens the demuxer over `io` or, when it is null, the local file `name`:
-/// only with a demuxer of movie_formats.h, only local files for anything it
-/// opens, and within the probe's bounds; `watch` takes what it logs.
-InputPtr OpenInput(const std::string& name, AVIOContext* io, const MovieProbe& probe,
-                   std::unique_ptr<LogWatch>& watch, bool sound) {
-    const std::string demuxers = sound ? SoundDemuxers() : MovieDemuxers();
-    AVDictionary* options = nullptr;
-    av_dict_set(&options, "format_whitelist", demuxers.c_str(), 0);
-    av_dict_set(&options, "protocol_whitelist", "file", 0);
-    if (probe.probe_bytes > 0) av_dict_set_int(&options, "probesize", probe.probe_bytes, 0);
-    if (probe.analyze_microseconds > 0) {
-        av_dict_set_int(&options, "analyzeduration", probe.analyze_microseconds, 0);
-    }
-    AVFormatContext* opened = avformat_alloc_context();
-    if (opened == nullptr) throw std::bad_alloc();
-    // What FFmpeg logs against the demuxer, from before it opens the file.
-    watch = std::make_unique<LogWatch>(opened);
-    opened->pb = io;
-    // "file:" before the name: a name such as "http:x.mp4" is a file too.
-    const std::string url = io != nullptr ? name : "file:" + name;
-    const int code = avformat_open_input(&opened, url.c_str(), nullptr, &options);
-    av_dict_free(&options);
-    if (code >= 0) return InputPtr(opened);
-    const AVInputFormat* format = io != nullptr ? nullptr : ProbedFormat(name);
-    if (format != nullptr && av_match_list(format->name, demuxers.c_str(), ',') <= 0) {
-        throw MovieRefused(fmt::format(
-            "{}: not a {} the tool reads: FFmpeg takes it for {} ({}); it reads {}{}", name,
-            sound ? "sound file" : "movie container",
-            format->long_name != nullptr ? format->long_name : format->name, format->name,
-            sound ? SoundFileNames() + " and " : "", MovieContainerNames()));
-    }
-    throw MovieError(fmt::format("{}: cannot open as a movie: {}", name, ErrorText(code)));
-}
 
 /// The stream side data of `kind` when it is at least `size` bytes; empty otherwise.
 std::vector<std::uint8_t> SideData(const AVStream& stream, AVPacketSideDataType kind,
@@ -139,6 +85,8 @@ struct MovieDemuxer::Internals {
     void CheckComplete() const;
     /// Fails when a stream ends before the duration the container declares.
     void CheckDurations() const;
+    /// Fails when no video packet came (a raw stream cut inside its first frame).
+    void CheckSomeVideo() const;
     VideoSpacing SpacingOf(std::vector<std::int64_t> stamps) const {
         return SpacingOfStamps(std::move(stamps), source.video.frame_rate,
                                ToRational(video->time_base));
@@ -154,7 +102,7 @@ MovieDemuxer::MovieDemuxer(AVIOContext* io, const std::string& name, std::uint64
     InstallFfmpegLog();
     in_->source.path = name;
     in_->max_pixels = max_pixels;
-    in_->input = OpenInput(name, io, probe, in_->watch, sound);
+    in_->input = OpenMovieInput(name, io, probe, max_pixels, in_->watch, sound);
     in_->local_file = io == nullptr;
     if (int code = avformat_find_stream_info(in_->input.get(), nullptr); code < 0) {
         throw MovieError(fmt::format("{}: cannot read the streams: {}", name, ErrorText(code)));
@@ -362,6 +310,14 @@ void MovieDemuxer::Internals::CheckComplete() const {
                          video_packets, listed));
     }
     if (format.duration_estimation_method == AVFMT_DURATION_FROM_STREAM) CheckDurations();
+    CheckSomeVideo();
+}
+
+void MovieDemuxer::Internals::CheckSomeVideo() const {
+    // A sound file (ForSound) has no video to hold.
+    if (video != nullptr && video_packets == 0) {
+        Fail("the file holds no whole frame of video (cut short?)");
+    }
 }
 
 void MovieDemuxer::Internals::CheckDurations() const {

@@ -7,6 +7,7 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <utility>
 
 namespace render {
 
@@ -37,9 +38,26 @@ std::string MovieContainerNames();
 std::optional<long> AnimatedPngFrames(const std::string& path);
 
 /// When `path` is a GIF file of two frames or more, its frame count (its
-/// image blocks, read up to its trailer); nullopt for any other file. Such
-/// a file's frames come from the movie reader, whose GIF decoder applies
-/// each frame's disposal as the ffmpeg program does.
+/// image blocks, read up to its trailer); nullopt for any other file.
 std::optional<long> AnimatedGifFrames(const std::string& path);
+
+/// True when `path` is a GIF file (by its signature). Every GIF's frames
+/// come from the movie reader, whose GIF decoder applies each frame's
+/// disposal as the ffmpeg program does, and which fails a cut file as it
+/// fails a cut movie.
+bool IsGifFile(const std::string& path);
+
+/// The frame size a GIF (its logical screen), PNG (its header chunk) or
+/// YUV4MPEG file (its stream header) declares, read before any library
+/// opens the file, which would allocate for it; nullopt for other files
+/// and for a header that does not say.
+std::optional<std::pair<long, long>> DeclaredFrameSize(const std::string& path);
+
+/// For a GIF or an animated PNG, what shows it was cut, read before any
+/// library opens it: a GIF without its trailer after its last image, an
+/// animated PNG without its IEND chunk whole, or with fewer frame control
+/// chunks than its animation control chunk declares. Empty for a whole file
+/// and for any other kind of file.
+std::string AnimationCut(const std::string& path);
 
 }  // namespace render

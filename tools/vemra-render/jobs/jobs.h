@@ -32,7 +32,7 @@ void RunMovie(const Options& options, EffectSession& session);
 
 /// Renders an image sequence (a pattern, several files, or one file of
 /// several frames) into a movie: its frames in order at its rate.
-void RunSequenceMovie(const Options& options, EffectSession& session);
+void RunSequenceMovie(const Options& given, EffectSession& session);
 
 /// Renders raw frames from standard input to standard output.
 void RunRaw(const Options& options, EffectSession& session);

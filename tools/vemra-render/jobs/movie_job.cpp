@@ -32,28 +32,15 @@
 #include "tools/vemra-render/jobs/movie_feed.h"
 #include "tools/vemra-render/jobs/movie_output.h"
 #include "tools/vemra-render/jobs/movie_part.h"
+#include "tools/vemra-render/jobs/movie_plan.h"
 #include "tools/vemra-render/jobs/outputs.h"
 #include "tools/vemra-render/run/messages.h"
 #include "tools/vemra-render/run/quiet_stderr.h"
+#include "tools/vemra-render/run/work_plan.h"
 
 namespace render {
 
 namespace {
-
-/// The work plan for `frames` frames of a movie (-1: not known), sized by
-/// its frame size.
-WorkPlan PrepareMovieWork(const Options& options, EffectSession& session,
-                          const SourceDescription& source, long frames) {
-    const SourceVideo& video = source.video;
-    const LayoutChoice choice =
-        ChooseLayout(video.type, options.host, options.depth, session.capabilities());
-    // Each frame in flight holds its samples, and the copied streams'
-    // packets that wait for the muxer meanwhile.
-    FrameFootprint footprint =
-        DecodedFootprint(std::uint64_t(video.width) * std::uint64_t(video.height), video.type, 4);
-    footprint.waiting_bytes = source.OtherStreamsBytesPerFrame();
-    return PrepareWork(options, session, frames, FootprintBytes(footprint, choice));
-}
 
 /// What went wrong with the failing frame: the stages' own message, which
 /// names the movie and the frame, or "in.mov: frame 17 failed: why".
@@ -66,43 +53,6 @@ std::string FrameFailure(const std::exception_ptr& error, const std::string& inp
     } catch (const std::exception& e) {
         return fmt::format("{}: frame {} failed: {}", input, frame_number, ErrorText(e));
     }
-}
-
-/// Decides whether the movie's frames are turned upright as its display
-/// matrix says: where the output keeps no matrix (any container but
-/// QuickTime and MP4, and image files), unless --no-autorotate. Marks
-/// `source` turned (its size as delivered) when they are. Returns the note
-/// that says what was done with the matrix; empty: nothing to say.
-std::string TurnUpright(const Options& options, SourceDescription& source, bool to_movie) {
-    SourceVideo& video = source.video;
-    const DisplayMatrix& matrix = video.matrix;
-    if (!matrix.present) return {};
-    if (to_movie) {
-        const ContainerPolicy* container = ContainerFor(options.output);
-        if (container != nullptr && container->display_matrix) return {};
-    }
-    if (options.no_autorotate) {
-        // Into a movie, the muxer notes the matrix it drops.
-        return to_movie ? std::string()
-                        : fmt::format(
-                              "{}: its frames are written as coded; the display matrix "
-                              "(rotation {:.0f} degrees) is dropped",
-                              source.path, matrix.rotation);
-    }
-    if (matrix.upright.upright()) return {};
-    if (!matrix.whole_turn) {
-        throw RefusedError(fmt::format(
-            "{}: its display matrix turns the frames by {:.0f} degrees, which is no quarter turn "
-            "or mirror: give --no-autorotate to keep the frames as coded",
-            source.path, matrix.rotation));
-    }
-    video.turned = true;
-    if (matrix.upright.transpose) std::swap(video.width, video.height);
-    return fmt::format(
-        "{}: its frames are turned upright as its display matrix says (rotation "
-        "{:.0f} degrees), since {} keeps no display matrix (--no-autorotate keeps "
-        "them as coded)",
-        source.path, matrix.rotation, options.output);
 }
 
 /// A movie frame in flight: as decoded, converted to RGBA and rendered in
@@ -148,7 +98,7 @@ void CheckPartTaken(const Options& options, const SourceDescription& source, con
 /// no output.
 void RenderMovieToMovie(const Options& options, EffectSession& session, MovieDemuxer& demuxer,
                         SourceDescription& source, const ParamValues& values,
-                        const std::string& turned) {
+                        const std::vector<std::string>& early_notes) {
     const std::string& input = source.path;
     source.video.spacing = demuxer.MeasureSpacing();
     const MoviePart part = PlanPart(options, source);
@@ -159,7 +109,7 @@ void RenderMovieToMovie(const Options& options, EffectSession& session, MovieDem
     Progress progress(std::max(0L, frames), !options.quiet);
     Notes notes(options.quiet, &progress);
     SweepStaleTemporaries({{input, {options.output, ""}}}, notes);
-    if (!turned.empty()) notes.Once("turned", turned);
+    for (const std::string& note : early_notes) notes.Once(note, note);
     MovieOutput output(options, sources);
     PartFrames taken(options, demuxer, source, part, output);
     std::vector<MovieSlot> slots(std::size_t(plan.in_flight));
@@ -186,7 +136,9 @@ void RenderMovieToMovie(const Options& options, EffectSession& session, MovieDem
     };
     const FramesResult result = RunFrameJob(job, {plan.in_flight, notes, progress});
     progress.Clear();
-    PrintLibraryNotes(notes);
+    // A failure is said in its one line: what the libraries logged on the
+    // way to it is not printed after the frames.
+    if (!result.error) PrintLibraryNotes(notes);
     if (result.error) {
         taken.feed().StopOthers();
         try {
@@ -367,7 +319,7 @@ void CheckImageOutput(const std::string& output) {
 /// The movie into image files.
 void RenderMovieToImages(const Options& options, EffectSession& session, MovieDemuxer& demuxer,
                          const SourceDescription& source, const ParamValues& values,
-                         const std::string& turned) {
+                         const std::vector<std::string>& early_notes) {
     CheckImageOutput(options.output);
     if (options.start || options.duration || !options.audio_file.empty()) {
         throw UsageError(
@@ -381,12 +333,12 @@ void RenderMovieToImages(const Options& options, EffectSession& session, MovieDe
     Progress progress(frames.total(), !options.quiet);
     Notes notes(options.quiet, &progress);
     SweepStaleTemporaries(plan_of_outputs, notes);
-    if (!turned.empty()) notes.Once("turned", turned);
+    for (const std::string& note : early_notes) notes.Once(note, note);
     const ImageFramesResult result = RenderImageFrames(
         {options, session, values, plan, progress, notes}, frames.Source(plan.in_flight));
     progress.Clear();
-    PrintLibraryNotes(notes);
     const FramesResult& done = result.frames;
+    if (!done.error) PrintLibraryNotes(notes);
     if (done.error) {
         // A frame that failed in its decode (the take stage) was never taken:
         // it is the one after the last decoded.
@@ -406,23 +358,26 @@ void RenderMovieToImages(const Options& options, EffectSession& session, MovieDe
 
 }  // namespace
 
-void RunMovie(const Options& options, EffectSession& session) {
-    if (options.output.empty()) throw UsageError("no output given: -o FILE");
-    if (options.chunk != 0) throw UsageError("--chunk and --task go with an input frame pattern");
-    if (options.frame_rate) {
+void RunMovie(const Options& given, EffectSession& session) {
+    if (given.output.empty()) throw UsageError("no output given: -o FILE");
+    if (given.chunk != 0) throw UsageError("--chunk and --task go with an input frame pattern");
+    if (given.frame_rate) {
         throw UsageError(fmt::format(
             "--frame-rate goes with an image sequence: the frames of {} keep their own times",
-            options.inputs[0]));
+            given.inputs[0]));
     }
-    const bool to_movie = ContainerFor(options.output) != nullptr;
-    const ParamValues values = ValuesFromOptions(options.controls, session);
-    MovieDemuxer demuxer(options.inputs[0], options.max_pixels);
+    const bool to_movie = ContainerFor(given.output) != nullptr;
+    const ParamValues values = ValuesFromOptions(given.controls, session);
+    MovieDemuxer demuxer(given.inputs[0], given.max_pixels);
     SourceDescription source = demuxer.source();
-    const std::string turned = TurnUpright(options, source, to_movie);
+    std::vector<std::string> early_notes(2);
+    early_notes[0] = TurnUpright(given, source, to_movie);
+    const Options options = WithCodecBudget(given, source, early_notes[1]);
+    std::erase(early_notes, std::string());
     if (to_movie) {
-        RenderMovieToMovie(options, session, demuxer, source, values, turned);
+        RenderMovieToMovie(options, session, demuxer, source, values, early_notes);
     } else {
-        RenderMovieToImages(options, session, demuxer, source, values, turned);
+        RenderMovieToImages(options, session, demuxer, source, values, early_notes);
     }
 }
 

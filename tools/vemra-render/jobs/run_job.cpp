@@ -17,10 +17,11 @@ void RunJob(const Options& given, EffectSession& session) {
         RunChart(options, session);
     } else if (options.inputs.size() == 1 &&
                (IsMoviePath(options.inputs[0]) || AnimatedPngFrames(options.inputs[0]) ||
-                AnimatedGifFrames(options.inputs[0]))) {
-        // An animated PNG's and an animated GIF's frames come from the movie
-        // reader: the image library shows an APNG's first frame alone, and
-        // lays a GIF's frames over each other without their disposal.
+                IsGifFile(options.inputs[0]))) {
+        // An animated PNG's and a GIF's frames come from the movie reader:
+        // the image library shows an APNG's first frame alone, lays a GIF's
+        // frames over each other without their disposal, and takes a cut
+        // GIF's frames for the whole.
         RunMovie(options, session);
     } else if (ContainerFor(options.output) != nullptr) {
         RunSequenceMovie(options, session);

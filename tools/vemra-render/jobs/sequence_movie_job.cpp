@@ -20,6 +20,7 @@
 #include "tools/vemra-render/jobs/image_frames.h"
 #include "tools/vemra-render/jobs/jobs.h"
 #include "tools/vemra-render/jobs/movie_output.h"
+#include "tools/vemra-render/jobs/movie_plan.h"
 #include "tools/vemra-render/jobs/outputs.h"
 #include "tools/vemra-render/run/messages.h"
 #include "tools/vemra-render/run/quiet_stderr.h"
@@ -194,19 +195,23 @@ std::string FailureOf(const Options& options, const SequenceFrame& frame, long i
 
 }  // namespace
 
-void RunSequenceMovie(const Options& options, EffectSession& session) {
-    if (options.output.empty()) throw UsageError("no output given: -o FILE");
-    if (options.compare || options.start_number || options.start || options.duration) {
+void RunSequenceMovie(const Options& given, EffectSession& session) {
+    if (given.output.empty()) throw UsageError("no output given: -o FILE");
+    if (given.compare || given.start_number || given.start || given.duration) {
         throw UsageError(
             "--compare, --start-number, --start and --duration do not go with a sequence into a "
             "movie: --frames picks its frames");
     }
-    const ParamValues values = ValuesFromOptions(options.controls, session);
-    const ColourChoice choice{options.channels, options.parts, false};
-    const SequencePlan sequence = PlanSequence(options, choice);
+    const ParamValues values = ValuesFromOptions(given.controls, session);
+    const ColourChoice choice{given.channels, given.parts, false};
+    SequencePlan sequence = PlanSequence(given, choice);
     const SequenceVideo& video = sequence.video;
     const long count = video.frame_count;
-    MovieSources sources(options, DescribeSequence(video));
+    const SourceDescription described = DescribeSequence(video);
+    std::string budget_note;
+    const Options options = WithCodecBudget(given, described, budget_note);
+    if (!budget_note.empty()) sequence.notes.push_back(budget_note);
+    MovieSources sources(options, described);
     CheckMovieOutput(sequence.frames.front().input, options);
     if (options.skip_existing && FinishedMovie(options.output, sources.OutputStreamCount())) {
         if (!options.quiet) {
@@ -215,13 +220,7 @@ void RunSequenceMovie(const Options& options, EffectSession& session) {
         }
         return;
     }
-    const LayoutChoice layout =
-        ChooseLayout(video.type, options.host, options.depth, session.capabilities());
-    const WorkPlan plan = PrepareWork(
-        options, session, count,
-        FootprintBytes(DecodedFootprint(std::uint64_t(video.width) * std::uint64_t(video.height),
-                                        video.type, 4),
-                       layout));
+    const WorkPlan plan = PrepareMovieWork(options, session, sources.described, count);
     Progress progress(count, !options.quiet);
     Notes notes(options.quiet, &progress);
     SweepStaleTemporaries({{sequence.frames.front().input, {options.output, ""}}}, notes);
