@@ -125,8 +125,13 @@ bool PlacePacket(AVPacket& packet, const StreamWindow& window, StreamKind kind, 
         case PacketFit::kAcross:
             break;
     }
+    // Sound or video across the start: kept where an edit list starts it
+    // exactly, else dropped (the next packet is then late).
+    if (kind != StreamKind::kSubtitle) {
+        if (edit_list) late_start = 0;
+        return edit_list;
+    }
     late_start = 0;
-    if (kind != StreamKind::kSubtitle) return edit_list;
     // A subtitle shown when the window opens is shown from its start.
     const std::int64_t cut = window.from - start;
     packet.pts = window.from;
