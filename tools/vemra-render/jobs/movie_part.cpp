@@ -72,12 +72,20 @@ MoviePart PlanPart(const Options& options, const SourceDescription& source) {
     const std::int64_t file_start = source.start_time != kNoTime ? source.start_time : 0;
     const std::int64_t from = file_start + options.start.value_or(0);
     part.from = FromMicroseconds(from, video.time_base);
-    if (options.duration) {
-        part.to = FromMicroseconds(from + *options.duration, video.time_base);
-        part.end = part.to;
-        if (rate.valid()) {
-            part.count = long(std::ceil(double(*options.duration) * rate.num / (1e6 * rate.den)));
-        }
+    if (!options.duration) return part;
+    part.to = FromMicroseconds(from + *options.duration, video.time_base);
+    part.end = part.to;
+    if (even) {
+        // The frames are those starting in [from, to): the part ends where
+        // the last of them does, on the frames' grid, and the other streams
+        // with it.
+        const auto grid = [&](std::int64_t time) {
+            return long(std::ceil(double(time - part.first) / part.frame - 1e-6));
+        };
+        part.count = grid(part.to) - grid(part.from);
+        part.end = part.first + std::llround(double(grid(part.to)) * part.frame);
+    } else if (rate.valid()) {
+        part.count = long(std::ceil(double(*options.duration) * rate.num / (1e6 * rate.den)));
     }
     return part;
 }
