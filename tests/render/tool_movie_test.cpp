@@ -319,6 +319,30 @@ TEST(ToolMovie, ASequenceIntoAMovieIsFfmpegsRouteFromTheRenderedFrames) {
     ASSERT_EQ(RunTool({dir / "a.####.png", "-o", dir / "alpha.mov", "-q"}).exit_code, 0);
     EXPECT_EQ(Ffprobe(dir / "alpha.mov", "-show_entries stream=profile,pix_fmt"),
               "4444,yuva444p12le\n");
+    // A folder's images in the order of their names.
+    fs::create_directory(dir / "folder");
+    for (const char* n : {"1001", "1002", "1003"}) {
+        fs::copy_file(dir / fmt::format("p.{}.png", n), dir / fmt::format("folder/{}.png", n));
+    }
+    ASSERT_EQ(RunTool({dir / "folder", "-o", dir / "folder.mkv", "-q"}).exit_code, 0);
+    EXPECT_EQ(Ffprobe(dir / "folder.mkv", "-count_frames -show_entries stream=nb_read_frames"),
+              "3\n");
+    // Refused before any output: a hole in the frames, farm chunks, a part
+    // of a sequence by time, a rate or a matrix that does not read.
+    const std::pair<std::vector<std::string>, std::string> refused[] = {
+        {{"--frames", "1001-1008"}, "frame(s) 1007, 1008"},
+        {{"--chunk", "2", "--print-tasks"}, "a movie is one task"},
+        {{"--start", "1"}, "--frames picks its frames"},
+        {{"--frame-rate", "fast"}, "--frame-rate fast"},
+        {{"--color-matrix", "bt999"}, "--color-matrix bt999"},
+    };
+    for (const auto& [options, says] : refused) {
+        const RunResult result =
+            RunTool(With({dir / "p.####.png", "-o", dir / "refused.mov"}, options));
+        EXPECT_EQ(result.exit_code, 2) << result.err;
+        EXPECT_NE(result.err.find(says), std::string::npos) << result.err;
+    }
+    EXPECT_FALSE(fs::exists(dir / "refused.mov"));
 }
 
 TEST(ToolMovie, ASoundFileIsLaidInFromTheFirstFrameAnOffsetOrItsTimecode) {

@@ -8,8 +8,11 @@ extern "C" {
 #include <libavutil/parseutils.h>
 }
 
+#include <algorithm>
+#include <cctype>
 #include <cmath>
 #include <filesystem>
+#include <set>
 
 namespace render {
 
@@ -69,6 +72,26 @@ SequenceTiming ReadSequenceTiming(const std::string& path) {
     }
     in->close();
     return timing;
+}
+
+std::vector<std::string> ImageFilesIn(const std::string& folder) {
+    std::set<std::string> endings;
+    for (const auto& [format, extensions] : OIIO::get_extension_map()) {
+        for (const std::string& extension : extensions) endings.insert("." + extension);
+    }
+    std::vector<std::string> files;
+    std::error_code error;
+    for (const auto& entry : std::filesystem::directory_iterator(folder, error)) {
+        const std::filesystem::path& path = entry.path();
+        std::string ending = path.extension().string();
+        for (char& c : ending) c = char(std::tolower(static_cast<unsigned char>(c)));
+        if (entry.is_regular_file(error) && path.filename().string()[0] != '.' &&
+            endings.count(ending) != 0) {
+            files.push_back(path.string());
+        }
+    }
+    std::sort(files.begin(), files.end());
+    return files;
 }
 
 Rational ParseFrameRate(const std::string& text) {

@@ -7,6 +7,7 @@
 #pragma once
 
 #include <string>
+#include <vector>
 
 #include "tools/vemra-render/io/movie_source.h"
 
@@ -22,6 +23,11 @@ struct SequenceTiming {
 /// The timing `path`'s header gives; nothing for a file the image library
 /// cannot open (its frame then fails on its own).
 SequenceTiming ReadSequenceTiming(const std::string& path);
+
+/// The image files in `folder` that the image library reads (by their
+/// endings), by name; hidden files and subfolders left out. Empty for a
+/// folder that holds none or cannot be listed.
+std::vector<std::string> ImageFilesIn(const std::string& folder);
 
 /// A frame rate as ffmpeg reads -framerate: a number ("25", "23.976"), a
 /// ratio ("24000/1001") or a name ("ntsc", "film"); invalid for anything

@@ -74,8 +74,8 @@ std::vector<SequenceFrame> PatternFrames(const Options& options, const FramePatt
 }
 
 /// The frames of the sequence, in order, and its name for messages: a
-/// pattern's, several files' (one frame each), or one file's frames (those
-/// --frames picks, from 1).
+/// pattern's, a folder's or several files' (one frame each), or one file's
+/// frames (those --frames picks, from 1).
 std::vector<SequenceFrame> PlanFrames(const Options& options, std::string& name) {
     name = options.inputs[0];
     if (const std::optional<FramePattern> pattern = FramePattern::Parse(name);
@@ -83,6 +83,15 @@ std::vector<SequenceFrame> PlanFrames(const Options& options, std::string& name)
         return PatternFrames(options, *pattern);
     }
     std::vector<SequenceFrame> frames;
+    std::error_code error;
+    if (options.inputs.size() == 1 && std::filesystem::is_directory(name, error)) {
+        // A folder: its image files in the order of their names.
+        for (const std::string& input : ImageFilesIn(name)) {
+            frames.push_back({fmt::format("file {} ({})", frames.size() + 1, input), input, 0});
+        }
+        if (frames.empty()) throw InputRefused(fmt::format("{}: holds no image file", name));
+        return frames;
+    }
     if (options.inputs.size() > 1) {
         for (const std::string& input : options.inputs) {
             if (FramePattern::Parse(input)) {
