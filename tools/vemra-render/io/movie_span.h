@@ -85,8 +85,12 @@ struct Extent {
     std::int64_t last = kNoTime;
     /// Counts a packet starting at `start` and lasting `duration`.
     void Add(std::int64_t start, std::int64_t duration);
-    /// kNoTime: no packet.
-    std::int64_t length() const { return first == kNoTime ? kNoTime : last - first; }
+    /// From the output's start (what lies before it, an encoder's priming or
+    /// a packet an edit list trims, is not heard) to the end; kNoTime: no
+    /// packet.
+    std::int64_t length() const {
+        return first == kNoTime ? kNoTime : last - (first > 0 ? first : 0);
+    }
 };
 
 /// An output's streams as the muxer wrote them: the source's streams, their
