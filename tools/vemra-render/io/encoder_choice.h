@@ -45,8 +45,8 @@ struct EncoderSettings {
     /// --color-matrix and --color-range: the matrix and range a YCbCr output
     /// is converted with and tagged (FFmpeg's names: "bt709", "tv");
     /// empty: the source's (see ChooseColourTags).
-    std::string color_matrix;
-    std::string color_range;
+    std::string color_matrix = {};
+    std::string color_range = {};
 };
 
 /// What is wrong with --color-matrix `matrix` and --color-range `range` (a
