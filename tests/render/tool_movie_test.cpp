@@ -319,6 +319,15 @@ TEST(ToolMovie, ASequenceIntoAMovieIsFfmpegsRouteFromTheRenderedFrames) {
     ASSERT_EQ(RunTool({dir / "a.####.png", "-o", dir / "alpha.mov", "-q"}).exit_code, 0);
     EXPECT_EQ(Ffprobe(dir / "alpha.mov", "-show_entries stream=profile,pix_fmt"),
               "4444,yuva444p12le\n");
+    // A GIF's frame delays are kept as its frames' times (here 0.1 s, then 0.4 s).
+    Output(kFfmpeg + " -v error -f lavfi -i testsrc2=size=64x48:rate=10 -frames:v 5 -vf " +
+           "\"setpts=PTS+if(gte(N\\,3)\\,3)\" -fps_mode passthrough '" + (dir / "uneven.gif") +
+           "'");
+    ASSERT_EQ(RunTool({dir / "uneven.gif", "-o", dir / "uneven.mkv", "-q"}).exit_code, 0);
+    EXPECT_EQ(Ffprobe(dir / "uneven.mkv", "-show_entries frame=pts_time"),
+              Ffprobe(dir / "uneven.gif", "-show_entries frame=pts_time"));
+    EXPECT_NE(Ffprobe(dir / "uneven.gif", "-show_entries frame=pts_time").find("0.600000"),
+              std::string::npos);
     // A folder's images in the order of their names.
     fs::create_directory(dir / "folder");
     for (const char* n : {"1001", "1002", "1003"}) {
