@@ -3,10 +3,11 @@
 # configuration (-O2, baseline x86-64, what users get), runs the adapter
 # benchmark and the whole-render benchmark, then times FFmpeg's filters on the
 # same frame size for comparison, and prints a summary; last, whole runs of
-# vemra-render against ffmpeg (bench/tool_throughput.sh). Each benchmark is
-# repeated and its best run reported, to keep other load on the machine out
-# of the figures. Raw results (Google Benchmark JSON, the tool runs as TSV and
-# JSON) go to out/bench/.
+# vemra-render against ffmpeg (bench/tool_throughput.sh) and over multi-page
+# TIFF files of 1,000 and 4,000 pages (bench/tiff_pages.sh). Each benchmark
+# is repeated and its best run reported, to keep other load on the machine
+# out of the figures. Raw results (Google Benchmark JSON, the tool runs as
+# TSV and JSON) go to out/bench/.
 #
 # Usage: scripts/bench.sh [REPETITIONS]    default 3, for the Google benchmarks
 # VEMRA_BASELINE_RENDER=/path/to/older/vemra-render adds that tool to the
@@ -115,6 +116,10 @@ bench/peer_ffmpeg.sh "$ours"
 echo
 echo "==> vemra-render against ffmpeg, whole runs:"
 VEMRA_RENDER=build/release/tools/vemra-render/vemra-render bench/tool_throughput.sh
+
+echo
+echo "==> Multi-page TIFF, 1,000 against 4,000 pages:"
+bench/tiff_pages.sh build/release/tools/vemra-render/vemra-render "$out"
 
 echo
 echo "==> The frei0r edition in ffmpeg against colortemperature:"

@@ -1,5 +1,6 @@
 // Fuzzes what vemra-render does with an image once a decoder has described
-// and delivered it: the header checks and channel mapping of ReadOpenedImage,
+// and delivered it: the header checks (tile sizes among them) and channel
+// mapping of ReadOpenedImage,
 // the choice of host and layout, the conversions into a world and back, and
 // the compare sheet. A reader of our own stands in for the decoder, with
 // arbitrary dimensions, depth, channel counts and names, alpha channel,
@@ -7,7 +8,8 @@
 // on any row. The decoders themselves are not fuzzed here.
 //
 // Invariants: no sanitizer report; ReadOpenedImage either refuses with an
-// InputError or returns an image of the header's size, in the type that holds
+// InputError or returns an image of the header's size, read in tiles no
+// larger than four times the image or the tile limit, in the type that holds
 // the file's samples, every channel kept, with an opaque alpha when the file has none (and grey
 // files, or files with R, G, B and A named, carry the file's own samples);
 // every conversion into a layout the host renders keeps the size and comes
@@ -72,6 +74,29 @@ class FuzzReader final : public OIIO::ImageInput {
             return false;
         }
         RowBits(y - m_spec.y, static_cast<unsigned char*>(data));
+        return true;
+    }
+
+    /// A tile: the same bits each row holds, where the tile covers the
+    /// image; zeros beyond it.
+    bool read_native_tile(int subimage, int miplevel, int x, int y, int z, void* data) override {
+        if (subimage != 0 || miplevel != 0 || m_spec.tile_width <= 0) return false;
+        const std::size_t pixel = m_spec.pixel_bytes(true);
+        const auto tile_width = std::size_t(m_spec.tile_width);
+        std::vector<unsigned char> row(m_spec.scanline_bytes(true));
+        auto* out = static_cast<unsigned char*>(data);
+        std::memset(out, 0, m_spec.tile_bytes(true));
+        for (int ty = 0; ty < std::max(1, m_spec.tile_height); ++ty) {
+            const int image_y = y + ty - m_spec.y;
+            if (image_y < 0 || image_y >= m_spec.height || z != m_spec.z) continue;
+            if (image_y == fail_row_) return false;
+            RowBits(image_y, row.data());
+            const int first = x - m_spec.x;
+            const int count = std::min(m_spec.tile_width, m_spec.width - first);
+            if (first < 0 || count <= 0) continue;
+            std::memcpy(out + std::size_t(ty) * tile_width * pixel,
+                        row.data() + std::size_t(first) * pixel, std::size_t(count) * pixel);
+        }
         return true;
     }
 
@@ -345,7 +370,7 @@ extern "C" int LLVMFuzzerInitialize(int*, char***) {
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
     FuzzInput in(data, size);
-    const OIIO::ImageSpec header = MakeHeader(in);
+    OIIO::ImageSpec header = MakeHeader(in);
     const auto seed = in.Next<std::uint64_t>();
     const int fail_row = in.Range(0, 7) == 0 ? in.Range(0, 12) : -1;
     const std::uint64_t pixels = header.width > 0 && header.height > 0
@@ -354,6 +379,18 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     const std::uint64_t fits = std::min<std::uint64_t>(pixels, 4096);
     const std::uint64_t max_pixels =
         in.OneOf<std::uint64_t>({4096, 0, fits, fits == 0 ? 0 : fits - 1});
+    // Tiles, read last so that the seeds of untiled headers stay as they were:
+    // usually none, else of any size, some of them far beyond the image.
+    if (in.Range(0, 3) == 3) {
+        header.tile_width = in.OneOf({16, 64, 1 << 15, 1 << 16, -16});
+        header.tile_height = in.OneOf({16, 64, 1 << 15, 1 << 16, 0});
+        header.tile_depth = in.OneOf({1, 1, 0, 2});
+    }
+    const std::uint64_t tile =
+        header.tile_width > 0 && header.tile_height > 0 && header.tile_depth > 0
+            ? std::uint64_t(header.tile_width) * std::uint64_t(header.tile_height) *
+                  std::uint64_t(header.tile_depth)
+            : 0;
 
     FuzzReader reader(header, seed, fail_row);
     render::LoadedImage loaded;
@@ -364,6 +401,9 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         return 0;
     }
     Require(pixels <= max_pixels && pixels != 0, "only images within the limit are read");
+    Require(header.tile_width == 0 || tile != 0, "tiles of no size are refused");
+    Require(tile <= std::max(4 * pixels, render::kTilePixelsAlways),
+            "only tiles within four times the image or the tile limit are read");
     Require(fail_row < 0 || fail_row >= header.height, "a failing read is never a success");
     CheckLoaded(loaded, header, reader);
     CheckConversions(loaded);

@@ -214,6 +214,104 @@ TEST(FramePipeline, StopsTakingFramesOnceAskedTo) {
     EXPECT_LE(result.finished, 6);  // at most the frames already taken
 }
 
+/// What the slots hold under a memory budget, as the pipeline's callbacks
+/// tell it: a slot holds at least its frame's weight from the frame's work
+/// on, and keeps it after the frame until released.
+struct Ledger {
+    Ledger(int slots, std::vector<std::uint64_t> weights_by_frame, std::uint64_t bytes)
+        : weights(std::move(weights_by_frame)),
+          budget(bytes),
+          kept(std::size_t(slots), 0),
+          busy(std::size_t(slots), -1) {}
+
+    /// At the start of `frame`'s work in `slot`: the slots' holdings must fit
+    /// the budget, unless no other frame is in flight.
+    void Start(long frame, int slot) {
+        std::lock_guard lock(mutex);
+        auto& own = kept[std::size_t(slot)];
+        own = std::max(own, weights[std::size_t(frame)]);
+        busy[std::size_t(slot)] = frame;
+        std::uint64_t total = 0;
+        int working = 0;
+        for (std::size_t s = 0; s < kept.size(); ++s) {
+            total += kept[s];
+            working += busy[s] >= 0;
+        }
+        if (total > budget && working > 1) over_budget = true;
+    }
+    void End(int slot) {
+        std::lock_guard lock(mutex);
+        busy[std::size_t(slot)] = -1;
+    }
+    void Release(int slot) {
+        std::lock_guard lock(mutex);
+        if (busy[std::size_t(slot)] >= 0) released_busy = true;
+        kept[std::size_t(slot)] = 0;
+    }
+
+    std::vector<std::uint64_t> weights;  ///< by frame
+    std::uint64_t budget;
+    std::mutex mutex;
+    std::vector<std::uint64_t> kept;
+    std::vector<long> busy;
+    bool over_budget = false;
+    bool released_busy = false;
+};
+
+TEST(FramePipeline, FramesInFlightStayWithinTheBudgetEachWeighedAsTaken) {
+    struct Case {
+        const char* what;
+        std::vector<std::uint64_t> weights;
+    };
+    const Case cases[] = {
+        {"alike, four fit", {20, 20, 20, 20, 20, 20, 20, 20}},
+        {"a small first frame, then large ones", {1, 60, 60, 60, 60, 1, 1, 60, 60}},
+        {"frames above the budget among small ones", {10, 150, 10, 10, 150, 150, 10}},
+    };
+    for (const Case& c : cases) {
+        for (const int in_flight : {1, 4}) {
+            Ledger ledger(in_flight, c.weights, 100);
+            std::vector<long> finished;
+            FrameStages stages;
+            stages.work = [&](long frame, int slot) {
+                ledger.Start(frame, slot);
+                Jitter(frame);
+            };
+            stages.finish = [&](long frame, int slot) {
+                finished.push_back(frame);
+                ledger.End(slot);
+            };
+            stages.discard = [&](long, int slot) { ledger.End(slot); };
+            FrameBudget budget{100, [&](long frame, int) { return c.weights[std::size_t(frame)]; },
+                               [&](int slot) { ledger.Release(slot); }};
+            const long count = long(c.weights.size());
+            const FramesResult result =
+                RunFrames(stages, in_flight, count, nullptr, OnFailure::kStop, budget);
+            EXPECT_EQ(result.finished, count) << c.what << ", " << in_flight;
+            EXPECT_EQ(finished, Iota(count)) << c.what;
+            EXPECT_FALSE(ledger.over_budget) << c.what << ", " << in_flight;
+            EXPECT_FALSE(ledger.released_busy) << c.what << ", " << in_flight;
+        }
+    }
+    // Without a budget the ledger sees four frames of 60 at once, each held
+    // back until all four have started: the check above can fail.
+    Ledger ledger(4, {60, 60, 60, 60, 60}, 100);
+    std::mutex mutex;
+    std::condition_variable all;
+    int started = 0;
+    FrameStages stages;
+    stages.work = [&](long frame, int slot) {
+        ledger.Start(frame, slot);
+        std::unique_lock lock(mutex);
+        ++started;
+        all.notify_all();
+        all.wait_for(lock, std::chrono::seconds(20), [&] { return frame >= 4 || started >= 4; });
+    };
+    stages.finish = [&](long, int slot) { ledger.End(slot); };
+    EXPECT_EQ(RunFrames(stages, 4, 5).finished, 5);
+    EXPECT_TRUE(ledger.over_budget);
+}
+
 class FramePipelineFiles : public testing::Test {
   protected:
     void SetUp() override {

@@ -190,6 +190,79 @@ TEST(ReadOpenedImage, DecodesEachRowOnceAndMapsChannelsByName) {
     }
 }
 
+// The rule that picks a reader by name, then by contents, takes every format
+// the image library writes, whatever its reader's quick look says (the SGI
+// reader's refuses its own files: only its name finds it), and a file named
+// as none.
+TEST_F(ImageIo, EachFormatTheLibraryWritesIsReadBackWhateverItsName) {
+    std::vector<std::uint8_t> samples(4 * 3 * 3);
+    for (std::size_t i = 0; i < samples.size(); ++i) samples[i] = std::uint8_t(i * 7);
+    for (const char* name : {"a.sgi", "a.png", "a.tif", "a.exr", "a.dpx", "a.bmp", "a.tga", "a.rla",
+                             "a.iff", "a.fits", "a.hdr", "a.ppm", "a.jpg"}) {
+        WriteWithOiio(Path(name), 4, 3, 3, samples);
+        std::vector<std::string> paths{Path(name)};
+        if (std::string(name) != "a.sgi") {
+            paths.push_back(Path(std::string(name) + ".img"));
+            fs::copy_file(Path(name), paths.back());
+        }
+        for (const std::string& path : paths) {
+            try {
+                const LoadedImage loaded = ReadImage(path);
+                EXPECT_EQ(loaded.width * loaded.height, 12) << path;
+            } catch (const InputError& e) {
+                ADD_FAILURE() << e.what();
+            }
+        }
+    }
+}
+
+/// The reads this process has asked of the system so far.
+std::uint64_t ReadsSoFar() {
+    std::ifstream io("/proc/self/io");
+    std::string key;
+    std::uint64_t value = 0;
+    while (io >> key >> value) {
+        if (key == "syscr:") return value;
+    }
+    return 0;
+}
+
+TEST_F(ImageIo, EachPageOfAMultiPageTiffIsReadOnceWhereItStarts) {
+    // 150 pages, page k's samples all k.
+    constexpr int kPages = 150;
+    const std::string path = Path("pages.tif");
+    {
+        std::unique_ptr<OIIO::ImageOutput> out = OIIO::ImageOutput::create(path);
+        const OIIO::ImageSpec page(16, 16, 3, OIIO::TypeDesc::UINT8);
+        const std::vector<OIIO::ImageSpec> pages(kPages, page);
+        ASSERT_TRUE(out->open(path, kPages, pages.data()));
+        for (int k = 0; k < kPages; ++k) {
+            if (k > 0) {
+                ASSERT_TRUE(out->open(path, page, OIIO::ImageOutput::AppendSubimage));
+            }
+            const std::vector<std::uint8_t> samples(16 * 16 * 3, std::uint8_t(k));
+            ASSERT_TRUE(out->write_image(OIIO::TypeDesc::UINT8, samples.data()));
+        }
+        ASSERT_TRUE(out->close());
+    }
+    std::uint64_t before = ReadsSoFar();
+    const FileFrames frames = FindFrames(path, kDefaultMaxPixels);
+    ASSERT_EQ(frames.count, kPages);
+    LoadedImage loaded;
+    for (int k = 0; k < kPages; ++k) {
+        ReadImage(path, kDefaultMaxPixels, loaded, k, {}, &frames);
+        ASSERT_EQ(loaded.samples().Sample(15, 15, kBlue), float(k));
+        EXPECT_EQ(loaded.more_frames, k + 1 < kPages) << k;
+    }
+    // A bound on the reads of each page, whatever the page's number.
+    EXPECT_LT(ReadsSoFar() - before, 20u * kPages);
+    // Found by the library's own walk from the first page, the same pages
+    // take a read for each directory before each page: the count sees it.
+    before = ReadsSoFar();
+    for (int k = 0; k < kPages; ++k) ReadImage(path, kDefaultMaxPixels, loaded, k);
+    EXPECT_GT(ReadsSoFar() - before, std::uint64_t(kPages) * kPages / 2);
+}
+
 TEST_F(ImageIo, CompressionComesFromTheOptionThenTheSameFormatInputThenTheDefault) {
     Image image = Image::Blank(4, 4, SampleType::kFloat);
     WriteImageAs(Path("piz.exr"), image, Settings(nullptr, "piz"), OIIO::TypeDesc::HALF);

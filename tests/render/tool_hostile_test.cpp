@@ -2,6 +2,7 @@
 // one line, within bounded memory, never followed to another file; an
 // animated PNG gives every frame; and a sanitizer report raised while the
 // tool has standard error silenced still reaches the test command's check.
+#include <OpenImageIO/imageio.h>
 #include <fcntl.h>
 #include <gtest/gtest.h>
 #include <sys/stat.h>
@@ -9,7 +10,9 @@
 
 #include <algorithm>
 #include <cstdint>
+#include <cstdlib>
 #include <filesystem>
+#include <memory>
 
 #include "tool_runner.h"
 
@@ -29,13 +32,41 @@ void Put32(std::string& bytes, std::size_t at, std::uint32_t value, bool big_end
     }
 }
 
-std::uint32_t Get32(const std::string& bytes, std::size_t at, bool big_endian) {
+/// The `width`-byte number at `at` of `bytes`, in either byte order.
+std::uint32_t GetN(const std::string& bytes, std::size_t at, std::size_t width, bool big_endian) {
     std::uint32_t value = 0;
-    for (std::size_t i = 0; i < 4; ++i) {
-        const std::size_t shift = 8 * (big_endian ? 3 - i : i);
+    for (std::size_t i = 0; i < width; ++i) {
+        const std::size_t shift = 8 * (big_endian ? width - 1 - i : i);
         value |= std::uint32_t(static_cast<unsigned char>(bytes[at + i])) << shift;
     }
     return value;
+}
+
+std::uint32_t Get32(const std::string& bytes, std::size_t at, bool big_endian) {
+    return GetN(bytes, at, 4, big_endian);
+}
+
+/// A TIFF file of one 16 x 16 page in tiles whose width and length its
+/// header gives as `side` (32-bit numbers), whatever the tiles hold.
+std::string TiffWithTiles(const std::string& path, std::uint32_t side) {
+    std::unique_ptr<OIIO::ImageOutput> out = OIIO::ImageOutput::create(path);
+    OIIO::ImageSpec header(16, 16, 3, OIIO::TypeDesc::UINT8);
+    header.tile_width = header.tile_height = 16;
+    const std::vector<std::uint8_t> samples(16 * 16 * 3, 100);
+    EXPECT_TRUE(out->open(path, header) &&
+                out->write_image(OIIO::TypeDesc::UINT8, samples.data()) && out->close());
+    std::string tiff = ReadFile(path);
+    const bool big = tiff.compare(0, 2, "MM") == 0;
+    const std::uint32_t directory = Get32(tiff, 4, big);
+    for (std::uint32_t i = 0; i < GetN(tiff, directory, 2, big); ++i) {
+        const std::size_t entry = directory + 2 + 12 * i;
+        const std::uint32_t tag = GetN(tiff, entry, 2, big);
+        if (tag != 322 && tag != 323) continue;  // TileWidth, TileLength
+        tiff[entry + 2] = char(big ? 0 : 4);     // as LONG
+        tiff[entry + 3] = char(big ? 4 : 0);
+        Put32(tiff, entry + 8, side, big);
+    }
+    return tiff;
 }
 
 double CpuSeconds(const rusage& usage) {
@@ -111,6 +142,26 @@ TEST(ToolHostile, EachIsRefusedOrReadInOneLine) {
     dpx_with("huge-other-order.dpx", 1'000'000'000, !big);
     dpx_with("overlap.dpx", image_offset - 2048 + 2, big);
     dpx_with("user-data.dpx", 100, big);  // within the headers' room: fine
+    std::string past_end = dpx;
+    Put32(past_end, 4, std::uint32_t(dpx.size()) + 100, big);
+    WriteFile(dir / "past-end.dpx", past_end);
+    // Headers that declare more than the file could need: tiles of 32768² and
+    // 65536² for 16 x 16 pixels, a GIF's logical screen of 30000².
+    WriteFile(dir / "tiles.tif", TiffWithTiles(dir / "tiles.tif", 32768));
+    WriteFile(dir / "tiles64k.tif", TiffWithTiles(dir / "tiles64k.tif", 65536));
+    WriteTestImage(dir / "screen.gif", OnePixel(SampleType::kUint8, 1, 2, 3, 255), "uint8", 3);
+    std::string gif = ReadFile(dir / "screen.gif");
+    gif.replace(6, 4, std::string("\x30\x75\x30\x75", 4));  // 30000, 30000
+    WriteFile(dir / "screen.gif", gif);
+    WriteTestImage(dir / "whole.ppm", RandomImage(16, 16, SampleType::kUint8, false, 5), "uint8",
+                   3);
+    WriteFile(dir / "short.ppm", ReadFile(dir / "whole.ppm").substr(0, 100));
+    // An RLA header whose matte samples take no bits: the library's decoder
+    // would loop on it for ever.
+    WriteTestImage(dir / "matte.rla", RandomImage(16, 16, SampleType::kUint8, true, 6), "uint8", 4);
+    std::string rla = ReadFile(dir / "matte.rla");
+    rla.replace(662, 2, std::string(2, '\0'));
+    WriteFile(dir / "matte.rla", rla);
     // A PNG whose header chunk fails its checksum: libpng prints its own
     // line for it, which must not reach the user.
     WriteTestImage(dir / "in.png", RandomImage(8, 6, SampleType::kUint8, true, 3), "uint8");
@@ -120,8 +171,14 @@ TEST(ToolHostile, EachIsRefusedOrReadInOneLine) {
     if (kHaveFfmpeg) {
         Ffmpeg("-f lavfi -i testsrc2=size=32x24:rate=25 -frames:v 3 '" + (dir / "b.ts") + "'");
         WriteFile(dir / "concat.mp4", "ffconcat version 1.0\nfile b.ts\n");
-        WriteFile(dir / "playlist.mp4",
-                  "#EXTM3U\n#EXT-X-TARGETDURATION:10\n#EXTINF:1,\nb.ts\n#EXT-X-ENDLIST\n");
+        const std::string playlist = "#EXTM3U\n#EXT-X-TARGETDURATION:10\n#EXTINF:1,\n" +
+                                     (dir / "b.ts") + "\n#EXT-X-ENDLIST\n";
+        WriteFile(dir / "playlist.mp4", playlist);
+        // Named as no movie of the list is, or not at all: the image library's
+        // FFmpeg reader took these and followed them.
+        WriteFile(dir / "concat.3gp", "ffconcat version 1.0\nfile b.ts\n");
+        WriteFile(dir / "playlist.m4a", playlist);
+        WriteFile(dir / "playlist", playlist);
         MakeAnimatedPng(dir);
         // A movie cut short in its media data: its decode fails after the
         // frames that are there.
@@ -180,10 +237,20 @@ TEST(ToolHostile, EachIsRefusedOrReadInOneLine) {
         // Among several inputs it fails as its frame's read, as any unreadable file does.
         {{dir / "huge.dpx", dir / "one.dpx", "-o", dir / "o.%d.png"}, 1, "huge.dpx", false, true},
         {{dir / "overlap.dpx", "-o", x}, 2, "overlaps the image data"},
+        {{dir / "past-end.dpx", "-o", x}, 2, "past the end of the file", false, true},
+        {{dir / "tiles.tif", "-o", x}, 2, "its tiles of 32768 x 32768 pixels", false, true},
+        {{dir / "tiles64k.tif", "-o", x}, 2, "its tiles of 65536 x 65536 pixels", false, true},
+        {{dir / "screen.gif", "-o", x}, 2, "30000x30000 frames are above the limit", false, true},
+        {{dir / "matte.rla", "-o", x}, 2, "matte channel(s) samples of 0 bits", false, true},
+        {{dir / "short.ppm", "-o", x}, 1, "short.ppm: its pixels cannot be read: the file is cut"},
         {{dir / "damaged.png", "-o", x}, 1, "damaged.png: PNG read error"},
         {{dir / "damaged.png", dir / "in.png", "-o", dir / "o.%d.png"}, 1, "damaged.png"},
         {{dir / "concat.mp4", "-o", dir / "x.mkv"}, 2, "Virtual concatenation script", true},
         {{dir / "playlist.mp4", "-o", dir / "x.mkv"}, 2, "(hls)", true},
+        {{dir / "concat.3gp", "-o", x}, 2, "takes it for Virtual concatenation script", true, true},
+        {{dir / "playlist.m4a", "-o", dir / "p.%d.png"}, 2, "(hls)", true, true},
+        {{dir / "playlist", "-o", x}, 2, "(hls)", true, true},
+        {{dir / "concat.3gp", dir / "in.png", "-o", dir / "o.%d.png"}, 1, "(concat)", true},
         // The frames before the failure are kept, in a folder of their own.
         {{dir / "cut.mov", "-o", dir / "kept/c.%d.png"}, 1, "cut short", true},
         {{dir / "anim.png", "-o", x}, 2, "anim.png holds 8 frames and", true},
@@ -331,6 +398,63 @@ TEST(ToolHostile, MovieClaimingMillionsOfFramesRendersWhatItHolds) {
     EXPECT_EQ(result.exit_code, 0) << result.err;
     EXPECT_TRUE(fs::exists(dir.path() / "out/c.4.png")) << result.err;
     EXPECT_LT(CpuSeconds(result.usage), CpuSeconds(baseline.usage) + 2.0);
+}
+
+// A movie is told by its contents where its name is none of the movie
+// list's (.3gp, or no extension): it is read by the movie stages, as the same
+// file named .mov is, and never by the image library's own FFmpeg reader.
+TEST(ToolHostile, AMovieNamedAsNoneOfTheListIsReadByItsContents) {
+    if (!kHaveFfmpeg) GTEST_SKIP() << "no ffmpeg program";
+    ScratchDir dir;
+    Ffmpeg("-f lavfi -i testsrc2=size=32x24:rate=25 -frames:v 3 -c:v mjpeg '" + (dir / "in.mov") +
+           "'");
+    fs::copy_file(dir / "in.mov", dir / "in.3gp");
+    fs::copy_file(dir / "in.mov", dir / "clip");
+    ASSERT_EQ(RunTool({dir / "in.mov", "-o", dir / "mov.#.png"}).exit_code, 0);
+    for (const char* name : {"in.3gp", "clip"}) {
+        const RunResult frames = RunTool({dir / name, "-o", dir / (std::string(name) + ".#.png")});
+        ASSERT_EQ(frames.exit_code, 0) << frames.err;
+        for (int k = 1; k <= 3; ++k) {
+            // (Built up in steps: GCC 12 at -O3 warns falsely on "." + string.)
+            std::string number = std::to_string(k);
+            number.insert(0, 1, '.').append(".png");
+            EXPECT_EQ(ReadFile(dir / (name + number)), ReadFile(dir / ("mov" + number))) << name;
+        }
+        EXPECT_FALSE(fs::exists(dir / (name + std::string(".4.png"))));
+        const RunResult movie = RunTool({dir / name, "-o", dir / (std::string(name) + ".mkv")});
+        EXPECT_EQ(movie.exit_code, 0) << movie.err;
+    }
+}
+
+// A sequence whose first frame is small and the others large, under a small
+// --memory: each frame is weighed as it is taken, so the large ones render
+// one at a time however many the first frame's size let in flight. Peak
+// memory is read from the child's own getrusage.
+TEST(ToolHostile, MixedSizesStayWithinTheMemoryBudget) {
+    ScratchDir dir;
+    WriteTestImage(dir / "in.1.tif", RandomImage(16, 16, SampleType::kUint16, false, 1), "uint16",
+                   3);
+    for (int k = 2; k <= 5; ++k) {
+        WriteTestImage(dir / ("in." + std::to_string(k) + ".tif"),
+                       RandomImage(1024, 1024, SampleType::kUint16, false, unsigned(k)), "uint16",
+                       3);
+    }
+    // AddressSanitizer's quarantine would keep freed frames resident.
+    const char* asan = std::getenv("ASAN_OPTIONS");
+    RunSettings settings;
+    settings.environment = {std::string("ASAN_OPTIONS=") + (asan != nullptr ? asan : "") +
+                            ":quarantine_size_mb=0"};
+    // One large frame alone, then the four with up to four in flight.
+    const RunResult one = RunTool({dir / "in.2.tif", "-o", dir / "one.tif"}, settings);
+    ASSERT_EQ(one.exit_code, 0) << one.err;
+    const RunResult mixed =
+        RunTool({dir / "in.#.tif", "--in-flight", "4", "--memory", "48M", "-o", dir / "out.#.tif"},
+                settings);
+    ASSERT_EQ(mixed.exit_code, 0) << mixed.err;
+    EXPECT_NE(mixed.err.find("5 rendered"), std::string::npos) << mixed.err;
+    // A large frame takes about 38 MiB: four at once would be some 110 MiB more.
+    EXPECT_LE(mixed.usage.ru_maxrss, one.usage.ru_maxrss + 48 * 1024)
+        << "one frame: " << one.usage.ru_maxrss << " KiB";
 }
 
 #ifdef VEMRA_SANITIZER_TEST_HOOK

@@ -2,12 +2,7 @@
 
 #include <fmt/format.h>
 
-#include <array>
 #include <cstring>
-#include <filesystem>
-#include <fstream>
-
-#include "tools/vemra-render/io/image_files.h"
 
 namespace render {
 
@@ -37,6 +32,12 @@ std::optional<std::string> DpxHeaderProblem(std::span<const std::byte> header,
     const bool big_endian = std::memcmp(header.data(), "SDPX", 4) == 0;
     if (!big_endian && std::memcmp(header.data(), "XPDS", 4) != 0) return std::nullopt;
     const std::uint64_t image_offset = Word(header, 4, big_endian);
+    if (image_offset >= file_size) {
+        return fmt::format(
+            "a damaged DPX header: its image data starts at byte {}, past the end of the file "
+            "({} bytes)",
+            image_offset, file_size);
+    }
     const std::uint32_t user_size = Word(header, 32, big_endian);
     if (user_size == 0 || user_size == kDpxUndefined) return std::nullopt;
     const std::uint64_t user_end = kDpxUserDataStart + user_size;
@@ -51,18 +52,6 @@ std::optional<std::string> DpxHeaderProblem(std::span<const std::byte> header,
             user_size, image_offset);
     }
     return std::nullopt;
-}
-
-void CheckDpxFile(const std::string& path) {
-    std::array<std::byte, kDpxHeaderBytesChecked> header{};
-    std::ifstream file(path, std::ios::binary);
-    if (!file.read(reinterpret_cast<char*>(header.data()), std::streamsize(header.size()))) return;
-    std::error_code error;
-    const std::uintmax_t size = std::filesystem::file_size(path, error);
-    if (error) return;
-    if (const std::optional<std::string> problem = DpxHeaderProblem(header, size)) {
-        throw InputRefused(path + ": " + *problem);
-    }
 }
 
 }  // namespace render

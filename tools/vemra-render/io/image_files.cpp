@@ -16,7 +16,6 @@
 #include <system_error>
 
 #include "tools/vemra-render/io/compression.h"
-#include "tools/vemra-render/io/dpx_header.h"
 #include "tools/vemra-render/io/image_files_oiio.h"
 #include "tools/vemra-render/io/movie_formats.h"
 #ifdef VEMRA_SANITIZER_TEST_HOOK
@@ -30,9 +29,9 @@ namespace render {
 
 namespace fs = std::filesystem;
 
-std::string OneLine(const std::string& message) {
+std::string OneLine(const std::string& message, std::string_view otherwise) {
     std::size_t start = message.find_first_not_of(" \t\r\n");
-    if (start == std::string::npos) return "unknown error";
+    if (start == std::string::npos) return std::string(otherwise);
     std::string line = message.substr(start, message.find_first_of("\r\n", start) - start);
     while (std::isspace(static_cast<unsigned char>(line.back()))) line.pop_back();
     return line;
@@ -61,21 +60,6 @@ OIIO::TypeDesc FileTypeOf(SampleType type) {
     return OIIO::TypeDesc::FLOAT;
 }
 
-namespace {
-
-/// Pages counted at most in a file that does not say how many it holds.
-constexpr int kMostFramesCounted = 1'000'000;
-
-/// The most frames a file of `format_name` can hold, where the format sets a
-/// bound: the walk from frame to frame stops there, whatever the header
-/// claims (each step may cost what the whole header does).
-int MostFramesOf(std::string_view format_name) {
-    if (format_name == "dpx") return 8;  // image elements
-    return kMostFramesCounted;
-}
-
-}  // namespace
-
 SampleType SampleTypeOfFile(OIIO::TypeDesc file_type) {
     switch (file_type.basetype) {
         case OIIO::TypeDesc::UINT8:
@@ -95,65 +79,6 @@ DataType DataTypeOfFile(OIIO::TypeDesc file_type, int bits) {
     if (file_type.basetype == OIIO::TypeDesc::UINT16 && bits == 10) return DataType::kUint10;
     if (file_type.basetype == OIIO::TypeDesc::UINT16 && bits == 12) return DataType::kUint12;
     return DataTypeOf(SampleTypeOfFile(file_type));
-}
-
-namespace {
-
-/// Opens `path` for reading, alpha exactly as stored (no premultiplying on
-/// the way in). Throws InputError.
-std::unique_ptr<OIIO::ImageInput> OpenInput(const std::string& path, OIIO::ImageSpec& header) {
-    auto fail = [&](const std::string& cause) { return InputError(path + ": " + cause); };
-    std::error_code error;
-    const fs::file_status status = fs::status(path, error);
-    if (!fs::exists(status)) throw fail("no such file");
-    if (fs::is_directory(status)) throw fail("is a folder, not an image");
-    CheckDpxFile(path);  // before the library's own look, which opens it
-    OIIO::ImageSpec config;
-    config.attribute("oiio:UnassociatedAlpha", 1);
-    std::unique_ptr<OIIO::ImageInput> in = OIIO::ImageInput::create(path);
-    if (!in) throw fail(OneLine(OIIO::geterror()));
-    if (!in->open(path, header, config)) throw fail(OneLine(in->geterror()));
-    return in;
-}
-
-/// An OpenEXR file's parts are layers or views of one frame, not frames.
-bool PartsAreLayers(const OIIO::ImageInput& in) {
-    return std::string_view(in.format_name()) == "openexr";
-}
-
-}  // namespace
-
-std::optional<ImageFileSummary> ReadImageFileSummary(const std::string& path) {
-    std::error_code error;
-    if (!fs::is_regular_file(path, error)) return std::nullopt;
-    try {
-        CheckDpxFile(path);
-    } catch (const InputError&) {
-        return std::nullopt;
-    }
-    const QuietStderr quiet;  // the frame's own read reports a damaged file, once
-    const std::unique_ptr<OIIO::ImageInput> in = OIIO::ImageInput::create(path);
-    OIIO::ImageSpec header;
-    const bool opened = in && in->open(path, header);
-    OIIO::geterror();
-    if (!opened) return std::nullopt;
-    in->close();
-    return ImageFileSummary{header.width, header.height, header.nchannels,
-                            SampleTypeOfFile(header.format)};
-}
-
-int CountFrames(const std::string& path) {
-    const QuietStderr quiet;
-    OIIO::ImageSpec header;
-    const std::unique_ptr<OIIO::ImageInput> in = OpenInput(path, header);
-    if (PartsAreLayers(*in)) return 1;
-    // Movie readers know their count; others are walked page by page.
-    if (const int known = header.get_int_attribute("oiio:subimages", 0); known > 0) return known;
-    const int most = MostFramesOf(in->format_name());
-    int frames = 1;
-    while (frames < most && in->seek_subimage(frames, 0)) ++frames;
-    (void)in->geterror();
-    return frames;
 }
 
 namespace {
@@ -187,6 +112,31 @@ void CheckHeader(const OIIO::ImageSpec& header, const std::string& name, std::ui
     if (header.width > std::numeric_limits<std::int32_t>::max() / 16) {
         throw refuse(fmt::format("{} pixels wide is wider than a host world can be", header.width));
     }
+    // A tiled file is decoded a tile at a time, each tile whole: a tile far
+    // larger than the image (65536 x 65536 for 16 x 16 pixels) would take
+    // memory the image never needs. A writer that rounds each side of a
+    // tile up (to a power of two) makes it at most four times the image.
+    if (header.tile_width != 0) {
+        if (header.tile_width < 0 || header.tile_height <= 0 || header.tile_depth <= 0) {
+            throw fail(fmt::format("corrupt: tiles of {} x {} x {} pixels", header.tile_width,
+                                   header.tile_height, header.tile_depth));
+        }
+        const std::uint64_t tile = std::uint64_t(header.tile_width) *
+                                   std::uint64_t(header.tile_height) *
+                                   std::uint64_t(header.tile_depth);
+        if (tile > std::max(4 * pixels, kTilePixelsAlways)) {
+            throw refuse(fmt::format(
+                "its tiles of {} x {} pixels are larger than four times the image ({} x {}) and "
+                "than {} pixels",
+                header.tile_width, header.tile_height, header.width, header.height,
+                kTilePixelsAlways));
+        }
+    }
+}
+
+/// What ReadNative and ReadInterleaved say when a decode fails.
+InputError ReadFailure(OIIO::ImageInput& in, const std::string& name) {
+    return InputError(name + ": " + OneLine(in.geterror(), kSilentReadFailure));
 }
 
 /// "beauty", or "part 2" for a part without a name.
@@ -210,7 +160,7 @@ void ReadNative(OIIO::ImageInput& in, const OIIO::ImageSpec& header, const std::
         if (!in.read_image(in.current_subimage(), 0, first, end, type,
                            into.data() + NativeOffset(header, first), OIIO::stride_t(pixel)) ||
             in.has_error()) {
-            throw InputError(name + ": " + OneLine(in.geterror()));
+            throw ReadFailure(in, name);
         }
         first = end;
     }
@@ -236,7 +186,7 @@ void ReadInterleaved(OIIO::ImageInput& in, const OIIO::ImageSpec& header, const 
     if (!in.read_image(in.current_subimage(), 0, 0, header.nchannels, FileTypeOf(as),
                        colour.buffer.data()) ||
         in.has_error()) {
-        throw InputError(name + ": " + OneLine(in.geterror()));
+        throw ReadFailure(in, name);
     }
     colour.layout = SampleLayout::Interleaved(as, header.width, header.nchannels,
                                               {map.red, map.green, map.blue, map.alpha});
@@ -303,6 +253,9 @@ PartPlan PlanParts(OIIO::ImageInput& in, const OIIO::ImageSpec& first, const std
     plan.subimages.push_back(in.current_subimage());
     const bool layered = PartsAreLayers(in) && in.current_subimage() == 0;
     for (int part = 1; layered && in.seek_subimage(part, 0); ++part) {
+        if (part == kMostParts) {
+            throw InputRefused(fmt::format("{}: holds more than {} parts", name, kMostParts));
+        }
         plan.headers.push_back(in.spec());
         plan.subimages.push_back(part);
     }
@@ -351,7 +304,7 @@ void ReadPart(OIIO::ImageInput& in, const PartPlan& plan, int index, const std::
     const OIIO::ImageSpec& header = plan.headers[std::size_t(index)];
     const int subimage = plan.subimages[std::size_t(index)];
     if (in.current_subimage() != subimage && !in.seek_subimage(subimage, 0)) {
-        throw InputError(name + ": " + OneLine(in.geterror()));
+        throw InputError(name + ": " + OneLine(in.geterror(), "cannot find its part again"));
     }
     CheckHeader(header, name, max_pixels);
     KeptPart& part = loaded.kept->parts.emplace_back();
@@ -379,6 +332,21 @@ void ReadPart(OIIO::ImageInput& in, const PartPlan& plan, int index, const std::
 void ReadParts(OIIO::ImageInput& in, const OIIO::ImageSpec& first, const std::string& name,
                std::uint64_t max_pixels, const ColourChoice& choice, LoadedImage& loaded) {
     const PartPlan plan = PlanParts(in, first, name, choice);
+    // The parts read are held at once: together they stay within the
+    // samples one part may hold.
+    std::uint64_t samples = 0;
+    for (int p = 0; p < int(plan.headers.size()); ++p) {
+        const OIIO::ImageSpec& part = plan.headers[std::size_t(p)];
+        if (!choice.all_parts && p != plan.first_rendered) continue;
+        samples += std::uint64_t(std::max(0, part.width)) *
+                   std::uint64_t(std::max(0, part.height)) *
+                   std::uint64_t(std::max(0, part.nchannels));
+    }
+    if (samples > max_pixels * kMostSamplesPerPixel) {
+        throw InputRefused(fmt::format(
+            "{}: its parts hold {} samples together, above the limit of {} (--max-pixels x {})",
+            name, samples, max_pixels * kMostSamplesPerPixel, kMostSamplesPerPixel));
+    }
     loaded.kept->parts.clear();
     loaded.kept->unread_parts.clear();
     loaded.further.clear();
@@ -396,18 +364,13 @@ void ReadParts(OIIO::ImageInput& in, const OIIO::ImageSpec& first, const std::st
 }  // namespace
 
 void ReadImage(const std::string& path, std::uint64_t max_pixels, LoadedImage& into, int frame,
-               const ColourChoice& choice) {
+               const ColourChoice& choice, const FileFrames* frames) {
     const QuietStderr quiet;
 #ifdef VEMRA_SANITIZER_TEST_HOOK
     RaiseSanitizerReportForTest();
 #endif
-    OIIO::ImageSpec header;
-    const std::unique_ptr<OIIO::ImageInput> in = OpenInput(path, header);
-    // The seek fills `header` with the frame's own description.
-    if (frame != 0 && !in->seek_subimage(frame, 0, header)) {
-        throw InputError(fmt::format("{}: has no frame {}", path, frame + 1));
-    }
-    ReadOpenedImage(*in, header, path, max_pixels, into, choice);
+    OpenedImage opened = OpenImage(path, max_pixels, frames, frame);
+    ReadOpenedImage(*opened.in, opened.header, path, max_pixels, into, choice);
     // The library shows an animated PNG's default image alone: the file
     // holds more frames all the same (the movie reader reads them).
     if (into.format_name == "png" && AnimatedPngFrames(path)) into.more_frames = true;
@@ -447,19 +410,19 @@ void ReadOpenedImage(OIIO::ImageInput& in, const OIIO::ImageSpec& file_header,
     in.close();
 }
 
-void CheckColourChoice(const std::string& path, const ColourChoice& choice) {
+void CheckColourChoice(const std::string& path, const ColourChoice& choice,
+                       std::uint64_t max_pixels) {
     // A pipe is never opened here: that would take what its frame reads.
     std::error_code error;
     if (!fs::is_regular_file(path, error)) return;
     const QuietStderr quiet;
-    OIIO::ImageSpec header;
-    std::unique_ptr<OIIO::ImageInput> in;
+    OpenedImage opened;
     try {
-        in = OpenInput(path, header);
+        opened = OpenImage(path, max_pixels);
     } catch (const InputError&) {
         return;  // the frame's own read says what is wrong with the file
     }
-    const PartPlan plan = PlanParts(*in, header, path, choice);
+    const PartPlan plan = PlanParts(*opened.in, opened.header, path, choice);
     for (std::size_t p = 0; p < plan.headers.size(); ++p) {
         const OIIO::ImageSpec& part = plan.headers[p];
         if (plan.rendered[p])

@@ -110,18 +110,32 @@ struct ImageFileSummary {
     SampleType type = SampleType::kUint8;  ///< the type that holds the file's samples
 };
 
-/// The summary of `path` when it is a regular file the image library opens;
-/// nullopt otherwise (a pipe is never opened, since that would take what its
-/// frame reads).
-std::optional<ImageFileSummary> ReadImageFileSummary(const std::string& path);
+/// The frames of a file as the image library sees them: pages of a TIFF,
+/// frames of an animation; one for most files, and for an OpenEXR file,
+/// whose parts are layers or views of one frame.
+struct FileFrames {
+    int count = 1;
+    /// Where each page of a TIFF file starts (its directory), so that a
+    /// page is opened there rather than found by a walk through every page
+    /// before it (image_pages.h); empty for other files.
+    std::vector<std::uint64_t> tiff_pages;
+};
 
-/// How many frames `path` holds as the image library sees it: pages of a
-/// TIFF, frames of an animated or movie file; 1 for most files, and for an
-/// OpenEXR file, whose parts are layers or views of one frame. Throws
-/// InputError for a file that cannot be opened.
-int CountFrames(const std::string& path);
+/// Finds the frames of `path`, walking through them once. Throws
+/// InputError for a file that cannot be opened, InputRefused for one whose
+/// header is refused before it is opened (image_readers.h).
+FileFrames FindFrames(const std::string& path, std::uint64_t max_pixels);
 
-/// Reads image `frame` (from 0: the first page or frame) of `path` into `into`, every channel in
+/// The summary of frame `frame` of `path` (of `frames`, when found) when it
+/// is a regular file the image library opens and takes within
+/// `max_pixels`; nullopt otherwise (a pipe is never opened, since that would
+/// take what its frame reads).
+std::optional<ImageFileSummary> ReadImageFileSummary(const std::string& path,
+                                                     std::uint64_t max_pixels, int frame = 0,
+                                                     const FileFrames* frames = nullptr);
+
+/// Reads image `frame` (from 0: the first page or frame) of `path` into `into` (opened at its own
+/// page when `frames` gives where it starts), every channel in
 /// one decode when they share a type: the colour `choice` picks (image_channels.h) as the tool
 /// holds it (only half and other types are converted, half to float), the other channels kept
 /// in their own types for the writer. Grey becomes red = green = blue. An OpenEXR file's parts
@@ -131,18 +145,28 @@ int CountFrames(const std::string& path);
 /// InputError for a missing, unreadable, truncated or corrupt file, a size above the limit, a
 /// layout the tool cannot hold, and InputRefused for a colour `choice` cannot pick and a deep part.
 void ReadImage(const std::string& path, std::uint64_t max_pixels, LoadedImage& into, int frame = 0,
-               const ColourChoice& choice = {});
+               const ColourChoice& choice = {}, const FileFrames* frames = nullptr);
 LoadedImage ReadImage(const std::string& path, std::uint64_t max_pixels = kDefaultMaxPixels);
 
 /// Samples a pixel may carry, all channels together, in a file at
-/// --max-pixels: a file with more channels is held to fewer pixels.
+/// --max-pixels: a file with more channels is held to fewer pixels. The
+/// parts of a multi-part file read together are held to the same samples.
 inline constexpr std::uint64_t kMostSamplesPerPixel = 64;
+
+/// Pixels a file's tile may hold even where the image is smaller; beyond
+/// that a tile holds at most four times the image's pixels.
+inline constexpr std::uint64_t kTilePixelsAlways = 1024 * 1024;
+
+/// Parts (layers, passes, views) of one OpenEXR file the tool reads at most.
+inline constexpr int kMostParts = 1024;
 
 /// Throws InputRefused when the headers of `path` rule out `choice` (a
 /// colour it cannot pick, a part it names that the file lacks) or hold a
 /// deep part, so that a run is refused before any work. Does nothing for a
-/// file it cannot open or will not take: its frame's read says why.
-void CheckColourChoice(const std::string& path, const ColourChoice& choice);
+/// file it cannot open or will not take (within `max_pixels`): its frame's
+/// read says why.
+void CheckColourChoice(const std::string& path, const ColourChoice& choice,
+                       std::uint64_t max_pixels);
 
 /// How to write an image.
 struct WriteSettings {

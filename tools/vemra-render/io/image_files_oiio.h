@@ -3,11 +3,13 @@
 // reader decoders of their own or write files of an exact sample type.
 #pragma once
 
+#include <OpenImageIO/filesystem.h>
 #include <OpenImageIO/imageio.h>
 
 #include <filesystem>
 #include <memory>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "tools/vemra-render/io/image_channels.h"
@@ -48,8 +50,41 @@ struct KeptData {
 };
 
 /// The first line of an OpenImageIO error message (the lines after it
-/// repeat it in the words of the format's library).
-std::string OneLine(const std::string& message);
+/// repeat it in the words of the format's library); `otherwise` when the
+/// library said nothing.
+std::string OneLine(const std::string& message, std::string_view otherwise);
+
+/// What a failed decode says when the image library gives no reason (its
+/// readers of PNM and DPX files, among others, fail on missing bytes alone).
+inline constexpr std::string_view kSilentReadFailure =
+    "its pixels cannot be read: the file is cut short or damaged";
+
+/// The image library's reader for `path` under the one rule (image_readers.h):
+/// the reader its extension names when that reader takes the file, else the
+/// first that recognises its contents; never the library's FFmpeg reader nor
+/// its null reader. Checks the header first (CheckBeforeOpening). Throws
+/// InputError naming the file when it is missing or no reader takes it, and
+/// InputRefused for a movie, a playlist and a header refused.
+std::unique_ptr<OIIO::ImageInput> CreateImageReader(const std::string& path,
+                                                    std::uint64_t max_pixels);
+
+/// An image file opened for reading, alpha exactly as stored.
+struct OpenedImage {
+    /// What the reader reads through when it is not the file itself (a TIFF
+    /// opened at a page); declared first, so that it outlives `in`.
+    std::unique_ptr<OIIO::Filesystem::IOProxy> file;
+    std::unique_ptr<OIIO::ImageInput> in;
+    OIIO::ImageSpec header;  ///< of the frame opened
+};
+
+/// Opens frame `frame` of `path` with CreateImageReader: a TIFF page where
+/// `frames` says it starts, another frame by the reader's own seek. Throws
+/// InputError (InputRefused as CreateImageReader does).
+OpenedImage OpenImage(const std::string& path, std::uint64_t max_pixels,
+                      const FileFrames* frames = nullptr, int frame = 0);
+
+/// An OpenEXR file's parts are layers or views of one frame, not frames.
+bool PartsAreLayers(const OIIO::ImageInput& in);
 
 /// Byte offset of channel `c` within a pixel packed as the file packs it
 /// (each channel in its own type).

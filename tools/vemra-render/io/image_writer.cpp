@@ -394,7 +394,9 @@ void Encode(OIIO::ImageOutput& out, const std::string& open_name, bool by_name,
         }
     }
     if (!ok || !out.close()) {
-        throw OutputError(fmt::format("{}: cannot write: {}", name, OneLine(out.geterror())));
+        throw OutputError(
+            fmt::format("{}: cannot write: {}", name,
+                        OneLine(out.geterror(), "the image library gives no reason")));
     }
 }
 
@@ -406,7 +408,9 @@ std::unique_ptr<AtomicFile> EncodeWith(const fs::path& target, const Image& imag
     CheckOutputPath(target);
     std::unique_ptr<OIIO::ImageOutput> out = OIIO::ImageOutput::create(name);
     if (!out) {
-        throw OutputError(fmt::format("{}: cannot write: {}", name, OneLine(OIIO::geterror())));
+        throw OutputError(
+            fmt::format("{}: cannot write: {}", name,
+                        OneLine(OIIO::geterror(), "the image library gives no reason")));
     }
     WriteJob job{name,
                  out->format_name(),

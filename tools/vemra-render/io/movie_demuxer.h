@@ -6,6 +6,7 @@
 
 #include <cstdint>
 #include <memory>
+#include <optional>
 #include <string>
 
 #include "tools/vemra-render/io/movie_error.h"
@@ -78,5 +79,20 @@ class MovieDemuxer {
     struct Internals;
     std::unique_ptr<Internals> in_;
 };
+
+/// What FFmpeg's probe takes a local file for by its contents.
+struct ProbedContainer {
+    std::string demuxer;      ///< FFmpeg's name: "mov,mp4,m4a,3gp,3g2,mj2", "concat"
+    std::string description;  ///< its long name: "Virtual concatenation script"
+    /// A container the movie reader opens (movie_formats.h), not an
+    /// animated image (GIF, APNG), which it opens too.
+    bool movie = false;
+    bool animation = false;  ///< an animated image the movie reader opens
+};
+
+/// What FFmpeg's probe takes the local file `path` for, whatever it is (a
+/// container, a playlist, an image); nullopt when it takes it for nothing.
+/// Only `path` itself is read: nothing it names is opened.
+std::optional<ProbedContainer> ProbeContainer(const std::string& path);
 
 }  // namespace render

@@ -9,6 +9,7 @@ extern "C" {
 #include <new>
 
 #include "tools/vemra-render/io/ffmpeg_common.h"
+#include "tools/vemra-render/io/movie_demuxer.h"
 #include "tools/vemra-render/io/movie_formats.h"
 
 namespace render {
@@ -88,6 +89,15 @@ InputPtr OpenMovieInput(const std::string& name, AVIOContext* io, const MoviePro
                         std::uint64_t max_pixels, std::unique_ptr<LogWatch>& watch, bool sound) {
     if (io == nullptr) CheckBeforeOpening(name, max_pixels);
     return OpenInput(name, io, probe, watch, sound);
+}
+
+std::optional<ProbedContainer> ProbeContainer(const std::string& path) {
+    const AVInputFormat* format = ProbedFormat(path);
+    if (format == nullptr) return std::nullopt;
+    const bool movie = av_match_list(format->name, MovieContainerDemuxers().c_str(), ',') > 0;
+    return ProbedContainer{format->name, format->long_name != nullptr ? format->long_name : "",
+                           movie,
+                           !movie && av_match_list(format->name, MovieDemuxers().c_str(), ',') > 0};
 }
 
 }  // namespace render

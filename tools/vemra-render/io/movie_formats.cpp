@@ -107,6 +107,16 @@ std::string MovieDemuxers() {
     return list;
 }
 
+std::string MovieContainerDemuxers() {
+    std::string list;
+    for (const MovieContainer& container : kContainers) {
+        if (container.extensions[0].empty()) continue;  // an animated image
+        if (!list.empty()) list += ',';
+        list += container.demuxer;
+    }
+    return list;
+}
+
 std::string MovieContainerNames() {
     std::string names;
     for (const MovieContainer& container : kContainers) {

@@ -28,6 +28,10 @@ std::string SoundDemuxers();
 /// them: "WAV (.wav), ...".
 std::string SoundFileNames();
 
+/// The demuxers of MovieDemuxers() that read movie containers, those with
+/// file endings: without the animated images (GIF, APNG).
+std::string MovieContainerDemuxers();
+
 /// The movie containers with their file endings, as --help names them:
 /// "QuickTime/MP4 (.mov .mp4 .m4v), Matroska/WebM (.mkv .webm), ...".
 std::string MovieContainerNames();

@@ -6,8 +6,8 @@
 #include <memory>
 #include <string_view>
 
-#include "tools/vemra-render/io/dpx_header.h"
 #include "tools/vemra-render/io/image_files.h"
+#include "tools/vemra-render/io/image_readers.h"
 #include "tools/vemra-render/io/movie_demuxer.h"
 #include "tools/vemra-render/run/quiet_stderr.h"
 
@@ -28,7 +28,7 @@ bool ImageHeaderReads(const std::string& path) {
     const std::unique_ptr<OIIO::ImageOutput> writer = WriterFor(path);
     if (!writer) return false;
     try {
-        CheckDpxFile(path);
+        CheckBeforeOpening(path, kDefaultMaxPixels);
     } catch (const InputError&) {
         return false;
     }

@@ -26,16 +26,16 @@ namespace render {
 
 namespace {
 
-/// The frames `path` holds; 1 when it cannot be opened (its frame then
+/// The frames `path` holds; one when it cannot be opened (its frame then
 /// fails on its own, with the reader's message). A file refused from its
 /// header is refused here, before any output.
-int FramesInFile(const std::string& path) {
+FileFrames FramesInFile(const std::string& path, std::uint64_t max_pixels) {
     try {
-        return CountFrames(path);
+        return FindFrames(path, max_pixels);
     } catch (const InputRefused&) {
         throw;
     } catch (const InputError&) {
-        return 1;
+        return {};
     }
 }
 
@@ -138,8 +138,9 @@ std::vector<ImageFrame> PlanFramesOfFile(const Options& options, const OutputRul
     return frames;
 }
 
-/// The frames of a file job: one file, several files, or a pattern.
-std::vector<ImageFrame> PlanFiles(const Options& options) {
+/// The frames of a file job: one file, several files, or a pattern. For one
+/// input file, what FindFrames found of it goes to `of_file`.
+std::vector<ImageFrame> PlanFiles(const Options& options, FileFrames& of_file) {
     if (options.output.empty()) throw UsageError("no output given: -o FILE");
     std::optional<FramePattern> in_pattern;
     for (const std::string& input : options.inputs) {
@@ -160,9 +161,9 @@ std::vector<ImageFrame> PlanFiles(const Options& options) {
         throw UsageError("several inputs need -o to be a folder or a frame pattern");
     }
     if (options.inputs.size() == 1) {
-        const int count = FramesInFile(options.inputs[0]);
-        if (count > 1 || !options.frames.empty() || options.start_number) {
-            return PlanFramesOfFile(options, rule, options.inputs[0], count);
+        of_file = FramesInFile(options.inputs[0], options.max_pixels);
+        if (of_file.count > 1 || !options.frames.empty() || options.start_number) {
+            return PlanFramesOfFile(options, rule, options.inputs[0], of_file.count);
         }
     }
     if (options.start_number) {
@@ -250,12 +251,15 @@ std::string RunScope(const Options& options, const std::vector<ImageFrame>& plan
                        planned.back().label);
 }
 
-/// Estimates a frame's footprint from the first input's header, opened but
-/// not decoded; 0 when it cannot be read (its frame will fail on its own),
-/// which leaves the frames in flight to the thread count alone.
+/// A frame's footprint from its own header, opened but not decoded (a TIFF
+/// page's own; another file of several frames by its first, since a walk to
+/// a later frame costs what reading every frame before it does); 0 when it
+/// cannot be read (its frame will fail on its own).
 std::uint64_t FileFrameFootprint(const Options& options, const EffectSession& session,
-                                 const std::string& path) {
-    const std::optional<ImageFileSummary> summary = ReadImageFileSummary(path);
+                                 const ImageFrame& frame, const FileFrames& of_file) {
+    const int index = of_file.tiff_pages.empty() ? 0 : std::max(0, frame.frame_in_file);
+    const std::optional<ImageFileSummary> summary =
+        ReadImageFileSummary(frame.input, options.max_pixels, index, &of_file);
     if (!summary) return 0;
     std::optional<LayoutChoice> choice;
     try {
@@ -287,9 +291,10 @@ ColourChoice ChoiceOf(const Options& options, const std::vector<ImageFrame>& fra
 /// layers that could be the colour, a part --parts names that is not
 /// there, a deep part) before any frame renders: for a sequence, as its
 /// first frame has them.
-void CheckChoice(const ColourChoice& choice, const std::vector<ImageFrame>& frames, bool sequence) {
+void CheckChoice(const ColourChoice& choice, const std::vector<ImageFrame>& frames, bool sequence,
+                 std::uint64_t max_pixels) {
     for (const ImageFrame& frame : frames) {
-        CheckColourChoice(frame.input, choice);
+        CheckColourChoice(frame.input, choice, max_pixels);
         if (sequence) return;
     }
 }
@@ -310,19 +315,25 @@ void NoteGaps(const Options& options, Notes& notes) {
                            pattern->text(), NameFrames(missing), chosen.front(), chosen.back()));
 }
 
-/// Frames read from their files, in the work of each frame.
-ImageFrameSource FileSource(const Options& options, const std::vector<ImageFrame>& frames,
-                            const ColourChoice& choice) {
+/// Frames read from their files, in the work of each frame, each weighed
+/// from its own header as it is taken. `of_file`: what was found of a single
+/// input of several frames.
+ImageFrameSource FileSource(const Options& options, const EffectSession& session,
+                            const std::vector<ImageFrame>& frames, const ColourChoice& choice,
+                            const FileFrames& of_file) {
     ImageFrameSource source;
     source.take = [&frames](long index, int, ImageFrame& frame) {
         if (std::size_t(index) >= frames.size()) return false;
         frame = frames[std::size_t(index)];
         return true;
     };
-    source.read = [&options, &choice](const ImageFrame& frame, int, LoadedImage& loaded) {
+    source.weigh = [&options, &session, &of_file](const ImageFrame& frame) {
+        return FileFrameFootprint(options, session, frame, of_file);
+    };
+    source.read = [&options, &choice, &of_file](const ImageFrame& frame, int, LoadedImage& loaded) {
         try {
             ReadImage(frame.input, options.max_pixels, loaded, std::max(0, frame.frame_in_file),
-                      choice);
+                      choice, &of_file);
         } catch (const std::exception& e) {
             // The standard library's errors name no file: this one is known.
             if (!IsLibraryError(e)) throw;
@@ -380,12 +391,13 @@ void NothingToRender(const Options& options) {
 
 void RunFiles(const Options& options, EffectSession& session) {
     const ParamValues values = ValuesFromOptions(options.controls, session);
-    const std::vector<ImageFrame> planned = PlanFiles(options);
+    FileFrames of_file;
+    const std::vector<ImageFrame> planned = PlanFiles(options, of_file);
     const bool sequence = planned.size() > 1 || options.task;
     if (planned.empty()) return NothingToRender(options);
     CheckPlan(PlanOf(planned), options);
     const ColourChoice choice = ChoiceOf(options, planned);
-    CheckChoice(choice, planned, sequence);
+    CheckChoice(choice, planned, sequence, options.max_pixels);
     const std::unique_ptr<InPlaceJournal> journal = OpenJournal(options, planned, values);
     std::vector<ImageFrame> frames = planned;
     long in_place = 0;
@@ -406,11 +418,13 @@ void RunFiles(const Options& options, EffectSession& session) {
         return;
     }
 
+    // The plan's frames in flight are sized by the first frame; each frame
+    // is then weighed as it is taken, within the same budget.
     ImageFramesRun run{options,
                        session,
                        values,
                        PrepareWork(options, session, long(frames.size()),
-                                   FileFrameFootprint(options, session, frames[0].input)),
+                                   FileFrameFootprint(options, session, frames[0], of_file)),
                        progress,
                        notes};
     if (journal) {
@@ -429,7 +443,8 @@ void RunFiles(const Options& options, EffectSession& session) {
                 fmt::format("vemra-render: error: {}\n", Failure(frame, planned.size(), error)));
         };
     }
-    const ImageFramesResult result = RenderImageFrames(run, FileSource(options, frames, choice));
+    const ImageFramesResult result =
+        RenderImageFrames(run, FileSource(options, session, frames, choice, of_file));
     progress.Clear();
     const FramesResult& done = result.frames;
     const long left = long(frames.size()) - done.finished - done.failures;

@@ -17,11 +17,14 @@ std::uint64_t FootprintBytes(const FrameFootprint& footprint, const LayoutChoice
            footprint.result_bytes + footprint.waiting_bytes;
 }
 
+std::uint64_t MemoryBudget(const Options& options) {
+    return options.memory_budget != 0 ? options.memory_budget : DefaultMemoryBudget();
+}
+
 WorkPlan PrepareWork(const Options& options, EffectSession& session, long frames,
                      std::uint64_t bytes_per_frame) {
-    const WorkPlan plan = PlanWork(
-        options.threads, options.in_flight, frames, bytes_per_frame,
-        options.memory_budget != 0 ? options.memory_budget : DefaultMemoryBudget(), kMaxInFlight);
+    const WorkPlan plan = PlanWork(options.threads, options.in_flight, frames, bytes_per_frame,
+                                   MemoryBudget(options), kMaxInFlight);
     session.PrepareSlots(plan.in_flight, plan.iteration_threads);
     // The image library's codecs take the same share as the host's iteration.
     ShareImageLibraryThreads(plan.iteration_threads, plan.in_flight);
@@ -46,7 +49,8 @@ FramesResult RunFrameJob(const FrameJob& job, const FrameRun& run) {
         notes[std::size_t(slot)].clear();
     };
     stages.failed = job.failed;
-    return RunFrames(stages, run.in_flight, -1, nullptr, run.on_failure);
+    const FrameBudget budget{job.weigh ? run.memory_budget : 0, job.weigh, job.release};
+    return RunFrames(stages, run.in_flight, -1, nullptr, run.on_failure, budget);
 }
 
 void RenderFrame(EffectSession& session, int slot, const Options& options,

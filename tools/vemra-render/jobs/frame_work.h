@@ -38,6 +38,9 @@ FrameFootprint DecodedFootprint(std::uint64_t pixels, SampleType type, std::size
 /// output worlds of `choice`. The one formula every job's plan uses.
 std::uint64_t FootprintBytes(const FrameFootprint& footprint, const LayoutChoice& choice);
 
+/// What the frames in flight may take: --memory, else the default budget.
+std::uint64_t MemoryBudget(const Options& options);
+
 /// The frames in flight and threads for `frames` frames (-1: not known) of
 /// about `bytes_per_frame` each, with the session's hosts and the image
 /// library's threads set up for them.
@@ -58,6 +61,12 @@ struct FrameJob {
     std::function<void(long index, int slot)> discard = {};
     /// For each frame that failed, in frame order; may be empty. Must not throw.
     std::function<void(long index, const std::exception_ptr& error)> failed = {};
+    /// After `take`, in frame order: the bytes frame `index` holds in `slot`
+    /// (FootprintBytes), for the memory budget; empty: frames are not weighed.
+    std::function<std::uint64_t(long index, int slot)> weigh = {};
+    /// Frees what `slot` keeps from frame to frame (run/frame_pipeline.h's
+    /// FrameBudget); may be empty.
+    std::function<void(int slot)> release = {};
 };
 
 /// Where a job's frames report.
@@ -66,9 +75,12 @@ struct FrameRun {
     Notes& notes;
     Progress& progress;
     OnFailure on_failure = OnFailure::kStop;
+    /// Bytes the frames in flight may hold together, when the job weighs them.
+    std::uint64_t memory_budget = 0;
 };
 
-/// Runs `job`'s frames `run.in_flight` at a time. After each finished frame
+/// Runs `job`'s frames `run.in_flight` at a time, within `run.memory_budget`
+/// when the job weighs them. After each finished frame
 /// its notes are printed (each text once), then what the movie library
 /// logged, and the progress line counts it. Never throws for a frame's
 /// failure: it is in the result.

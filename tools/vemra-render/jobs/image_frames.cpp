@@ -44,6 +44,13 @@ struct ImageSlot {
         pending_output.reset();
         pending_compare.reset();
     }
+    /// Frees the buffers kept from frame to frame, for the memory budget.
+    void Release() {
+        loaded = LoadedImage{};
+        after = Image{};
+        further_after = {};
+        encoded = {};
+    }
 };
 
 /// Renders the slot's frame and encodes its results.
@@ -131,13 +138,23 @@ ImageFramesResult RenderImageFrames(const ImageFramesRun& run, const ImageFrameS
         slots[std::size_t(slot_index)].Commit(run, ++finished);
     };
     job.discard = [&](long, int slot_index) { slots[std::size_t(slot_index)].Drop(); };
+    if (source.weigh) {
+        job.weigh = [&](long, int slot_index) {
+            return source.weigh(slots[std::size_t(slot_index)].frame);
+        };
+        job.release = [&](int slot_index) {
+            slots[std::size_t(slot_index)].Release();
+            run.session.ReleaseWorlds(slot_index);
+        };
+    }
     if (run.failed) {
         job.failed = [&](long index, const std::exception_ptr& error) {
             const std::lock_guard lock(taken_mutex);
             run.failed(result.taken[std::size_t(index)], error);
         };
     }
-    result.frames = RunFrameJob(job, {run.plan.in_flight, run.notes, run.progress, run.on_failure});
+    result.frames = RunFrameJob(job, {run.plan.in_flight, run.notes, run.progress, run.on_failure,
+                                      MemoryBudget(run.options)});
     return result;
 }
 

@@ -58,6 +58,11 @@ struct ImageFrameSource {
     /// On the frame's own thread: its samples. `loaded` is the slot's own
     /// decode buffer, kept from frame to frame, for a source that reads files.
     std::function<SourceSamples(const ImageFrame& frame, int slot, LoadedImage& loaded)> read;
+    /// After `take`, in frame order: the bytes the frame will hold
+    /// (FootprintBytes), from its own header, so that the frames in flight
+    /// stay within --memory whatever each one's size; may be empty: frames
+    /// are not weighed, and the plan's frames in flight alone bound them.
+    std::function<std::uint64_t(const ImageFrame& frame)> weigh = {};
 };
 
 /// How a run of image frames ended.

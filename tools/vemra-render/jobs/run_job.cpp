@@ -1,4 +1,4 @@
-#include "tools/vemra-render/io/movie_formats.h"
+#include "tools/vemra-render/io/image_readers.h"
 #include "tools/vemra-render/io/movie_policy.h"
 #include "tools/vemra-render/jobs/jobs.h"
 #include "tools/vemra-render/jobs/outputs.h"
@@ -16,12 +16,8 @@ void RunJob(const Options& given, EffectSession& session) {
     } else if (options.inputs.empty()) {
         RunChart(options, session);
     } else if (options.inputs.size() == 1 &&
-               (IsMoviePath(options.inputs[0]) || AnimatedPngFrames(options.inputs[0]) ||
-                IsGifFile(options.inputs[0]))) {
-        // An animated PNG's and a GIF's frames come from the movie reader:
-        // the image library shows an APNG's first frame alone, lays a GIF's
-        // frames over each other without their disposal, and takes a cut
-        // GIF's frames for the whole.
+               KindOfInput(options.inputs[0], options.max_pixels) != InputKind::kImage) {
+        // A movie, an animated PNG and a GIF come from the movie stages.
         RunMovie(options, session);
     } else if (ContainerFor(options.output) != nullptr) {
         RunSequenceMovie(options, session);

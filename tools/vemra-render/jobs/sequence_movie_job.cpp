@@ -76,7 +76,8 @@ std::vector<SequenceFrame> PatternFrames(const Options& options, const FramePatt
 /// The frames of the sequence, in order, and its name for messages: a
 /// pattern's, a folder's or several files' (one frame each), or one file's
 /// frames (those --frames picks, from 1).
-std::vector<SequenceFrame> PlanFrames(const Options& options, std::string& name) {
+std::vector<SequenceFrame> PlanFrames(const Options& options, std::string& name,
+                                      FileFrames& of_file) {
     name = options.inputs[0];
     if (const std::optional<FramePattern> pattern = FramePattern::Parse(name);
         pattern && options.inputs.size() == 1) {
@@ -102,7 +103,8 @@ std::vector<SequenceFrame> PlanFrames(const Options& options, std::string& name)
         }
         return frames;
     }
-    const int count = CountFrames(name);
+    of_file = FindFrames(name, options.max_pixels);
+    const int count = of_file.count;
     std::vector<long> numbers;
     if (options.frames.empty()) {
         for (long number = 1; number <= count; ++number) numbers.push_back(number);
@@ -129,16 +131,22 @@ struct SequenceSlot {
 /// What the run writes into a movie, decided from the first frame.
 struct SequencePlan {
     std::vector<SequenceFrame> frames;
+    /// Where one file of several frames has each (its TIFF pages).
+    FileFrames of_file;
     SequenceVideo video;
     std::vector<std::string> notes;
+
+    /// Where the one file's pages start, for its frames' reads; null for
+    /// other sequences.
+    const FileFrames* pages() const { return of_file.tiff_pages.empty() ? nullptr : &of_file; }
 };
 
 SequencePlan PlanSequence(const Options& options, const ColourChoice& choice) {
     SequencePlan plan;
-    plan.frames = PlanFrames(options, plan.video.name);
+    plan.frames = PlanFrames(options, plan.video.name, plan.of_file);
     const SequenceFrame& first = plan.frames.front();
     LoadedImage loaded;
-    ReadImage(first.input, options.max_pixels, loaded, first.frame_in_file, choice);
+    ReadImage(first.input, options.max_pixels, loaded, first.frame_in_file, choice, plan.pages());
     const SequenceTiming timing = ReadSequenceTiming(first.input);
     SequenceVideo& video = plan.video;
     video.width = loaded.width;
@@ -166,11 +174,14 @@ SequencePlan PlanSequence(const Options& options, const ColourChoice& choice) {
 
 /// Reads, checks and renders a frame into `slot`, and prepares it for the encoder.
 void WorkOnFrame(const Options& options, EffectSession& session, const ParamValues& values,
-                 const ColourChoice& choice, const SequenceVideo& video, const SequenceFrame& frame,
-                 long index, int slot_index, SequenceSlot& slot, MovieOutput& output,
+                 const ColourChoice& choice, const SequencePlan& sequence, long index,
+                 int slot_index, SequenceSlot& slot, MovieOutput& output,
                  std::vector<PendingNote>& notes) {
+    const SequenceVideo& video = sequence.video;
+    const SequenceFrame& frame = sequence.frames[std::size_t(index)];
     LoadedImage& loaded = slot.loaded;
-    ReadImage(frame.input, options.max_pixels, loaded, frame.frame_in_file, choice);
+    ReadImage(frame.input, options.max_pixels, loaded, frame.frame_in_file, choice,
+              sequence.pages());
     notes.insert(notes.end(), loaded.notes.begin(), loaded.notes.end());
     if (loaded.width != video.width || loaded.height != video.height ||
         loaded.layout.type != video.type) {
@@ -240,8 +251,8 @@ void RunSequenceMovie(const Options& given, EffectSession& session) {
     FrameJob job;
     job.take = [&](long index, int) { return index < count; };
     job.work = [&](long index, int slot, std::vector<PendingNote>& frame_notes) {
-        WorkOnFrame(options, session, values, choice, video, sequence.frames[std::size_t(index)],
-                    index, slot, slots[std::size_t(slot)], output, frame_notes);
+        WorkOnFrame(options, session, values, choice, sequence, index, slot,
+                    slots[std::size_t(slot)], output, frame_notes);
     };
     job.finish = [&](long index, int slot) {
         EncoderFrame& encoded = slots[std::size_t(slot)].encoded;

@@ -1,5 +1,6 @@
 #include "tools/vemra-render/run/frame_pipeline.h"
 
+#include <algorithm>
 #include <condition_variable>
 #include <limits>
 #include <mutex>
@@ -18,8 +19,15 @@ constexpr long kNoFailure = std::numeric_limits<long>::max();
 /// `take_mutex` around `take`, which must run in order.
 class Run {
   public:
-    Run(const FrameStages& stages, long count, const std::atomic<bool>* stop, OnFailure on_failure)
-        : stages_(stages), count_(count), stop_(stop), on_failure_(on_failure) {}
+    Run(const FrameStages& stages, long count, const std::atomic<bool>* stop, OnFailure on_failure,
+        const FrameBudget& budget, int slots)
+        : stages_(stages),
+          count_(count),
+          stop_(stop),
+          on_failure_(on_failure),
+          budget_(budget),
+          held_(std::size_t(slots), 0),
+          busy_(std::size_t(slots), false) {}
 
     void Worker(int slot) {
         for (;;) {
@@ -75,6 +83,7 @@ class Run {
                 no_more_ = true;
                 return false;
             }
+            if (budget_.bytes != 0) Reserve(slot, budget_.weigh(frame, slot));
         } catch (...) {
             // No later frame is taken, so this one need not wait for its turn.
             Fail(frame, std::current_exception());
@@ -84,6 +93,45 @@ class Run {
         }
         ++next_take_;
         return true;
+    }
+
+    /// Waits, with the take lock held, until the `need` bytes of the frame
+    /// `slot` took fit in the budget beside what the other slots hold, or no
+    /// other frame is in flight; releases idle slots' buffers to make room.
+    void Reserve(int slot, std::uint64_t need) {
+        std::unique_lock lock(mutex_);
+        const auto own = std::size_t(slot);
+        for (;;) {
+            std::uint64_t total = std::max(held_[own], need);
+            bool others_busy = false;
+            for (std::size_t s = 0; s < held_.size(); ++s) {
+                if (s == own) continue;
+                total += held_[s];
+                others_busy = others_busy || busy_[s];
+            }
+            if (total <= budget_.bytes) break;
+            if (ReleaseIdle(own, need)) continue;
+            if (!others_busy) break;  // alone, however much it needs
+            turn_.wait(lock);
+        }
+        held_[own] = std::max(held_[own], need);
+        busy_[own] = true;
+    }
+
+    /// Releases what idle slots keep, and the taking slot's own buffers when
+    /// they are more than `need`; true when it freed anything. Called with
+    /// `mutex_` held: an idle slot's thread touches its buffers again only
+    /// after taking a frame, which waits for the take lock.
+    bool ReleaseIdle(std::size_t own, std::uint64_t need) {
+        bool freed = false;
+        for (std::size_t s = 0; s < held_.size(); ++s) {
+            const bool spare = s == own ? held_[s] > need : !busy_[s] && held_[s] > 0;
+            if (!spare) continue;
+            if (budget_.release) budget_.release(int(s));
+            held_[s] = 0;
+            freed = true;
+        }
+        return freed;
     }
 
     /// Waits for the frame's turn, finishes or discards it, passes the turn
@@ -108,6 +156,7 @@ class Run {
         lock.lock();
         if (finished) ++finished_;
         ++next_finish_;
+        busy_[std::size_t(slot)] = false;
         turn_.notify_all();
     }
 
@@ -125,6 +174,7 @@ class Run {
     const long count_;
     const std::atomic<bool>* stop_;
     const OnFailure on_failure_;
+    const FrameBudget& budget_;
 
     std::mutex take_mutex_;
     long next_take_ = 0;    // guarded by take_mutex_
@@ -138,13 +188,16 @@ class Run {
     long failures_ = 0;
     std::exception_ptr error_;
     bool stopped_ = false;
+    std::vector<std::uint64_t> held_;  ///< what each slot holds or keeps, by the budget
+    std::vector<bool> busy_;           ///< each slot has a frame in flight
 };
 
 }  // namespace
 
 FramesResult RunFrames(const FrameStages& stages, int in_flight, long count,
-                       const std::atomic<bool>* stop, OnFailure on_failure) {
-    Run run(stages, count, stop, on_failure);
+                       const std::atomic<bool>* stop, OnFailure on_failure,
+                       const FrameBudget& budget) {
+    Run run(stages, count, stop, on_failure, budget, std::max(1, in_flight));
     std::vector<std::thread> workers;
     for (int slot = 1; slot < in_flight; ++slot) {
         try {

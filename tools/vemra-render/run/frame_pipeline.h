@@ -9,11 +9,14 @@
 // finished, the frames after it are discarded, and no new frame is taken;
 // or, when asked to keep going, every other frame is still worked on and
 // finished, and only the failing ones are discarded.
+// A memory budget may weigh each frame as it is taken: it starts only once
+// it fits beside what the other slots hold, or alone.
 // The pipeline knows nothing of images or files, so tests drive it with
 // readers and writers of their own.
 #pragma once
 
 #include <atomic>
+#include <cstdint>
 #include <exception>
 #include <functional>
 
@@ -41,6 +44,25 @@ struct FrameStages {
     std::function<void(long frame, const std::exception_ptr& error)> failed;
 };
 
+/// Memory shared by the slots. A slot holds what its frame needs while the
+/// frame is in flight, and keeps it afterwards (buffers sized for the frame,
+/// reused by the next) until it is released. Each frame is weighed once
+/// taken; it starts its work only when the slots' holdings, its own grown to
+/// what the frame needs, fit within `bytes`. To make room, what idle slots
+/// keep is released (the taking slot's own too, when more than its frame
+/// needs); a frame that does not fit even so waits for frames in flight to
+/// finish, and starts alone, whatever it needs, once none is. Frames start
+/// in frame order, so a frame waiting for room holds back those after it;
+/// it never waits on a later frame, so the wait always ends.
+struct FrameBudget {
+    std::uint64_t bytes = 0;  ///< 0: no budget, nothing is weighed
+    /// After `take`, in frame order: what frame `frame` needs in `slot`.
+    std::function<std::uint64_t(long frame, int slot)> weigh;
+    /// Frees what `slot` keeps; called for a slot with no frame in flight,
+    /// on the taking thread. May be empty: slots keep nothing.
+    std::function<void(int slot)> release;
+};
+
 /// What a frame's failure does to the frames after it.
 enum class OnFailure {
     kStop,       ///< later frames are discarded and no new frame is taken
@@ -62,8 +84,9 @@ struct FramesResult {
 /// Stops taking frames once `stop` (when given) is set. Never throws for a
 /// frame's failure: it is in the result. A failure to take a frame always
 /// stops the run, whatever `on_failure` says: no later frame can be taken.
+/// A frame whose weighing throws fails as one whose take does.
 FramesResult RunFrames(const FrameStages& stages, int in_flight, long count = -1,
                        const std::atomic<bool>* stop = nullptr,
-                       OnFailure on_failure = OnFailure::kStop);
+                       OnFailure on_failure = OnFailure::kStop, const FrameBudget& budget = {});
 
 }  // namespace render

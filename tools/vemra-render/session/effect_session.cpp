@@ -158,6 +158,12 @@ RenderReport EffectSession::RenderSamples(int slot, const ConstSamples& before,
     return report;
 }
 
+void EffectSession::ReleaseWorlds(int slot) {
+    HostPair& pair = slots_.at(std::size_t(slot));
+    pair.input.reset();
+    pair.output.reset();
+}
+
 void EffectSession::Render(HostPair& slot, HostKind kind, sim::World& input, sim::World& output,
                            const ParamValues& values) {
     sim::Host& host = slot.For(kind);

@@ -94,6 +94,10 @@ class EffectSession {
                                const ParamValues& values, std::optional<HostKind> host,
                                std::optional<Depth> depth);
 
+    /// Frees the worlds `slot` keeps from frame to frame; its next render
+    /// makes them again. Not while the slot renders.
+    void ReleaseWorlds(int slot);
+
   private:
     /// One "ae" and one "prmr" host, introduced to the effect, and the
     /// worlds a frame is rendered between.
