@@ -319,6 +319,18 @@ TEST(ToolMovie, ASequenceIntoAMovieIsFfmpegsRouteFromTheRenderedFrames) {
     ASSERT_EQ(RunTool({dir / "a.####.png", "-o", dir / "alpha.mov", "-q"}).exit_code, 0);
     EXPECT_EQ(Ffprobe(dir / "alpha.mov", "-show_entries stream=profile,pix_fmt"),
               "4444,yuva444p12le\n");
+    // A DPX header's rate, a float, is read as the NTSC ratio it stands for;
+    // its timecode is the movie's.
+    for (int n = 1001; n <= 1003; ++n) {
+        Output(
+            fmt::format("oiiotool '{0}/p.{1}.png' --attrib:type=timecode smpte:TimeCode "
+                        "10:00:00:00 --attrib:type=float dpx:FrameRate 23.976 -d uint10 "
+                        "-o '{0}/d.{1}.dpx'",
+                        dir.path().string(), n));
+    }
+    ASSERT_EQ(RunTool({dir / "d.####.dpx", "-o", dir / "dpx.mov", "-q"}).exit_code, 0);
+    EXPECT_EQ(Ffprobe(dir / "dpx.mov", "-show_entries stream=r_frame_rate:stream_tags=timecode"),
+              "24000/1001,10:00:00:00\n");
     // A GIF's frame delays are kept as its frames' times (here 0.1 s, then 0.4 s).
     Output(kFfmpeg + " -v error -f lavfi -i testsrc2=size=64x48:rate=10 -frames:v 5 -vf " +
            "\"setpts=PTS+if(gte(N\\,3)\\,3)\" -fps_mode passthrough '" + (dir / "uneven.gif") +
