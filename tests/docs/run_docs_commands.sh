@@ -32,7 +32,8 @@ pass_count=0
 # manual's raw-pipe examples name). phone.mp4 is a vertical phone clip:
 # coded 360x200 and shown rotated, 200x360, a width whose rows ffmpeg pads.
 # in.png is a picture; plate.####.exr the frames 1001 to 1100 of a half
-# OpenEXR sequence, as the manual's sequence examples name them.
+# OpenEXR sequence, as the manual's sequence examples name them; shot.wav
+# four seconds of tone, a shot's sound.
 make_fixture() {  # make_fixture NAME FOLDER
   local name=$1 folder=$2
   local source=(-f lavfi -i "testsrc2=size=320x180:rate=25" -frames:v 10)
@@ -46,6 +47,9 @@ make_fixture() {  # make_fixture NAME FOLDER
       ffmpeg -nostdin -v error "${source[@]}" "${h264[@]}" -y "$folder/$name" ;;
     in.png)
       ffmpeg -nostdin -v error -f lavfi -i "testsrc2=size=320x180" -frames:v 1 -y "$folder/$name" ;;
+    shot.wav)
+      ffmpeg -nostdin -v error -f lavfi -i "sine=sample_rate=48000" -t 4 -c:a pcm_s24le \
+        -y "$folder/$name" ;;
     plate.####.exr)
       local frame
       oiiotool --pattern checker:color1=0.9,0.5,0.2:color2=0.1,0.3,0.8 64x36 4 -d half \

@@ -124,12 +124,25 @@ TEST(MoviePolicy, EveryContainerWritesAHeaderForEveryCodecItHolds) {
 
 TEST(MoviePolicy, EveryFallbackEncoderMakesACodecItsContainerHolds) {
     for (const ContainerPolicy& container : MovieContainers()) {
-        for (const EncoderChoice& choice : container.fallback) {
-            const AVCodec* encoder =
-                avcodec_find_encoder_by_name(std::string(choice.encoder).c_str());
-            if (encoder == nullptr) continue;  // this FFmpeg lacks it: the next is taken
-            EXPECT_TRUE(Holds(container, StreamKind::kVideo, avcodec_get_name(encoder->id)))
-                << container.muxer << " falls back to " << choice.encoder;
+        // The fallback, and the default for frames from images, in the
+        // pixel format it names where it names one.
+        for (const auto choices : {container.fallback, container.images}) {
+            for (const EncoderChoice& choice : choices) {
+                const AVCodec* encoder =
+                    avcodec_find_encoder_by_name(std::string(choice.encoder).c_str());
+                if (encoder == nullptr) continue;  // this FFmpeg lacks it: the next is taken
+                EXPECT_TRUE(Holds(container, StreamKind::kVideo, avcodec_get_name(encoder->id)))
+                    << container.muxer << " falls back to " << choice.encoder;
+                if (choice.pixel_format.empty()) continue;
+                const AVPixelFormat format =
+                    av_get_pix_fmt(std::string(choice.pixel_format).c_str());
+                bool takes = false;
+                for (const AVPixelFormat* p = encoder->pix_fmts;
+                     p != nullptr && *p != AV_PIX_FMT_NONE; ++p) {
+                    takes = takes || *p == format;
+                }
+                EXPECT_TRUE(takes) << choice.encoder << " " << choice.pixel_format;
+            }
         }
     }
 }

@@ -363,5 +363,82 @@ TEST(ToolFootage, TheSourcesFormatItsColoursItsOtherStreamsAndWholeFilesAsFfmpeg
     }
 }
 
+TEST(ToolFootage, APartOfAMovieHasItsFramesItsSoundSpanAndItsTimecode) {
+    if (kFfmpeg.empty()) GTEST_SKIP() << "ffmpeg not installed (scripts/install-deps.sh render)";
+    ScratchDir dir;
+    // Four seconds, a key frame a second, a timecode; PCM sound in 1024-sample packets.
+    const std::string source = dir / "source.mov";
+    ASSERT_EQ(RunShell(kFfmpeg + " -v error -f lavfi -i testsrc2=size=64x48:rate=25 -f lavfi -i " +
+                       "sine=frequency=440:sample_rate=48000 -t 4 -c:v libx264 -pix_fmt yuv420p " +
+                       "-g 25 -timecode 01:00:00:00 -c:a pcm_s16le '" + source + "'")
+                  .exit_code,
+              0);
+    // Lossless, so that a part's frames are the whole movie's, bit for bit.
+    const std::vector<std::string> lossless = {"--codec", "libx264",   "--quality",
+                                               "0",       "--pix-fmt", "yuv444p"};
+    const auto hashes = [&](const std::string& movie) {
+        std::istringstream md5(
+            RunShell(kFfmpeg + " -v error -i '" + movie + "' -map 0:v -f framemd5 -").out);
+        std::vector<std::string> found;
+        for (std::string line; std::getline(md5, line);) {
+            if (!line.empty() && line[0] != '#') found.push_back(line.substr(line.rfind(',') + 2));
+        }
+        return found;
+    };
+    const auto sound = [&](const std::string& movie) {
+        return RunShell(kFfmpeg + " -v error -i '" + movie + "' -map 0:a -f s16le -").out;
+    };
+    ASSERT_EQ(RunTool(With({source, "-o", dir / "whole.mov", "-q"}, lossless)).exit_code, 0);
+    const std::vector<std::string> whole = hashes(dir / "whole.mov");
+    const std::string all_sound = sound(source);
+    ASSERT_EQ(whole.size(), 100u);
+    struct Row {
+        std::vector<std::string> pick;
+        std::string output;
+        std::size_t first, count;  ///< frames, from 0
+        std::string timecode;
+        std::size_t sound_from, sound_samples;  ///< in the source's samples
+        std::string says;
+    };
+    const Row rows[] = {
+        // Frames from 1.5 s: the first at 1.52 s; the sound from there exactly
+        // (an edit list), to the end of the packet across 2.52 s.
+        {{"--start", "1.5", "--duration", "1"},
+         "part.mov",
+         38,
+         25,
+         "01:00:01:13",
+         72960,
+         48896,
+         ""},
+        {{"--start", "00:00:03.5"}, "tail.mov", 88, 12, "01:00:03:13", 168960, 23040, ""},
+        // No edit list: the sound starts at its first packet after 1 s.
+        {{"--frames", "26-50"}, "part.mkv", 25, 25, "01:00:01:00", 48128, 48128, "no edit list"},
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.output);
+        const RunResult result =
+            RunTool(With(With({source, "-o", dir / row.output}, row.pick), lossless));
+        ASSERT_EQ(result.exit_code, 0) << result.err;
+        EXPECT_NE(result.err.find(row.says), std::string::npos) << result.err;
+        const std::vector<std::string> part = hashes(dir / row.output);
+        EXPECT_EQ(part,
+                  std::vector<std::string>(whole.begin() + std::ptrdiff_t(row.first),
+                                           whole.begin() + std::ptrdiff_t(row.first + row.count)));
+        EXPECT_EQ(Ffprobe(dir / row.output, "-show_entries stream=start_time"), "0.000000\n");
+        EXPECT_NE(
+            Ffprobe(dir / row.output, "-show_entries stream_tags:format_tags").find(row.timecode),
+            std::string::npos);
+        const std::string samples = sound(dir / row.output);
+        EXPECT_EQ(samples.size(), 2 * row.sound_samples);
+        EXPECT_TRUE(samples == all_sound.substr(2 * row.sound_from, samples.size()));
+    }
+    // Refused before any frame: two ways to pick the part, a part past the end.
+    EXPECT_EQ(RunTool({source, "--frames", "2-5", "--start", "1", "-o", dir / "x.mov"}).exit_code,
+              2);
+    EXPECT_EQ(RunTool({source, "--frames", "90-120", "-o", dir / "x.mov"}).exit_code, 2);
+    EXPECT_FALSE(fs::exists(dir / "x.mov"));
+}
+
 }  // namespace
 }  // namespace render_test

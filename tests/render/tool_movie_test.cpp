@@ -4,6 +4,7 @@
 // the sound, the timing and the colour tags of the input; a movie into image
 // files gives every frame or is refused; a cut movie leaves nothing.
 #include <fcntl.h>
+#include <fmt/format.h>
 #include <gtest/gtest.h>
 #include <signal.h>
 #include <sys/stat.h>
@@ -204,6 +205,217 @@ TEST(ToolMovie, AnInterruptLeavesNoMovieAndNoTemporary) {
     ::close(pipe);
     EXPECT_EQ(result.signal, SIGTERM) << result.exit_code << " " << result.err;
     EXPECT_EQ(dir.Files(), (std::vector<std::string>{"in.mkv", "whole.mkv"}));
+}
+
+/// The frames of `movie` as ffmpeg decodes them at its defaults, in `pix_fmt`.
+std::string DecodedFrames(const std::string& movie, const std::string& pix_fmt) {
+    return Output(kFfmpeg + " -v error -i '" + movie + "' -map 0:v -f rawvideo -pix_fmt " +
+                  pix_fmt + " -");
+}
+
+/// The largest difference between the 16-bit little-endian samples `a` and `b`.
+int LargestDifference(const std::string& a, const std::string& b) {
+    int largest = 0;
+    for (std::size_t i = 0; i + 1 < std::min(a.size(), b.size()); i += 2) {
+        const auto sample = [&](const std::string& s) {
+            return int(static_cast<unsigned char>(s[i])) | int(static_cast<unsigned char>(s[i + 1]))
+                                                               << 8;
+        };
+        largest = std::max(largest, std::abs(sample(a) - sample(b)));
+    }
+    return largest;
+}
+
+TEST(ToolMovie, ASequenceIntoAMovieIsFfmpegsRouteFromTheRenderedFrames) {
+    if (kFfmpeg.empty()) GTEST_SKIP() << "ffmpeg not installed (scripts/install-deps.sh render)";
+    ScratchDir dir;
+    // Six frames: 8-bit PNG, with alpha, and half-float OpenEXR whose
+    // headers carry a rate and a timecode.
+    Output(kFfmpeg + " -v error -f lavfi -i testsrc2=size=320x240 -frames:v 6 -start_number " +
+           "1001 '" + (dir / "p.%04d.png") + "'");
+    Output(kFfmpeg + " -v error -f lavfi -i testsrc2=size=320x240 -frames:v 6 -vf " +
+           "format=rgba,colorchannelmixer=aa=0.5 -start_number 1001 '" + (dir / "a.%04d.png") +
+           "'");
+    for (int n = 1001; n <= 1006; ++n) {
+        Output(
+            fmt::format("oiiotool '{0}/p.{1}.png' --attrib:type=timecode smpte:TimeCode "
+                        "01:00:00:{2:02} --attrib:type=rational FramesPerSecond 25/1 -d half "
+                        "-o '{0}/e.{1}.exr'",
+                        dir.path().string(), n, n - 1001 + 10));
+    }
+    struct Row {
+        std::string input, output;
+        std::vector<std::string> options;  ///< the tool's
+        std::string encoder;               ///< ffmpeg's, the same
+        std::string pix_fmt, rate, timecode, says;
+        int tolerance;  ///< 0: lossless on both routes, the samples equal
+    };
+    const Row rows[] = {
+        {"p",
+         "seq.mkv",
+         {"--codec", "ffv1", "--pix-fmt", "yuv420p"},
+         "-c:v ffv1",
+         "yuv420p",
+         "24/1",
+         "",
+         "written at 24 frames a second",
+         0},
+        {"p",
+         "seq.mp4",
+         {"--codec", "libx264", "--quality", "0", "--frame-rate", "24000/1001"},
+         "-c:v libx264 -crf 0",
+         "yuv444p",
+         "24000/1001",
+         "",
+         "",
+         0},
+        // The policy's default in mov: ProRes 422 HQ, which decodes within its noise.
+        {"e",
+         "seq.mov",
+         {},
+         "-c:v prores_ks -profile:v hq",
+         "yuv422p10le",
+         "25/1",
+         "01:00:00:10",
+         "no view transform",
+         16},
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.output);
+        const std::string ending = row.input == "e" ? "exr" : "png";
+        const std::string pattern = dir / (row.input + ".####." + ending);
+        const std::string out = dir / row.output;
+        const RunResult tool = RunTool(With(With({pattern, "-o", out}, row.options), kSteps));
+        ASSERT_EQ(tool.exit_code, 0) << tool.err;
+        EXPECT_NE(tool.err.find(row.says), std::string::npos) << tool.err;
+        // ffmpeg's route from the same frames rendered into files.
+        const std::string rendered = "r-" + row.output + ".%04d." + ending;
+        ASSERT_EQ(RunTool(With({pattern, "-o", dir / rendered, "-q"}, kSteps)).exit_code, 0);
+        const std::string theirs = dir / ("ffmpeg-" + row.output);
+        Output(kFfmpeg + " -v error -framerate " + row.rate + " -start_number 1001 -i '" +
+               (dir / rendered) + "' -vf scale=out_color_matrix=bt709:out_range=tv,format=" +
+               row.pix_fmt + " -colorspace bt709 -color_primaries bt709 -color_trc bt709 " +
+               "-color_range tv " + row.encoder + " '" + theirs + "'");
+        const std::string what =
+            "-count_frames -show_entries stream=nb_read_frames,r_frame_rate,pix_fmt";
+        EXPECT_EQ(Ffprobe(out, what), Ffprobe(theirs, what));
+        EXPECT_EQ(Ffprobe(out, "-show_entries stream=nb_read_frames -count_frames"), "6\n");
+        EXPECT_EQ(Ffprobe(out,
+                          "-show_entries stream=color_range,color_space,color_transfer,"
+                          "color_primaries"),
+                  "tv,bt709,bt709,bt709\n");
+        EXPECT_EQ(Ffprobe(out, "-show_entries stream_tags=timecode"),
+                  row.timecode.empty() ? "" : row.timecode + "\n");
+        const std::string ours_frames = DecodedFrames(out, row.pix_fmt);
+        const std::string their_frames = DecodedFrames(theirs, row.pix_fmt);
+        ASSERT_EQ(ours_frames.size(), their_frames.size());
+        if (row.tolerance == 0) {
+            EXPECT_TRUE(ours_frames == their_frames);
+        } else {
+            EXPECT_LE(LargestDifference(ours_frames, their_frames), row.tolerance);
+        }
+    }
+    // Frames with alpha take ProRes 4444 in mov, and keep it.
+    ASSERT_EQ(RunTool({dir / "a.####.png", "-o", dir / "alpha.mov", "-q"}).exit_code, 0);
+    EXPECT_EQ(Ffprobe(dir / "alpha.mov", "-show_entries stream=profile,pix_fmt"),
+              "4444,yuva444p12le\n");
+    // A DPX header's rate, a float, is read as the NTSC ratio it stands for;
+    // its timecode is the movie's.
+    for (int n = 1001; n <= 1003; ++n) {
+        Output(
+            fmt::format("oiiotool '{0}/p.{1}.png' --attrib:type=timecode smpte:TimeCode "
+                        "10:00:00:00 --attrib:type=float dpx:FrameRate 23.976 -d uint10 "
+                        "-o '{0}/d.{1}.dpx'",
+                        dir.path().string(), n));
+    }
+    ASSERT_EQ(RunTool({dir / "d.####.dpx", "-o", dir / "dpx.mov", "-q"}).exit_code, 0);
+    EXPECT_EQ(Ffprobe(dir / "dpx.mov", "-show_entries stream=r_frame_rate:stream_tags=timecode"),
+              "24000/1001,10:00:00:00\n");
+    // A GIF's frame delays are kept as its frames' times (here 0.1 s, then 0.4 s).
+    Output(kFfmpeg + " -v error -f lavfi -i testsrc2=size=64x48:rate=10 -frames:v 5 -vf " +
+           "\"setpts=PTS+if(gte(N\\,3)\\,3)\" -fps_mode passthrough '" + (dir / "uneven.gif") +
+           "'");
+    ASSERT_EQ(RunTool({dir / "uneven.gif", "-o", dir / "uneven.mkv", "-q"}).exit_code, 0);
+    EXPECT_EQ(Ffprobe(dir / "uneven.mkv", "-show_entries frame=pts_time"),
+              Ffprobe(dir / "uneven.gif", "-show_entries frame=pts_time"));
+    EXPECT_NE(Ffprobe(dir / "uneven.gif", "-show_entries frame=pts_time").find("0.600000"),
+              std::string::npos);
+    // A folder's images in the order of their names.
+    fs::create_directory(dir / "folder");
+    for (const char* n : {"1001", "1002", "1003"}) {
+        fs::copy_file(dir / fmt::format("p.{}.png", n), dir / fmt::format("folder/{}.png", n));
+    }
+    ASSERT_EQ(RunTool({dir / "folder", "-o", dir / "folder.mkv", "-q"}).exit_code, 0);
+    EXPECT_EQ(Ffprobe(dir / "folder.mkv", "-count_frames -show_entries stream=nb_read_frames"),
+              "3\n");
+    // Refused before any output: a hole in the frames, farm chunks, a part
+    // of a sequence by time, a rate or a matrix that does not read.
+    const std::pair<std::vector<std::string>, std::string> refused[] = {
+        {{"--frames", "1001-1008"}, "frame(s) 1007, 1008"},
+        {{"--chunk", "2", "--print-tasks"}, "a movie is one task"},
+        {{"--start", "1"}, "--frames picks its frames"},
+        {{"--frame-rate", "fast"}, "--frame-rate fast"},
+        {{"--color-matrix", "bt999"}, "--color-matrix bt999"},
+    };
+    for (const auto& [options, says] : refused) {
+        const RunResult result =
+            RunTool(With({dir / "p.####.png", "-o", dir / "refused.mov"}, options));
+        EXPECT_EQ(result.exit_code, 2) << result.err;
+        EXPECT_NE(result.err.find(says), std::string::npos) << result.err;
+    }
+    EXPECT_FALSE(fs::exists(dir / "refused.mov"));
+}
+
+TEST(ToolMovie, ASoundFileIsLaidInFromTheFirstFrameAnOffsetOrItsTimecode) {
+    if (kFfmpeg.empty()) GTEST_SKIP() << "ffmpeg not installed (scripts/install-deps.sh render)";
+    ScratchDir dir;
+    MakeTestMovie(dir / "in.mov", "-c:v ffv1 -timecode 01:00:00:00", 10);
+    // Half a second of tone; a broadcast wave of it whose time reference
+    // lies 0.2 s (9600 samples) before the movie's timecode.
+    const std::string tone = kFfmpeg + " -v error -f lavfi -i sine=frequency=1000:sample_rate=" +
+                             "48000 -t 0.5 -c:a pcm_s24le ";
+    Output(tone + "'" + (dir / "tone.wav") + "'");
+    Output(tone + "-write_bext 1 -metadata time_reference=" + std::to_string(3600 * 48000 - 9600) +
+           " '" + (dir / "bwf.wav") + "'");
+    struct Row {
+        std::string sound, output;
+        std::vector<std::string> options;
+        std::string codec;  ///< of the output's sound
+        long samples;       ///< decoded after the first frame
+        std::string says;
+    };
+    const Row rows[] = {
+        {"tone.wav", "copied.mov", {}, "pcm_s24le", 24000, "lasts 0.500 s, the video 0.400 s"},
+        {"tone.wav", "late.mov", {"--audio-offset", "0.2"}, "pcm_s24le", 24000, ""},
+        {"tone.wav", "early.mov", {"--audio-offset", "-0.2"}, "pcm_s24le", 14400, ""},
+        {"bwf.wav", "timecode.mov", {}, "pcm_s24le", 14400, "placed by timecode"},
+        {"tone.wav", "converted.mp4", {}, "aac", -1, "converted to aac"},
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.output);
+        const RunResult result =
+            RunTool(With({dir / "in.mov", "--audio-file", dir / row.sound, "-o", dir / row.output},
+                         row.options));
+        ASSERT_EQ(result.exit_code, 0) << result.err;
+        EXPECT_NE(result.err.find(row.says), std::string::npos) << result.err;
+        EXPECT_NE(result.err.find("in.mov is left out"), std::string::npos) << result.err;
+        // One sound stream, the file's, in place of the movie's own.
+        EXPECT_EQ(Ffprobe(dir / row.output, "-show_entries stream=codec_name", "a"),
+                  row.codec + "\n");
+        if (row.samples < 0) continue;
+        const std::string pcm =
+            Output(kFfmpeg + " -v error -i '" + (dir / row.output) + "' -map 0:a -f s24le -");
+        EXPECT_EQ(long(pcm.size() / 3), row.samples);
+        // A later start is a later stream start; the samples are the file's own.
+        if (row.output == "late.mov") {
+            EXPECT_EQ(Ffprobe(dir / row.output, "-show_entries stream=start_time", "a"),
+                      "0.200000\n");
+        }
+    }
+    EXPECT_EQ(RunTool({dir / "in.mov", "--audio-offset", "1", "-o", dir / "x.mov"}).exit_code, 2);
+    EXPECT_EQ(RunTool({dir / "in.mov", "--audio-file", dir / "in.mov.txt", "-o", dir / "x.mov"})
+                  .exit_code,
+              1);
 }
 
 }  // namespace

@@ -9,12 +9,14 @@
 #include <cstdlib>
 #include <map>
 #include <string_view>
-#include <vector>
 #include <tuple>
+#include <vector>
 
 #include "tools/vemra-render/app/help.h"
 #include "tools/vemra-render/io/frame_pattern.h"
 #include "tools/vemra-render/io/movie_policy.h"
+#include "tools/vemra-render/io/movie_sequence.h"
+#include "tools/vemra-render/io/movie_span.h"
 #include "tools/vemra-render/jobs/control_options.h"
 #include "tools/vemra-render/jobs/option_checks.h"
 #include "tools/vemra-render/jobs/task_range.h"
@@ -34,6 +36,7 @@ struct GivenValues {
     std::string start_number;
     int quality = -1, in_flight = 0;
     std::string pix_fmt, audio, subtitles;
+    std::string start, duration, audio_offset, frame_rate;
 };
 
 void AddInputOutputOptions(CLI::App& app, Options& options, GivenValues& given) {
@@ -175,6 +178,70 @@ void AddVideoOptions(CLI::App& app, Options& options, GivenValues& given, const 
                    "available)")
         ->type_name("SIZE")
         ->group(group);
+}
+
+void AddMovieOutputOptions(CLI::App& app, Options& options, GivenValues& given, const char* group) {
+    app.add_option("--start", given.start,
+                   "A movie into a movie from this time: seconds or [HH:]MM:SS[.ms], as ffmpeg's "
+                   "-ss (its sound and subtitles cut with it)")
+        ->type_name("TIME")
+        ->group(group);
+    app.add_option("--duration", given.duration,
+                   "A movie into a movie for this long (as ffmpeg's -t); --frames A-B picks the "
+                   "part by frames instead")
+        ->type_name("TIME")
+        ->group(group);
+    app.add_option("--frame-rate", given.frame_rate,
+                   "An image sequence's rate as a movie: 25, 23.976 or 24000/1001 (default: its "
+                   "files' own, as OpenEXR and DPX headers give it, else 24)")
+        ->type_name("RATE")
+        ->group(group);
+    app.add_option("--color-matrix", options.color_matrix,
+                   "A movie output's YCbCr matrix, FFmpeg's name (default: the input's; BT.709 "
+                   "for image sequences)")
+        ->type_name("bt709|bt470bg|...")
+        ->group(group);
+    app.add_option("--color-range", options.color_range,
+                   "A movie output's YCbCr range (default: the input's; tv for image sequences)")
+        ->check(CLI::IsMember({"tv", "pc", "limited", "full"}).description(""))
+        ->type_name("tv|pc")
+        ->group(group);
+    app.add_option("--audio-file", options.audio_file,
+                   "A sound file muxed into the movie output in place of the input's sound (WAV, "
+                   "AIFF, FLAC, MP3, AAC, or a movie's sound), from the first frame or by timecode")
+        ->type_name("FILE")
+        ->group(group);
+    app.add_option("--audio-offset", given.audio_offset,
+                   "Where --audio-file starts against the first frame, e.g. 0.5 or -00:00:01.2 "
+                   "(default: aligned by timecode where both carry one, else 0)")
+        ->type_name("TIME")
+        ->group(group);
+}
+
+/// The time `text` gives for `option`, in microseconds; UsageError for none.
+std::optional<std::int64_t> TimeOption(const std::string& text, const char* option) {
+    if (text.empty()) return std::nullopt;
+    const std::optional<std::int64_t> time = ParseMovieTime(text);
+    if (!time) {
+        throw UsageError(fmt::format(
+            "{} {}: give seconds (12.5) or [HH:]MM:SS[.ms] (00:01:02.5), as ffmpeg reads times",
+            option, text));
+    }
+    return time;
+}
+
+/// Puts the movie output's times and rate into `options`.
+void TakeMovieValues(const GivenValues& given, Options& options) {
+    options.start = TimeOption(given.start, "--start");
+    options.duration = TimeOption(given.duration, "--duration");
+    options.audio_offset = TimeOption(given.audio_offset, "--audio-offset");
+    if (!given.frame_rate.empty()) {
+        options.frame_rate = ParseFrameRate(given.frame_rate);
+        if (!options.frame_rate->valid()) {
+            throw UsageError(fmt::format(
+                "--frame-rate {}: give a rate such as 25, 23.976 or 24000/1001", given.frame_rate));
+        }
+    }
 }
 
 void AddFileOptions(CLI::App& app, Options& options, GivenValues& given, const char* group) {
@@ -364,6 +431,7 @@ std::optional<Options> ReadCommandLine(int argc, char** argv,
     AddHostOptions(app, options, given);
     AddFarmOptions(app, options, given, "Sequences and video");
     AddVideoOptions(app, options, given, "Sequences and video");
+    AddMovieOutputOptions(app, options, given, "Sequences and video");
     AddFileOptions(app, options, given, "Image files");
     AddOtherOptions(app, options);
 
@@ -384,6 +452,7 @@ std::optional<Options> ReadCommandLine(int argc, char** argv,
         throw UsageError(e.what());
     }
     TakeValues(app, given, options);
+    TakeMovieValues(given, options);
     return options;
 }
 

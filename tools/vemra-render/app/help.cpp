@@ -60,8 +60,9 @@ std::string MultiFrameHelp() {
         "multi-page TIFF, and movies ({}). Every frame goes to an output "
         "pattern, frame k numbered --start-number + k - 1 (default: k); into one output file, "
         "--frames N picks the frame, and without it the file is refused rather than rendered in "
-        "part. An animated image's frames go into image files only, and its frame delays are "
-        "not kept. An OpenEXR file's parts are layers or views of one frame, not frames: they "
+        "part. Into a movie, an animated image's frames keep their delays as timestamps where the "
+        "container keeps a variable rate. An OpenEXR file's parts are layers or views of one "
+        "frame, not frames: they "
         "are kept together, as Image files below says.",
         MovieContainerNames());
 }
@@ -93,9 +94,20 @@ std::string MovieHelp() {
            "source's depth (8 bits, 16 bits or float) with the movie's own colour matrix\n"
            "and range, as the ffmpeg program converts it. Into image files, frame k goes\n"
            "to number --start-number + k - 1 of the output pattern, and --frames picks\n"
-           "frames; into a movie the whole movie is rendered, and the output appears only\n"
-           "once complete. --codec, --quality and --pix-fmt choose the encoding, --audio\n"
-           "and --subtitles what becomes of the sound and subtitle streams.\n" +
+           "frames; into a movie the whole movie is rendered, or the part --start and\n"
+           "--duration (seconds or [HH:]MM:SS[.ms], as ffmpeg's -ss and -t) or --frames A-B\n"
+           "pick, and the output appears only once complete. --codec, --quality and\n"
+           "--pix-fmt choose the encoding, --audio and --subtitles what becomes of the\n"
+           "sound and subtitle streams, --audio-file a sound file laid in instead of the\n"
+           "input's sound: from the first frame, --audio-offset later or earlier, or by\n"
+           "timecode where both carry one (a length differing from the video's by more\n"
+           "than a frame is a note).\n\n"
+           "An image sequence (a pattern, a folder, several files, a multi-page TIFF)\n"
+           "goes into a movie at --frame-rate, else the rate its first file's header\n"
+           "gives (OpenEXR, DPX), else 24 with a note, with that file's timecode; a YCbCr\n"
+           "output is converted and tagged BT.709 limited range unless --color-matrix and\n"
+           "--color-range say otherwise. A frame missing on disk refuses the run; --chunk\n"
+           "is refused (a movie is one task).\n" +
            Wrap(MoviePolicyRules()) +
            "\nContainers written (by the output's ending), the codecs each holds, and its\n"
            "fallback encoder:\n" +
@@ -185,6 +197,8 @@ Examples:
   vemra-render -o chart.png                     test chart -> chart.png + sheet
   vemra-render in.png -o out.png --temperature 0.5 --compare
   vemra-render plate.####.exr --frames 1001-1100 -o graded.####.exr --magenta -0.3
+  vemra-render plate.####.exr --frames 1001-1240 --audio-file shot.wav -o review.mov
+  vemra-render clip.mov --start 10 --duration 4 -o part.mov --temperature 0.4
   ffmpeg -i in.mov -f rawvideo -pix_fmt bgra - |
     vemra-render --raw 1920x1080 --temperature 0.4 |
     ffmpeg -f rawvideo -pix_fmt bgra -s 1920x1080 -r 25 -i - out.mov

@@ -3,6 +3,7 @@
 #include <fmt/format.h>
 
 #include <cstring>
+#include <span>
 #include <string_view>
 #include <utility>
 #include <vector>
@@ -74,11 +75,30 @@ struct SourceFormat {
     AVCodecID codec = AV_CODEC_ID_NONE;
     int profile = -99;  ///< FF_PROFILE_UNKNOWN
     AVPixelFormat pixels = AV_PIX_FMT_NONE;
+    bool images = false;  ///< frames from images: no codec to keep
+    bool alpha = false;
 };
 
 SourceFormat FormatOf(const SourceDescription& source) {
     const AVCodecParameters& parameters = source.video_stream().parameters.get();
-    return {parameters.codec_id, parameters.profile, AVPixelFormat(parameters.format)};
+    return {parameters.codec_id, parameters.profile, AVPixelFormat(parameters.format),
+            source.video.from_images, source.video.has_alpha};
+}
+
+/// The first encoder of `choices` this FFmpeg has, with its profile; null
+/// codec when it has none.
+ChosenEncoder FirstOf(std::span<const EncoderChoice> choices, std::string changed = {}) {
+    for (const EncoderChoice& choice : choices) {
+        if (const AVCodec* codec =
+                avcodec_find_encoder_by_name(std::string(choice.encoder).c_str())) {
+            ChosenEncoder chosen =
+                Chosen(codec, ProfileNamed(avcodec_get_name(codec->id), choice.profile),
+                       std::move(changed));
+            chosen.choice_pixels = choice.pixel_format;
+            return chosen;
+        }
+    }
+    return {};
 }
 
 /// The encoder: the one asked for, else the source's codec's, else the
@@ -102,6 +122,16 @@ ChosenEncoder ChooseCodec(const SourceFormat& from, const ContainerPolicy& conta
                                  : ProfileNamed(avcodec_get_name(codec->id),
                                                 EncoderRules(codec->name).default_profile));
     }
+    if (from.images) {
+        // Without alpha, the container's default for images where it has one.
+        const bool own_default = !from.alpha && !container.images.empty();
+        if (ChosenEncoder chosen = FirstOf(own_default ? container.images : container.fallback);
+            chosen.codec != nullptr) {
+            return chosen;
+        }
+        throw MovieRefused(fmt::format("{}: no default video encoder for the {} format; name one",
+                                       target, container.muxer));
+    }
     const bool held = Holds(container, StreamKind::kVideo, codec_name);
     if (const AVCodec* own = SoftwareEncoderFor(from.codec); own && held) {
         return Chosen(own, ProfileFor(codec_name, from.profile));
@@ -117,13 +147,10 @@ ChosenEncoder ChooseCodec(const SourceFormat& from, const ContainerPolicy& conta
             return Chosen(codec, nearest, cause + "; encoded in the nearest format, ");
         }
     }
-    for (const EncoderChoice& fallback : container.fallback) {
-        if (const AVCodec* candidate =
-                avcodec_find_encoder_by_name(std::string(fallback.encoder).c_str())) {
-            return Chosen(candidate,
-                          ProfileNamed(avcodec_get_name(candidate->id), fallback.profile),
-                          cause + "; encoded with the container's fallback, ");
-        }
+    if (ChosenEncoder chosen =
+            FirstOf(container.fallback, cause + "; encoded with the container's fallback, ");
+        chosen.codec != nullptr) {
+        return chosen;
     }
     throw MovieRefused(fmt::format("{}: no default video encoder for the {} format; name one",
                                    target, container.muxer));
@@ -136,7 +163,7 @@ bool HasAlpha(AVPixelFormat format) {
 }
 
 /// The pixel format for `chosen` (see ChooseEncoder): the one asked for,
-/// else the profile's own, else the source's where the encoder takes it
+/// else the profile's own, else the policy choice's, else the source's where the encoder takes it
 /// (and the container keeps its alpha), else FFmpeg's nearest.
 AVPixelFormat ChoosePixelFormat(const ChosenEncoder& chosen, const SourceDescription& source,
                                 const ContainerPolicy& container, const EncoderSettings& settings,
@@ -152,6 +179,9 @@ AVPixelFormat ChoosePixelFormat(const ChosenEncoder& chosen, const SourceDescrip
     }
     if (chosen.profile != nullptr && !chosen.profile->pixel_format.empty()) {
         return av_get_pix_fmt(std::string(chosen.profile->pixel_format).c_str());
+    }
+    if (!chosen.choice_pixels.empty()) {
+        return av_get_pix_fmt(std::string(chosen.choice_pixels).c_str());
     }
     const SourceVideo& video = source.video;
     const AVPixelFormat rgba = RgbaFormatOf(video.type);
@@ -241,6 +271,19 @@ ChosenEncoder ChooseEncoder(const SourceDescription& source, const ContainerPoli
                                            container.name));
     }
     return chosen;
+}
+
+std::string ColourNameProblem(const std::string& matrix, const std::string& range) {
+    if (!matrix.empty() && MatrixNamed(matrix) == AVCOL_SPC_UNSPECIFIED) {
+        return fmt::format(
+            "--color-matrix {}: give a YCbCr matrix FFmpeg names, e.g. bt709, bt470bg, smpte170m, "
+            "bt2020nc",
+            matrix);
+    }
+    if (!range.empty() && RangeNamed(range) == AVCOL_RANGE_UNSPECIFIED) {
+        return fmt::format("--color-range {}: give tv (limited) or pc (full)", range);
+    }
+    return {};
 }
 
 std::string DescribeChoice(const ChosenEncoder& chosen) {

@@ -6,11 +6,13 @@
 // for, else the profile's, else the source's where the encoder takes it
 // (alpha included where the container keeps it), else the one FFmpeg ranks
 // nearest to the rendered frames; the source's rate for formats defined by
-// their rate.
+// their rate. Frames from images have no codec to keep: they take the
+// container's default for images.
 #pragma once
 
 #include <cstdint>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "tools/vemra-render/io/movie_policy.h"
@@ -40,7 +42,17 @@ struct EncoderSettings {
     bool quiet = false;
     /// The encoder's threads; 0: FFmpeg's own choice for the codec ("auto").
     int threads = 0;
+    /// --color-matrix and --color-range: the matrix and range a YCbCr output
+    /// is converted with and tagged (FFmpeg's names: "bt709", "tv");
+    /// empty: the source's (see ChooseColourTags).
+    std::string color_matrix = {};
+    std::string color_range = {};
 };
+
+/// What is wrong with --color-matrix `matrix` and --color-range `range` (a
+/// name FFmpeg or its converter does not know), naming the option; empty:
+/// nothing (an empty name is the source's).
+std::string ColourNameProblem(const std::string& matrix, const std::string& range);
 
 /// What ChooseEncoder chose.
 struct ChosenEncoder {
@@ -50,6 +62,9 @@ struct ChosenEncoder {
     /// null: the encoder's own choice.
     const ProfileRule* profile = nullptr;
     int pixel_format = -1;  ///< FFmpeg's AVPixelFormat
+    /// The pixel format the policy's choice names for its profile (a
+    /// default for frames from images); empty: none.
+    std::string_view choice_pixels;
     /// The source's rate, for formats defined by their rate (bits a second,
     /// and the decoder buffer in bits); 0: the encoder's own rate control.
     std::int64_t bit_rate = 0;

@@ -27,7 +27,8 @@ bool IsUsableMatrix(AVColorSpace matrix) {
 
 }  // namespace
 
-ColourTags ChooseColourTags(const AVCodecParameters& source, AVPixelFormat output) {
+ColourTags ChooseColourTags(const AVCodecParameters& source, AVPixelFormat output,
+                            AVColorSpace matrix_asked, AVColorRange range_asked) {
     ColourTags tags;
     tags.primaries = ValidTag(source.color_primaries, AVCOL_PRI_NB, AVCOL_PRI_UNSPECIFIED);
     tags.transfer = ValidTag(source.color_trc, AVCOL_TRC_NB, AVCOL_TRC_UNSPECIFIED);
@@ -40,11 +41,17 @@ ColourTags ChooseColourTags(const AVCodecParameters& source, AVPixelFormat outpu
     }
     const bool source_yuv = IsYuv(AVPixelFormat(source.format));
     const AVColorSpace matrix = ValidTag(source.color_space, AVCOL_SPC_NB, AVCOL_SPC_UNSPECIFIED);
-    tags.matrix = source_yuv && IsUsableMatrix(matrix) ? matrix
-                  : matrix == AVCOL_SPC_UNSPECIFIED    ? AVCOL_SPC_UNSPECIFIED
-                                                       : AVCOL_SPC_SMPTE170M;
+    tags.matrix = IsUsableMatrix(matrix_asked)           ? matrix_asked
+                  : source_yuv && IsUsableMatrix(matrix) ? matrix
+                  : matrix == AVCOL_SPC_UNSPECIFIED      ? AVCOL_SPC_UNSPECIFIED
+                                                         : AVCOL_SPC_SMPTE170M;
     const AVColorRange range =
         ValidTag(source.color_range, AVCOL_RANGE_NB, AVCOL_RANGE_UNSPECIFIED);
+    if (range_asked == AVCOL_RANGE_MPEG || range_asked == AVCOL_RANGE_JPEG) {
+        tags.range = range_asked;
+        tags.output_full_range = range_asked == AVCOL_RANGE_JPEG;
+        return tags;
+    }
     if (source_yuv && range != AVCOL_RANGE_UNSPECIFIED) {
         tags.range = range;
         tags.output_full_range = range == AVCOL_RANGE_JPEG;
@@ -56,6 +63,18 @@ ColourTags ChooseColourTags(const AVCodecParameters& source, AVPixelFormat outpu
                  : range == AVCOL_RANGE_UNSPECIFIED ? AVCOL_RANGE_UNSPECIFIED
                                                     : AVCOL_RANGE_MPEG;
     return tags;
+}
+
+AVColorSpace MatrixNamed(const std::string& name) {
+    const int value = av_color_space_from_name(name.c_str());
+    return value >= 0 && IsUsableMatrix(AVColorSpace(value)) ? AVColorSpace(value)
+                                                             : AVCOL_SPC_UNSPECIFIED;
+}
+
+AVColorRange RangeNamed(const std::string& name) {
+    if (name == "tv" || name == "limited") return AVCOL_RANGE_MPEG;
+    if (name == "pc" || name == "full") return AVCOL_RANGE_JPEG;
+    return AVCOL_RANGE_UNSPECIFIED;
 }
 
 std::string SizeHint(AVPixelFormat pixel_format, int width, int height) {

@@ -24,11 +24,21 @@ struct ColourTags {
 };
 
 /// The frames are RGB; the tags describe how the encoded samples relate to
-/// them. A YCbCr output is converted with the source's matrix (BT.601 where
-/// it names none it can use) and range, and tagged with what was used; an
-/// RGB output is full-range RGB. Primaries, transfer and chroma siting are
-/// the source's.
-ColourTags ChooseColourTags(const AVCodecParameters& source, AVPixelFormat output);
+/// them. A YCbCr output is converted with `matrix` and `range` where they
+/// are set (--color-matrix, --color-range, or the defaults of frames from
+/// images), else with the source's matrix (BT.601 where it names none it
+/// can use) and range, and tagged with what was used; an RGB output is
+/// full-range RGB. Primaries, transfer and chroma siting are the source's.
+ColourTags ChooseColourTags(const AVCodecParameters& source, AVPixelFormat output,
+                            AVColorSpace matrix = AVCOL_SPC_UNSPECIFIED,
+                            AVColorRange range = AVCOL_RANGE_UNSPECIFIED);
+
+/// FFmpeg's value for the matrix named `name` ("bt709", "bt470bg",
+/// "smpte170m", "bt2020nc", ...) when the converter can use it; and for the
+/// range named `name` ("tv" or "limited", "pc" or "full"). Unspecified for
+/// any other name.
+AVColorSpace MatrixNamed(const std::string& name);
+AVColorRange RangeNamed(const std::string& name);
 
 /// For an encoder that refused frames of `width` x `height` in
 /// `pixel_format`: when their size does not fit its chroma sampling, what

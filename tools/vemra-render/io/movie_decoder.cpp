@@ -59,6 +59,9 @@ DecodedFrame& DecodedFrame::operator=(DecodedFrame&&) noexcept = default;
 long DecodedFrame::number() const {
     return data_->number;
 }
+std::int64_t DecodedFrame::pts() const {
+    return data_->frame->best_effort_timestamp;
+}
 
 struct MovieDecoder::Internals {
     std::string path;

@@ -5,6 +5,7 @@
 // the decoder's FFmpeg context.
 #pragma once
 
+#include <cstdint>
 #include <memory>
 
 #include "tools/vemra-render/io/movie_error.h"
@@ -23,8 +24,11 @@ class DecodedFrame {
     ~DecodedFrame();
     DecodedFrame(DecodedFrame&&) noexcept;
     DecodedFrame& operator=(DecodedFrame&&) noexcept;
-    /// Its number in the movie, from 1 for the first frame.
+    /// Its number in the movie, from 1 for the first frame decoded.
     long number() const;
+    /// Its time in the video stream's time base (the best-effort
+    /// timestamp); kNoTime (movie_source.h) when it has none.
+    std::int64_t pts() const;
     struct Data;
 
   private:

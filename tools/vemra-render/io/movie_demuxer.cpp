@@ -23,6 +23,7 @@ extern "C" {
 #include "tools/vemra-render/io/ffmpeg_log.h"
 #include "tools/vemra-render/io/movie_conversion.h"
 #include "tools/vemra-render/io/movie_demuxer_open.h"
+#include "tools/vemra-render/io/movie_describe.h"
 #include "tools/vemra-render/io/movie_formats.h"
 #include "tools/vemra-render/io/movie_policy.h"
 #include "tools/vemra-render/run/library_log.h"
@@ -33,36 +34,6 @@ using namespace movie;
 
 namespace {
 
-Rational ToRational(AVRational value) {
-    return {value.num, value.den};
-}
-
-Metadata ToMetadata(const AVDictionary* dictionary) {
-    Metadata metadata;
-    const AVDictionaryEntry* entry = nullptr;
-    while ((entry = av_dict_get(dictionary, "", entry, AV_DICT_IGNORE_SUFFIX)) != nullptr) {
-        metadata.emplace_back(entry->key, entry->value);
-    }
-    return metadata;
-}
-
-StreamKind KindOf(AVMediaType type) {
-    switch (type) {
-        case AVMEDIA_TYPE_VIDEO:
-            return StreamKind::kVideo;
-        case AVMEDIA_TYPE_AUDIO:
-            return StreamKind::kAudio;
-        case AVMEDIA_TYPE_SUBTITLE:
-            return StreamKind::kSubtitle;
-        case AVMEDIA_TYPE_DATA:
-            return StreamKind::kData;
-        case AVMEDIA_TYPE_ATTACHMENT:
-            return StreamKind::kAttachment;
-        default:
-            return StreamKind::kOther;
-    }
-}
-
 /// The stream side data of `kind` when it is at least `size` bytes; empty otherwise.
 std::vector<std::uint8_t> SideData(const AVStream& stream, AVPacketSideDataType kind,
                                    std::size_t size) {
@@ -70,36 +41,6 @@ std::vector<std::uint8_t> SideData(const AVStream& stream, AVPacketSideDataType 
     const std::uint8_t* data = av_stream_get_side_data(&stream, kind, &found);
     if (data == nullptr || found < size) return {};
     return {data, data + size};
-}
-
-/// The display matrix `m` as the ffmpeg program reads it (its turn,
-/// clockwise, 0 to 360), and the lossless turn it makes for it.
-DisplayMatrix ReadDisplayMatrix(const std::int32_t* m) {
-    DisplayMatrix matrix;
-    matrix.present = true;
-    std::copy(m, m + 9, matrix.values.begin());
-    matrix.rotation = std::round(av_display_rotation_get(m));
-    double theta = -matrix.rotation;
-    theta -= 360 * std::floor(theta / 360 + 0.9 / 360);
-    if (std::abs(theta - 90) < 1) {
-        matrix.upright = {true, false, m[3] <= 0};
-    } else if (std::abs(theta - 180) < 1) {
-        matrix.upright = {false, m[0] < 0, m[4] < 0};
-    } else if (std::abs(theta - 270) < 1) {
-        matrix.upright = {true, true, m[3] < 0};
-    } else if (std::abs(theta) < 1) {
-        matrix.upright = {false, false, m[4] < 0};
-    } else {
-        matrix.whole_turn = false;
-    }
-    return matrix;
-}
-
-/// True for a stream that must last as long as the file says: sound and
-/// video, but not cover art nor a stream the demuxer does not read.
-bool HeldToDuration(const SourceStream& stream) {
-    return (stream.kind == StreamKind::kAudio || stream.kind == StreamKind::kVideo) &&
-           !stream.attached_picture && !stream.discarded;
 }
 
 /// True when the demuxer is QuickTime's, whose header lists every sample.
@@ -123,6 +64,9 @@ struct MovieDemuxer::Internals {
     std::vector<std::int64_t> stream_ends;
     /// What FFmpeg logs against the demuxer, from before it opens the file.
     std::unique_ptr<LogWatch> watch;
+    /// Read from a point other than the start (Seek): the packets before it
+    /// are not counted.
+    bool partial = false;
 
     [[noreturn]] void Fail(const std::string& cause) const { throw DemuxError(source.path, cause); }
     /// Finds the video stream and its decoder, and checks its frame size.
@@ -143,25 +87,46 @@ struct MovieDemuxer::Internals {
     void CheckDurations() const;
     /// Fails when no video packet came (a raw stream cut inside its first frame).
     void CheckSomeVideo() const;
-    VideoSpacing SpacingOf(std::vector<std::int64_t> stamps) const;
+    VideoSpacing SpacingOf(std::vector<std::int64_t> stamps) const {
+        return SpacingOfStamps(std::move(stamps), source.video.frame_rate,
+                               ToRational(video->time_base));
+    }
 };
 
 MovieDemuxer::MovieDemuxer(const std::string& path, std::uint64_t max_pixels)
     : MovieDemuxer(nullptr, path, max_pixels, {}) {}
 
 MovieDemuxer::MovieDemuxer(AVIOContext* io, const std::string& name, std::uint64_t max_pixels,
-                           const MovieProbe& probe)
+                           const MovieProbe& probe, bool sound)
     : in_(std::make_unique<Internals>()) {
     InstallFfmpegLog();
     in_->source.path = name;
     in_->max_pixels = max_pixels;
-    in_->input = OpenMovieInput(name, io, probe, max_pixels, in_->watch);
+    in_->input = OpenMovieInput(name, io, probe, max_pixels, in_->watch, sound);
     in_->local_file = io == nullptr;
     if (int code = avformat_find_stream_info(in_->input.get(), nullptr); code < 0) {
         throw MovieError(fmt::format("{}: cannot read the streams: {}", name, ErrorText(code)));
     }
-    in_->FindVideo();
+    if (!sound) in_->FindVideo();
     in_->Describe();
+    if (sound && std::none_of(in_->source.streams.begin(), in_->source.streams.end(),
+                              [](const SourceStream& s) { return s.kind == StreamKind::kAudio; })) {
+        throw MovieError(fmt::format("{}: has no sound stream", name));
+    }
+}
+
+std::unique_ptr<MovieDemuxer> MovieDemuxer::ForSound(const std::string& path) {
+    return std::unique_ptr<MovieDemuxer>(new MovieDemuxer(nullptr, path, 0, {}, true));
+}
+
+void MovieDemuxer::Seek(int stream, std::int64_t timestamp) {
+    Internals& in = *in_;
+    in.partial = true;
+    if (int code = av_seek_frame(in.input.get(), stream, timestamp, AVSEEK_FLAG_BACKWARD);
+        code < 0) {
+        in.Fail(fmt::format("cannot seek: {}", ErrorText(code)));
+    }
+    in.CheckDamage();
 }
 
 MovieDemuxer::~MovieDemuxer() = default;
@@ -218,7 +183,7 @@ void MovieDemuxer::Internals::Describe() {
                                    chapter.end, ToMetadata(chapter.metadata)});
     }
     stream_ends.assign(format.nb_streams, kNoTimestamp);
-    DescribeVideo();
+    if (video != nullptr) DescribeVideo();
 }
 
 void MovieDemuxer::Internals::DescribeVideo() {
@@ -266,6 +231,7 @@ void MovieDemuxer::Internals::DescribeVideo() {
     if (described.frame_count < 0 && local_file && source.format_name == "gif") {
         described.frame_count = AnimatedGifFrames(source.path).value_or(-1);
     }
+    described.from_images = source.format_name == "apng" || source.format_name == "gif";
     ChooseAlphaDecoder();
 }
 
@@ -338,8 +304,8 @@ void MovieDemuxer::Internals::CheckComplete() const {
     }
     // QuickTime and MP4 list every sample in their header: fewer packets
     // means the media data stops early (a file cut at a packet boundary).
-    const int listed = avformat_index_get_entries_count(video);
-    if (ListsEverySample(format) && listed > video_packets) {
+    const int listed = video != nullptr ? avformat_index_get_entries_count(video) : 0;
+    if (ListsEverySample(format) && listed > video_packets && !partial) {
         Fail(fmt::format("the file is cut short: {} of the {} video packets it lists are there",
                          video_packets, listed));
     }
@@ -348,8 +314,12 @@ void MovieDemuxer::Internals::CheckComplete() const {
 }
 
 void MovieDemuxer::Internals::CheckSomeVideo() const {
-    if (video_packets == 0) Fail("the file holds no whole frame of video (cut short?)");
+    // A sound file (ForSound) has no video to hold.
+    if (video != nullptr && video_packets == 0) {
+        Fail("the file holds no whole frame of video (cut short?)");
+    }
 }
+
 void MovieDemuxer::Internals::CheckDurations() const {
     // The container declares the streams' durations in its header: every
     // stream must reach its own end, give or take two frames (of 10 frames
@@ -432,20 +402,6 @@ VideoSpacing MovieDemuxer::MeasureSpacing() const {
     }
     if (every_pts) return in.SpacingOf(std::move(stamps));
     return every_dts ? in.SpacingOf(std::move(decoding)) : VideoSpacing{};
-}
-
-VideoSpacing MovieDemuxer::Internals::SpacingOf(std::vector<std::int64_t> stamps) const {
-    const Rational rate = source.video.frame_rate;
-    if (stamps.empty() || !rate.valid()) return {};
-    // Frame k lies within a tick of the first plus k frames.
-    std::sort(stamps.begin(), stamps.end());
-    const double frame = double(rate.den) / double(rate.num) / av_q2d(video->time_base);
-    for (std::size_t k = 0; k < stamps.size(); ++k) {
-        const double expected = double(stamps.front()) + double(k) * frame;
-        if (std::abs(double(stamps[k]) - expected) > 1.0) return {};
-    }
-    const double first = double(stamps.front()) / frame;
-    return {true, std::abs(first - std::round(first)) * frame <= 1.0};
 }
 
 }  // namespace render

@@ -37,7 +37,13 @@ class MovieDemuxer {
     /// The same over `io`, which the caller keeps open while the demuxer
     /// lives; `name` names it in messages. Within `probe`'s bounds.
     MovieDemuxer(AVIOContext* io, const std::string& name, std::uint64_t max_pixels,
-                 const MovieProbe& probe);
+                 const MovieProbe& probe, bool sound = false);
+    /// Opens the file `path` for its sound: a sound file (WAV, AIFF, FLAC,
+    /// MP3, AAC, Ogg, ...) or any movie the tool reads, video or not; its
+    /// description has no video (video.index -1). Throws MovieRefused for a
+    /// file in any other format, MovieError for one FFmpeg cannot open or
+    /// that holds no sound.
+    static std::unique_ptr<MovieDemuxer> ForSound(const std::string& path);
     ~MovieDemuxer();
     MovieDemuxer(const MovieDemuxer&) = delete;
     MovieDemuxer& operator=(const MovieDemuxer&) = delete;
@@ -53,6 +59,13 @@ class MovieDemuxer {
     /// lists, or streams that end more than two frames before the duration
     /// the container declares, throw DemuxError too.
     bool Read(MoviePacket& packet);
+
+    /// Moves to the key frame of `stream` at or before `timestamp` (in its
+    /// time base; stream -1: microseconds), by the demuxer's index where it
+    /// has one, so that reading goes on from there rather than from the
+    /// start. The checks of a file read to its end then leave out the
+    /// packets skipped. Throws DemuxError.
+    void Seek(int stream, std::int64_t timestamp);
 
     /// How the video's frames lie in time, as their timestamps say (not as
     /// the declared rates do): from the sample table where QuickTime and MP4

@@ -35,10 +35,11 @@ const AVInputFormat* ProbedFormat(const std::string& path) {
 
 /// Opens the demuxer over `io` or, when it is null, the local file `name`:
 /// only with a demuxer of movie_formats.h, only local files for anything it
-/// opens, and within the probe's bounds; `watch` takes what it logs.
+/// opens, and within the probe's bounds; `watch` takes what it logs. For
+/// a `sound` file, the sound formats' demuxers are taken too.
 InputPtr OpenInput(const std::string& name, AVIOContext* io, const MovieProbe& probe,
-                   std::unique_ptr<LogWatch>& watch) {
-    const std::string demuxers = MovieDemuxers();
+                   std::unique_ptr<LogWatch>& watch, bool sound) {
+    const std::string demuxers = sound ? SoundDemuxers() : MovieDemuxers();
     AVDictionary* options = nullptr;
     av_dict_set(&options, "format_whitelist", demuxers.c_str(), 0);
     av_dict_set(&options, "protocol_whitelist", "file", 0);
@@ -59,10 +60,11 @@ InputPtr OpenInput(const std::string& name, AVIOContext* io, const MovieProbe& p
     const AVInputFormat* format = io != nullptr ? nullptr : ProbedFormat(name);
     if (format != nullptr && av_match_list(format->name, demuxers.c_str(), ',') <= 0) {
         throw MovieRefused(fmt::format(
-            "{}: not a movie container the tool reads: FFmpeg takes it for {} ({}); it reads {}, "
-            "and GIF and APNG",
-            name, format->long_name != nullptr ? format->long_name : format->name, format->name,
-            MovieContainerNames()));
+            "{}: not a {} the tool reads: FFmpeg takes it for {} ({}); it reads {}{}, and GIF and "
+            "APNG",
+            name, sound ? "sound file" : "movie container",
+            format->long_name != nullptr ? format->long_name : format->name, format->name,
+            sound ? SoundFileNames() + ", " : "", MovieContainerNames()));
     }
     throw MovieError(fmt::format("{}: cannot open as a movie: {}", name, ErrorText(code)));
 }
@@ -84,9 +86,9 @@ void CheckBeforeOpening(const std::string& name, std::uint64_t max_pixels) {
 }  // namespace
 
 InputPtr OpenMovieInput(const std::string& name, AVIOContext* io, const MovieProbe& probe,
-                        std::uint64_t max_pixels, std::unique_ptr<LogWatch>& watch) {
+                        std::uint64_t max_pixels, std::unique_ptr<LogWatch>& watch, bool sound) {
     if (io == nullptr) CheckBeforeOpening(name, max_pixels);
-    return OpenInput(name, io, probe, watch);
+    return OpenInput(name, io, probe, watch, sound);
 }
 
 std::optional<ProbedContainer> ProbeContainer(const std::string& path) {

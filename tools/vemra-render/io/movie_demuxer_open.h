@@ -29,8 +29,10 @@ using InputPtr = std::unique_ptr<AVFormatContext, FormatInputDeleter>;
 /// only with a demuxer of movie_formats.h, only local files for anything it
 /// opens, and within `probe`'s bounds; `watch` takes what it logs. A local
 /// file is checked first (see above): MovieRefused for a size above
-/// `max_pixels`, DemuxError for an animated image cut short.
+/// `max_pixels`, DemuxError for an animated image cut short. A `sound`
+/// file (--audio-file) may be in a sound format too.
 InputPtr OpenMovieInput(const std::string& name, AVIOContext* io, const MovieProbe& probe,
-                        std::uint64_t max_pixels, std::unique_ptr<LogWatch>& watch);
+                        std::uint64_t max_pixels, std::unique_ptr<LogWatch>& watch,
+                        bool sound = false);
 
 }  // namespace render

@@ -68,6 +68,7 @@ struct MovieEncoder::Internals {
     int height = 0;
     SampleType type = SampleType::kUint8;
     bool has_alpha = false;
+    bool from_images = false;
     std::vector<std::uint8_t> stream_mastering;
     std::vector<std::uint8_t> stream_light_level;
 
@@ -132,6 +133,7 @@ MovieEncoder::MovieEncoder(const SourceDescription& source, const ContainerPolic
     in.height = source.video.height;
     in.type = source.video.type;
     in.has_alpha = source.video.has_alpha;
+    in.from_images = source.video.from_images;
     in.stream_mastering = source.video.mastering;
     in.stream_light_level = source.video.light_level;
 
@@ -203,7 +205,16 @@ void MovieEncoder::Internals::SetTiming() {
 
 void MovieEncoder::Internals::SetColourTags() {
     AVCodecContext* enc = encoder.get();
-    const ColourTags tags = ChooseColourTags(source_parameters.get(), enc->pix_fmt);
+    // Frames from images carry the matrix and range they are to be
+    // converted with (BT.709, limited) as their own tags.
+    const AVCodecParameters& source = source_parameters.get();
+    const AVColorSpace matrix = !settings.color_matrix.empty() ? MatrixNamed(settings.color_matrix)
+                                : from_images                  ? source.color_space
+                                                               : AVCOL_SPC_UNSPECIFIED;
+    const AVColorRange range = !settings.color_range.empty() ? RangeNamed(settings.color_range)
+                               : from_images                 ? source.color_range
+                                                             : AVCOL_RANGE_UNSPECIFIED;
+    const ColourTags tags = ChooseColourTags(source, enc->pix_fmt, matrix, range);
     enc->color_primaries = tags.primaries;
     enc->color_trc = tags.transfer;
     enc->colorspace = tags.matrix;

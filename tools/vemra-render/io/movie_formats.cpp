@@ -49,7 +49,42 @@ constexpr std::array<MovieContainer, 12> kContainers{{
     {"APNG", "apng", {}},
 }};
 
+/// A sound format a sound file is read in, besides the movie containers.
+struct SoundFormat {
+    std::string_view name;     ///< as --help names it
+    std::string_view demuxer;  ///< FFmpeg's demuxer
+    std::string_view endings;
+};
+
+constexpr std::array<SoundFormat, 7> kSoundFormats{{
+    {"WAV", "wav", ".wav"},
+    {"Wave64", "w64", ".w64"},
+    {"AIFF", "aiff", ".aif .aiff"},
+    {"FLAC", "flac", ".flac"},
+    {"MP3", "mp3", ".mp3"},
+    {"AAC", "aac", ".aac"},
+    {"Core Audio", "caf", ".caf"},
+}};
+
 }  // namespace
+
+std::string SoundDemuxers() {
+    std::string list = MovieDemuxers();
+    for (const SoundFormat& format : kSoundFormats) {
+        list += ',';
+        list += format.demuxer;
+    }
+    return list;
+}
+
+std::string SoundFileNames() {
+    std::string names;
+    for (const SoundFormat& format : kSoundFormats) {
+        if (!names.empty()) names += ", ";
+        names += fmt::format("{} ({})", format.name, format.endings);
+    }
+    return names;
+}
 
 bool IsMoviePath(std::string_view path) {
     const std::size_t slash = path.find_last_of('/');

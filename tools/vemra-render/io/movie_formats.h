@@ -20,6 +20,14 @@ bool IsMoviePath(std::string_view path);
 /// playlist, script or image-sequence demuxer, so no file leads to another.
 std::string MovieDemuxers();
 
+/// FFmpeg's demuxers a sound file (--audio-file) may be opened with: those
+/// of the sound formats, and the movie reader's.
+std::string SoundDemuxers();
+
+/// The sound formats read besides the movie containers, as --help names
+/// them: "WAV (.wav), ...".
+std::string SoundFileNames();
+
 /// The demuxers of MovieDemuxers() that read movie containers, those with
 /// file endings: without the animated images (GIF, APNG).
 std::string MovieContainerDemuxers();

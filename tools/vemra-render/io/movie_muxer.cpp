@@ -9,6 +9,7 @@ extern "C" {
 }
 
 #include <algorithm>
+#include <cmath>
 #include <cstdint>
 #include <cstring>
 #include <new>
@@ -18,6 +19,7 @@ extern "C" {
 
 #include "tools/vemra-render/io/ffmpeg_common.h"
 #include "tools/vemra-render/io/ffmpeg_log.h"
+#include "tools/vemra-render/io/movie_span.h"
 #include "tools/vemra-render/run/atomic_output.h"
 #include "tools/vemra-render/run/library_log.h"
 
@@ -70,6 +72,19 @@ struct MovieMuxer::Internals {
     /// base: the start time a container without one drops, and the codec
     /// delay a container keeps apart.
     std::vector<std::int64_t> shifts;
+    /// For each source stream, the window of its own time the output holds
+    /// (a part of the movie, a sound file laid in), and for each copied one
+    /// how late its first packet came after the window's start, in its time
+    /// base (-1: none yet), for the note where no edit list starts it exactly.
+    std::vector<StreamWindow> windows;
+    std::vector<std::int64_t> late_starts;
+    /// The span of the frames, and where the output's first frame lies, in
+    /// the source video's time base (the video's own start).
+    MovieSpan span;
+    std::int64_t first_frame = 0;
+    /// For each output stream, the first and last instants written, in
+    /// microseconds, for the note on a sound file's length.
+    std::vector<Extent> extents;
     bool started = false;
     bool finished = false;
 
@@ -88,8 +103,13 @@ struct MovieMuxer::Internals {
     /// Adds the copied and converted streams, in the source's order.
     void AddOtherStreams(const std::vector<EncodedStream>& converted);
     AVStream* AddStream(const SourceStream& stream, const AVCodecParameters& parameters);
-    /// Sets `shifts` once the header has fixed the time bases.
+    /// Sets `shifts` and `windows` once the header has fixed the time bases.
     void SetShifts();
+    /// Where source stream `stream` lies: its window and, in microseconds,
+    /// the shift that lays it on the output's timeline.
+    StreamWindow WindowOf(const SourceStream& stream, std::int64_t& shift) const;
+    /// The timecode in `metadata`, moved on with a part's first frame.
+    void MoveTimecode(AVDictionary** metadata) const;
     void CopyMetadataAndChapters();
     void AddVideoStream(const EncodedVideo& encoded);
     void AddVideoSideData(const EncodedVideo& encoded, std::vector<std::string>& notes);
@@ -191,6 +211,21 @@ void MovieMuxer::Internals::AddOtherStreams(const std::vector<EncodedStream>& co
 void MovieMuxer::Internals::SetShifts() {
     AVFormatContext* out = output.get();
     shifts.assign(out->nb_streams, 0);
+    // Where each stream lies: a part's streams move back with its first
+    // frame, a sound file's lie where it is placed.
+    const SourceStream& frames = source.video_stream();
+    const StreamWindow moved = WindowFor(frames, {}, span, frames.time_base, first_frame);
+    shifts[std::size_t(video->index)] = av_rescale_q(moved.shift, kMicroseconds, video->time_base);
+    windows.assign(source.streams.size(), {});
+    windows[std::size_t(frames.index)] = moved;
+    late_starts.assign(source.streams.size(), -1);
+    for (const SourceStream& stream : source.streams) {
+        const auto index = std::size_t(stream.index);
+        if (stream_map[index] < 0) continue;
+        windows[index] = WindowFor(stream, routes[index], span, frames.time_base, first_frame);
+        shifts[std::size_t(stream_map[index])] = av_rescale_q(
+            windows[index].shift, kMicroseconds, out->streams[stream_map[index]]->time_base);
+    }
     // A container without a start time: every stream moves back together by
     // the file's start, so sound and video stay in step from 0.
     const std::int64_t start = source.start_time;
@@ -213,8 +248,9 @@ void MovieMuxer::Internals::SetShifts() {
 void MovieMuxer::Internals::CopyMetadataAndChapters() {
     AVFormatContext* out = output.get();
     SetMetadata(&out->metadata, source.metadata);
+    MoveTimecode(&out->metadata);
     av_dict_set(&out->metadata, "encoder", LIBAVFORMAT_IDENT, 0);
-    for (const SourceChapter& from : source.chapters) {
+    for (const SourceChapter& from : ChaptersOfSpan(source, span, first_frame)) {
         auto* chapter = static_cast<AVChapter*>(av_mallocz(sizeof(AVChapter)));
         if (chapter == nullptr) throw std::bad_alloc();
         chapter->id = from.id;
@@ -229,6 +265,16 @@ void MovieMuxer::Internals::CopyMetadataAndChapters() {
             throw std::bad_alloc();
         }
     }
+}
+
+void MovieMuxer::Internals::MoveTimecode(AVDictionary** metadata) const {
+    const AVDictionaryEntry* timecode = av_dict_get(*metadata, "timecode", nullptr, 0);
+    const Rational rate = source.video.frame_rate;
+    if (span.from == kNoTimestamp || timecode == nullptr || !rate.valid()) return;
+    const long frames = long(av_rescale_q(
+        span.from - first_frame, ToAv(source.video_stream().time_base), {rate.den, rate.num}));
+    const std::string moved = MovedTimecode(timecode->value, rate, frames);
+    av_dict_set(metadata, "timecode", moved.c_str(), 0);
 }
 
 const ContainerPolicy& MovieMuxer::container() const {
@@ -262,6 +308,7 @@ void MovieMuxer::Internals::AddVideoStream(const EncodedVideo& encoded) {
     video->sample_aspect_ratio = encoded.parameters.get().sample_aspect_ratio;
     video->disposition = in.disposition;
     SetMetadata(&video->metadata, in.metadata);
+    MoveTimecode(&video->metadata);
     // The encoder that made the source's video did not make this one, and
     // Matroska's muxer marks an alpha side stream itself where the video
     // has one: the source's marks are not carried.
@@ -339,9 +386,13 @@ std::vector<std::string> MovieMuxer::Internals::WhatIsDropped(const EncodedVideo
 }
 
 std::vector<std::string> MovieMuxer::Start(const EncodedVideo& encoded,
-                                           const std::vector<EncodedStream>& converted) {
+                                           const std::vector<EncodedStream>& converted,
+                                           const MovieSpan& span) {
     Internals& out = *out_;
     if (out.started) throw std::logic_error("MovieMuxer::Start twice");
+    out.span = span;
+    const std::int64_t video_start = out.source.video_stream().start_time;
+    out.first_frame = video_start != kNoTimestamp ? video_start : 0;
     // The video stream first, then the copied and converted ones in the
     // source's order.
     out.AddVideoStream(encoded);
@@ -352,8 +403,20 @@ std::vector<std::string> MovieMuxer::Start(const EncodedVideo& encoded,
     out.CopyMetadataAndChapters();
     out.WriteHeader();
     out.SetShifts();
+    out.extents.assign(out.output->nb_streams, {});
     out.started = true;
     return notes;
+}
+
+StreamWindow MovieMuxer::Window(int stream) const {
+    return out_->windows.at(std::size_t(stream));
+}
+
+std::int64_t MovieMuxer::OutputTime(int stream, std::int64_t time) const {
+    const Internals& out = *out_;
+    return av_rescale_q(time, ToAv(out.source.streams.at(std::size_t(stream)).time_base),
+                        kMicroseconds) +
+           out.windows[std::size_t(stream)].shift;
 }
 
 void MovieMuxer::Internals::WriteHeader() {
@@ -385,6 +448,12 @@ void MovieMuxer::Internals::Write(AVPacket& packet, Rational from_time_base, int
     if (packet.pts != kNoTimestamp) packet.pts += shift;
     if (packet.dts != kNoTimestamp) packet.dts += shift;
     packet.stream_index = to;
+    if (const std::int64_t at = packet.pts != kNoTimestamp ? packet.pts : packet.dts;
+        at != kNoTimestamp) {
+        extents[std::size_t(to)].Add(
+            av_rescale_q(at, stream->time_base, kMicroseconds),
+            av_rescale_q(packet.duration, stream->time_base, kMicroseconds));
+    }
     if (int code = av_interleaved_write_frame(output.get(), &packet); code < 0) {
         Fail(from < 0 ? std::string("cannot write a video packet")
                       : fmt::format("cannot write a packet of stream {}", from),
@@ -405,12 +474,17 @@ void MovieMuxer::WriteOther(MoviePacket& packet) {
         throw std::logic_error("MovieMuxer::WriteOther of a stream it does not take");
     }
     written->pos = -1;
+    if (out.routes[from].action == StreamRoute::Action::kCopy &&
+        !PlacePacket(*written, out.windows[from], out.source.streams[from].kind,
+                     out.container->edit_list, out.late_starts[from])) {
+        return;
+    }
     out.Write(*written, out.packet_time_bases[from], out.stream_map[from], int(from));
 }
 
-void MovieMuxer::Finish() {
+std::vector<std::string> MovieMuxer::Finish() {
     Internals& out = *out_;
-    if (out.finished) return;
+    if (out.finished) return {};
     AVFormatContext* output = out.output.get();
     if (int code = av_write_trailer(output); code < 0) out.Fail("cannot finish the file", code);
     if (output->pb != nullptr && !(output->oformat->flags & AVFMT_NOFILE)) {
@@ -418,6 +492,8 @@ void MovieMuxer::Finish() {
     }
     out.file.Commit();
     out.finished = true;
+    return PlacementNotes({out.target, out.source, out.routes, *out.container}, out.stream_map,
+                          out.late_starts, out.extents);
 }
 
 }  // namespace render

@@ -17,6 +17,7 @@
 #include "tools/vemra-render/io/movie_packet.h"
 #include "tools/vemra-render/io/movie_policy.h"
 #include "tools/vemra-render/io/movie_source.h"
+#include "tools/vemra-render/io/movie_span.h"
 #include "tools/vemra-render/io/stream_plan.h"
 
 namespace render {
@@ -50,16 +51,33 @@ class MovieMuxer {
     /// display matrix it has no place for, what a re-encode cannot carry
     /// (Dolby Vision, HDR10+, captions an encoder drops), a start time the
     /// container cannot hold.
+    /// A part of the movie (`span`, its first frame's time set) starts where
+    /// the source's video starts, the other streams moved with it, within
+    /// its span: copied packets that end before it are dropped, and one
+    /// across its start kept where an edit list starts it exactly (a
+    /// subtitle cut to it), else dropped; the timecode moves on to the
+    /// part's first frame, the chapters with it. A route from elsewhere (a
+    /// sound file) lays its stream where it says.
     std::vector<std::string> Start(const EncodedVideo& video,
-                                   const std::vector<EncodedStream>& converted = {});
+                                   const std::vector<EncodedStream>& converted = {},
+                                   const MovieSpan& span = {});
+    /// Where source stream `stream` lies in the output, once started: the
+    /// window its converter keeps.
+    StreamWindow Window(int stream) const;
+    /// Where time `time` of source stream `stream` (the video too) lies on
+    /// the output's timeline, in microseconds, once started.
+    std::int64_t OutputTime(int stream, std::int64_t time) const;
     /// Writes a packet of the encoded video, in the encoder's time base.
     void WriteVideo(MoviePacket& packet);
-    /// Writes a packet of a copied stream as the demuxer read it, or of a
-    /// converted one as its converter gave it (its stream index the source
-    /// stream's).
+    /// Writes a packet of a copied stream as the demuxer read it (when it
+    /// lies in its window), or of a converted one as its converter gave it
+    /// (its stream index the source stream's).
     void WriteOther(MoviePacket& packet);
     /// Writes the trailer, closes the file and renames it into place.
-    void Finish();
+    /// Returns the notes on where the streams came out: copied sound that
+    /// starts after the first frame (no edit list), a sound file whose
+    /// length is not the video's within a frame.
+    std::vector<std::string> Finish();
 
   private:
     struct Internals;

@@ -2,6 +2,7 @@
 
 extern "C" {
 #include <libavcodec/packet.h>
+#include <libavutil/avutil.h>
 }
 
 #include <new>
@@ -30,6 +31,14 @@ MoviePacket& MoviePacket::operator=(MoviePacket&& other) noexcept {
 
 int MoviePacket::stream() const {
     return packet_->stream_index;
+}
+
+void MoviePacket::SetStream(int index) {
+    packet_->stream_index = index;
+}
+
+std::int64_t MoviePacket::time() const {
+    return packet_->pts != AV_NOPTS_VALUE ? packet_->pts : packet_->dts;
 }
 
 std::size_t MoviePacket::size() const {

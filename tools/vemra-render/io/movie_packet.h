@@ -4,6 +4,7 @@
 #pragma once
 
 #include <cstddef>
+#include <cstdint>
 
 struct AVPacket;  // FFmpeg's packet
 
@@ -23,6 +24,11 @@ class MoviePacket {
     const AVPacket* get() const { return packet_; }
     /// The stream it belongs to, by its index in its file.
     int stream() const;
+    /// Numbers it as stream `index` (of another description than its file's).
+    void SetStream(int index);
+    /// Its presentation time, else its decoding time, in its stream's time
+    /// base; kNoTime (movie_source.h) when it has neither.
+    std::int64_t time() const;
     /// Its data's size in bytes.
     std::size_t size() const;
     /// Drops its data, keeping the packet for reuse.

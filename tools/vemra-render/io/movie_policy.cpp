@@ -26,6 +26,9 @@ constexpr Names kMovAudio[] = {"aac",       "mp3",       "mp2",       "ac3",    
                                "pcm_s24be", "pcm_s32be", "pcm_f32le", "pcm_f32be"};
 constexpr Names kMovSubtitles[] = {"mov_text", "eia_608"};
 constexpr EncoderChoice kMovFallback[] = {{"prores_ks", "4444"}};
+// Frames from images without alpha, at any depth: ProRes 422 HQ, which
+// codes 4:2:2 in 10 bits.
+constexpr EncoderChoice kMovImages[] = {{"prores_ks", "hq", "yuv422p10le"}};
 
 // MP4, and the iPod's .m4v.
 constexpr Names kMp4Endings[] = {"mp4"};
@@ -115,45 +118,47 @@ constexpr EncoderChoice kMxfFallback[] = {{"dnxhd", "dnxhr_hq"}};
 // hold and the one rate its muxer takes (0: any); the encoder for text
 // subtitles it cannot hold; the codecs it stores without reordering; whether
 // it keeps a codec delay apart, tags AVC-Intra sizes as AVC-Intra, holds an
-// alpha side stream.
+// alpha side stream, starts a stream inside a packet through an edit list;
+// the default encoder for frames from images without alpha (none: the
+// fallback).
 // clang-format off
 constexpr ContainerPolicy kContainers[] = {
     {"mov", "QuickTime", kMovEndings, kMovVideo, kMovAudio, kMovSubtitles, {}, false,
      kMovFallback, false, true, true, FieldOrderStore::kStream,
-     "aac", 0, "mov_text", {}, false, true, false},
+     "aac", 0, "mov_text", {}, false, true, false, true, kMovImages},
     {"mp4", "MP4", kMp4Endings, kMp4Video, kMp4Audio, kMp4Subtitles, kMp4Data, false,
      kH264Fallback, false, true, true, FieldOrderStore::kStream,
-     "aac", 0, "mov_text", {}, false, false, false},
+     "aac", 0, "mov_text", {}, false, false, false, true, {}},
     {"ipod", "MP4 for iPod", kM4vEndings, kM4vVideo, kM4vAudio, kM4vSubtitles, {}, false,
      kH264Fallback, false, true, true, FieldOrderStore::kStream,
-     "aac", 0, "mov_text", {}, false, false, false},
+     "aac", 0, "mov_text", {}, false, false, false, true, {}},
     {"matroska", "Matroska", kMkvEndings, kMkvVideo, kMkvAudio, kMkvSubtitles, {}, true,
      kLosslessFallback, false, true, false, FieldOrderStore::kStream,
-     "flac", 0, "ass", {}, true, false, true},
+     "flac", 0, "ass", {}, true, false, true, false, {}},
     {"webm", "WebM", kWebmEndings, kWebmVideo, kWebmAudio, kWebmSubtitles, {}, false,
      kWebmFallback, false, true, false, FieldOrderStore::kStream,
-     "libopus", 0, "webvtt", {}, true, false, true},
+     "libopus", 0, "webvtt", {}, true, false, true, false, {}},
     {"avi", "AVI", kAviEndings, kAviVideo, kAviAudio, {}, {}, false,
      kLosslessFallback, true, false, false, FieldOrderStore::kStream,
-     "pcm_s16le", 0, "", kAviNoReordering, false, false, false},
+     "pcm_s16le", 0, "", kAviNoReordering, false, false, false, false, {}},
     {"mxf", "MXF", kMxfEndings, kMxfVideo, kMxfAudio, {}, {}, false,
      kMxfFallback, true, true, false, FieldOrderStore::kVideo,
-     "pcm_s24le", 48000, "", kMxfNoReordering, false, false, false},
+     "pcm_s24le", 48000, "", kMxfNoReordering, false, false, false, false, {}},
     {"mpegts", "MPEG-TS", kTsEndings, kTsVideo, kTsAudio, kTsSubtitles, kTsData, false,
      kH264Fallback, false, true, false, FieldOrderStore::kVideo,
-     "mp2", 0, "", {}, false, false, false},
+     "mp2", 0, "", {}, false, false, false, false, {}},
     {"mpeg", "MPEG-PS", kPsEndings, kPsVideo, kPsAudio, kPsSubtitles, {}, false,
      kMpeg2Fallback, false, true, false, FieldOrderStore::kVideo,
-     "mp2", 0, "", {}, false, false, false},
+     "mp2", 0, "", {}, false, false, false, false, {}},
     {"nut", "NUT", kNutEndings, kNutVideo, kNutAudio, kNutSubtitles, {}, false,
      kLosslessFallback, false, true, false, FieldOrderStore::kNone,
-     "flac", 0, "ass", {}, false, false, false},
+     "flac", 0, "ass", {}, false, false, false, false, {}},
     {"flv", "FLV", kFlvEndings, kFlvVideo, kFlvAudio, {}, {}, false,
      kFlvFallback, false, true, false, FieldOrderStore::kNone,
-     "aac", 0, "", {}, false, false, false},
+     "aac", 0, "", {}, false, false, false, false, {}},
     {"ogv", "Ogg", kOgvEndings, kOgvVideo, kOgvAudio, {}, {}, false,
      kOgvFallback, false, true, false, FieldOrderStore::kNone,
-     "libvorbis", 0, "", {}, false, false, false},
+     "libvorbis", 0, "", {}, false, false, false, false, {}},
 };
 // clang-format on
 

@@ -24,10 +24,12 @@
 namespace render {
 
 /// An encoder the tool may choose by itself, with the profile it asks for
-/// (empty: the encoder's default).
+/// (empty: the encoder's default) and the pixel format that profile codes
+/// (empty: the one nearest to the frames).
 struct EncoderChoice {
     std::string_view encoder;
     std::string_view profile;
+    std::string_view pixel_format = {};
 };
 
 /// How a container stores interlaced video's field order.
@@ -77,6 +79,15 @@ struct ContainerPolicy {
     bool avc_intra_tags;
     /// Holds the alpha that VP8 and VP9 carry beside their frames.
     bool alpha_side_stream;
+    /// Starts a stream inside its first packet through an edit list
+    /// (QuickTime's and MP4's): copied sound cut to a part of a movie, or
+    /// a sound file laid in, starts exactly with the first frame. Elsewhere
+    /// it starts at a packet boundary.
+    bool edit_list;
+    /// The default video encoder for frames that come from images (an image
+    /// sequence, an animated GIF or PNG) without alpha: the first of these
+    /// that FFmpeg has; empty, and for frames with alpha: the fallback.
+    std::span<const EncoderChoice> images;
 };
 
 /// What sets an encoder's rate when the user gives no --quality.

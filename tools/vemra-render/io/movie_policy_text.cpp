@@ -38,14 +38,27 @@ std::string Endings(const ContainerPolicy& container) {
     return endings;
 }
 
-std::string Fallback(const ContainerPolicy& container) {
+std::string Choices(std::span<const EncoderChoice> choices) {
     std::string fallback;
-    for (const EncoderChoice& choice : container.fallback) {
+    for (const EncoderChoice& choice : choices) {
         if (!fallback.empty()) fallback += ", else ";
         fallback += choice.encoder;
-        if (!choice.profile.empty()) fallback += fmt::format(" ({})", choice.profile);
+        if (!choice.profile.empty() && !choice.pixel_format.empty()) {
+            fallback += fmt::format(" ({}, {})", choice.profile, choice.pixel_format);
+        } else if (!choice.profile.empty()) {
+            fallback += fmt::format(" ({})", choice.profile);
+        }
     }
     return fallback;
+}
+
+std::string Fallback(const ContainerPolicy& container) {
+    return Choices(container.fallback);
+}
+
+/// The default for frames from images without alpha, in words.
+std::string ImagesText(const ContainerPolicy& container) {
+    return container.images.empty() ? "the fallback" : Choices(container.images);
 }
 
 std::string_view FieldOrderText(FieldOrderStore store) {
@@ -144,7 +157,12 @@ std::string MoviePolicyRules() {
         "coded video and the container say the same; dnxhd codes none, and DNxHR's live in "
         "the container), HDR10's mastering display and light level (in the stream, and for {} "
         "in its own parameters), an hvc1 tag, the stream dispositions, the container and stream "
-        "metadata including a timecode, and the chapters. Time counts in whole frames for {} and "
+        "metadata including a timecode, and the chapters. A part of a movie (--start, "
+        "--duration, --frames) starts where the movie starts, its timecode moved with its first "
+        "frame; copied sound and subtitles cover the same span, the start exact through an edit "
+        "list in {}, else at the first packet within the span (a note says by how much), the "
+        "end at the next packet boundary; sound that is converted is cut to the sample. Time "
+        "counts in whole frames for {} and "
         "in {}, which refuse frames that are not evenly spaced (told by the timestamps: the "
         "presentation times where every packet has one, else the decoding times). Interlaced "
         "video keeps its field order and is coded as fields by {}; 4:2:0 interlaced video is "
@@ -159,7 +177,10 @@ std::string MoviePolicyRules() {
         "below), its bit depth and chroma (the source's pixel format where the encoder takes "
         "it, else the encoder's nearest to the rendered frames); where the container cannot "
         "hold the codec, with the nearest format the table names, else the container's "
-        "fallback, and a note says what changed. The rate is the source's (its bit rate, "
+        "fallback, and a note says what changed. Frames that come from images (an "
+        "image sequence, an animated GIF or PNG) have no codec to keep: they take the "
+        "container's default for images (below; for frames with alpha, the fallback). The rate is "
+        "the source's (its bit rate, "
         "maximum and buffer) for {}, the profile's for {}, and the encoder's own quality for "
         "the others, unless --quality. The encoder says whether it takes the frame size: an "
         "odd one it refuses is refused in one line naming --pix-fmt or a crop. Frames are coded "
@@ -179,6 +200,7 @@ std::string MoviePolicyRules() {
         "a file declares: chapters, cover art, data and subtitles may end early or start late.",
         ContainersWith(&ContainerPolicy::start_time, false),
         EncodersWith(&EncoderPolicy::hdr_parameters, true),
+        ContainersWith(&ContainerPolicy::edit_list, true),
         EncodersWith(&EncoderPolicy::counts_in_frames, true),
         ContainersWith(&ContainerPolicy::counts_in_frames, true),
         EncodersWith(&EncoderPolicy::field_coding, true),
@@ -197,16 +219,17 @@ std::string MoviePolicyHelp() {
     std::string text;
     for (const ContainerPolicy& c : MovieContainers()) {
         text += fmt::format(
-            "  {} ({}): video {}; sound {}; subtitles {}{}{}. Fallback: {}. Sound it cannot hold "
-            "becomes {}; text subtitles {}. Start time {}, display matrix {}, time in {}, field "
-            "order {}.\n",
+            "  {} ({}): video {}; sound {}; subtitles {}{}{}. Fallback: {}; for frames from images "
+            "without alpha: {}. Sound it cannot hold becomes {}; text subtitles {}. Start time {}, "
+            "display matrix {}, time in {}, field order {}, edit list {}.\n",
             c.name, Endings(c), Joined(c.video), c.audio.empty() ? "none" : Joined(c.audio),
             c.subtitles.empty() ? "none" : Joined(c.subtitles),
             c.data.empty() ? "" : "; data " + Joined(c.data), c.attachments ? "; attachments" : "",
-            Fallback(c), SoundText(c),
+            Fallback(c), ImagesText(c), SoundText(c),
             c.text_subtitle_encoder.empty() ? "left out" : c.text_subtitle_encoder,
             c.start_time ? "kept" : "not kept", c.display_matrix ? "kept" : "not kept",
-            c.counts_in_frames ? "frames" : "the stream's clock", FieldOrderText(c.field_order));
+            c.counts_in_frames ? "frames" : "the stream's clock", FieldOrderText(c.field_order),
+            c.edit_list ? "yes" : "no");
     }
     text += "  Profiles kept:";
     for (const ProfileRule& rule : MovieProfiles()) {
@@ -246,13 +269,15 @@ std::string ContainerTables() {
     table +=
         "\n| container | sound it cannot hold becomes | text subtitles it cannot hold become | "
         "coded without reordering | Opus codec delay | VP8/VP9 alpha | H.264 at AVC-Intra "
-        "sizes |\n|---|---|---|---|---|---|---|\n";
+        "sizes | frames from images without alpha | a part's sound starts |\n"
+        "|---|---|---|---|---|---|---|---|---|\n";
     for (const ContainerPolicy& c : MovieContainers()) {
         table += fmt::format(
-            "| {} | {} | {} | {} | {} | {} | {} |\n", c.name, SoundText(c),
+            "| {} | {} | {} | {} | {} | {} | {} | {} | {} |\n", c.name, SoundText(c),
             c.text_subtitle_encoder.empty() ? "left out" : c.text_subtitle_encoder,
             Joined(c.no_reordering), c.codec_delay_apart ? "kept apart, counted once" : "",
-            c.alpha_side_stream ? "kept" : "", c.avc_intra_tags ? "avc1 kept" : "");
+            c.alpha_side_stream ? "kept" : "", c.avc_intra_tags ? "avc1 kept" : "", ImagesText(c),
+            c.edit_list ? "exactly (edit list)" : "at a packet boundary");
     }
     return table;
 }

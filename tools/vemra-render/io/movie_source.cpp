@@ -53,6 +53,10 @@ CodecParameters& CodecParameters::operator=(CodecParameters&& other) noexcept {
     return *this;
 }
 
+int SourceStream::SampleRate() const {
+    return kind == StreamKind::kAudio ? parameters.get().sample_rate : 0;
+}
+
 std::string SourceStream::Tag(std::string_view key) const {
     const auto same = [](std::string_view a, std::string_view b) {
         return a.size() == b.size() &&

@@ -75,6 +75,8 @@ struct SourceStream {
 
     /// The value of metadata `key`, in any case; empty when not set.
     std::string Tag(std::string_view key) const;
+    /// Its samples a second, for sound; 0 for other streams.
+    int SampleRate() const;
 };
 
 struct SourceChapter {
@@ -146,6 +148,10 @@ struct SourceVideo {
     /// How the frames lie in time, measured for movie outputs only
     /// (MovieDemuxer::MeasureSpacing); unset: not measured.
     std::optional<VideoSpacing> spacing;
+    /// The frames come from images (an image sequence, an animated GIF or
+    /// PNG): there is no movie codec to keep, and a movie output takes its
+    /// container's default for images (movie_policy.h).
+    bool from_images = false;
 };
 
 struct SourceDescription {

@@ -8,6 +8,7 @@ extern "C" {
 #include <libswresample/swresample.h>
 }
 
+#include <algorithm>
 #include <cstdlib>
 #include <cstring>
 #include <limits>
@@ -96,6 +97,7 @@ struct StreamConverter::Internals {
     FifoPtr fifo;
     FramePtr chunk = NewFrame();
     std::int64_t next_pts = kNoTimestamp;  ///< in the encoder's time base
+    StreamWindow window;                   ///< the sound kept, in the source's time base
 
     [[noreturn]] void Fail(const std::string& doing, int code) const {
         throw MovieError(
@@ -104,6 +106,14 @@ struct StreamConverter::Internals {
     void OpenDecoder(const SourceStream& source);
     void OpenEncoder(const AVCodec& codec, const StreamRoute& route, bool global_header);
     void SetUpSound(const AVCodec& codec, const StreamRoute& route);
+    /// A decoded frame's samples within the window.
+    struct Samples {
+        std::vector<const std::uint8_t*> planes;
+        int count = 0;
+        std::int64_t start = kNoTimestamp;  ///< in the source's time base
+    };
+    /// The part of `frame` within the window into `kept`; false: none.
+    bool Trim(const AVFrame& frame, Samples& kept) const;
     void Resample(const AVFrame* frame);
     /// Encodes whole encoder frames from the queue, and at the end what is left.
     void EncodeQueued(bool end, const PacketSink& sink);
@@ -206,6 +216,10 @@ void StreamConverter::Internals::SetUpSound(const AVCodec& codec, const StreamRo
     if (!fifo) throw std::bad_alloc();
 }
 
+void StreamConverter::Keep(const StreamWindow& window) {
+    in_->window = window;
+}
+
 void StreamConverter::Convert(const MoviePacket& packet, const PacketSink& sink) {
     Internals& in = *in_;
     if (!in.audio) {
@@ -239,8 +253,38 @@ void StreamConverter::Flush(const PacketSink& sink) {
     in.Encode(nullptr, sink);
 }
 
+bool StreamConverter::Internals::Trim(const AVFrame& frame, Samples& kept) const {
+    const int channels = frame.ch_layout.nb_channels;
+    const auto format = AVSampleFormat(frame.format);
+    const bool planar = av_sample_fmt_is_planar(format) != 0;
+    const std::int64_t start = frame.best_effort_timestamp;
+    std::int64_t skip = 0;
+    std::int64_t end = frame.nb_samples;
+    if (start != kNoTimestamp) {
+        const AVRational rate{1, frame.sample_rate};
+        if (window.from != kNoTimestamp && window.from > start) {
+            skip = av_rescale_q(window.from - start, source_time_base, rate);
+        }
+        if (window.to != kNoTimestamp) {
+            end = std::min(end, av_rescale_q(window.to - start, source_time_base, rate));
+        }
+        kept.start = start + av_rescale_q(skip, rate, source_time_base);
+    }
+    if (end <= skip) return false;
+    kept.count = int(end - skip);
+    const std::size_t offset = std::size_t(skip) * std::size_t(av_get_bytes_per_sample(format)) *
+                               std::size_t(planar ? 1 : channels);
+    kept.planes.assign(std::size_t(planar ? channels : 1), nullptr);
+    for (std::size_t p = 0; p < kept.planes.size(); ++p) {
+        kept.planes[p] = frame.extended_data[p] + offset;
+    }
+    return true;
+}
+
 void StreamConverter::Internals::Resample(const AVFrame* frame) {
     AVCodecContext* enc = encoder.get();
+    Samples kept;
+    if (frame != nullptr && !Trim(*frame, kept)) return;
     if (!resampler && frame != nullptr) {
         // The source's channels as laid out, or in FFmpeg's default order
         // for their count where the file gives none.
@@ -258,14 +302,13 @@ void StreamConverter::Internals::Resample(const AVFrame* frame) {
         if (code < 0) Fail("cannot resample", code);
         resampler.reset(made);
         if (const int init = swr_init(made); init < 0) Fail("cannot resample", init);
-        // The converted sound starts where the source's does.
-        const std::int64_t start = frame->best_effort_timestamp;
+        // The converted sound starts where the source's does (or its window).
+        const std::int64_t start = kept.start;
         next_pts =
             start == kNoTimestamp ? 0 : av_rescale_q(start, source_time_base, enc->time_base);
     }
     if (!resampler) return;
-    const int wanted =
-        swr_get_out_samples(resampler.get(), frame != nullptr ? frame->nb_samples : 0);
+    const int wanted = swr_get_out_samples(resampler.get(), frame != nullptr ? kept.count : 0);
     if (wanted <= 0) return;
     std::uint8_t** planes = nullptr;
     if (int code = av_samples_alloc_array_and_samples(&planes, nullptr, enc->ch_layout.nb_channels,
@@ -273,10 +316,9 @@ void StreamConverter::Internals::Resample(const AVFrame* frame) {
         code < 0) {
         Fail("cannot resample", code);
     }
-    const int got = swr_convert(
-        resampler.get(), planes, wanted,
-        frame != nullptr ? const_cast<const std::uint8_t**>(frame->extended_data) : nullptr,
-        frame != nullptr ? frame->nb_samples : 0);
+    const int got = swr_convert(resampler.get(), planes, wanted,
+                                frame != nullptr ? kept.planes.data() : nullptr,
+                                frame != nullptr ? kept.count : 0);
     const int written =
         got > 0 ? av_audio_fifo_write(fifo.get(), reinterpret_cast<void**>(planes), got) : got;
     av_freep(&planes[0]);
@@ -332,6 +374,11 @@ void StreamConverter::Internals::Encode(const AVFrame* frame, const PacketSink& 
 
 void StreamConverter::Internals::ConvertSubtitle(const MoviePacket& packet,
                                                  const PacketSink& sink) {
+    const AVPacket& in = *packet.get();
+    const std::int64_t at = in.pts != kNoTimestamp ? in.pts : in.dts;
+    const PacketFit fit =
+        at != kNoTimestamp ? FitPacket(window, at, in.duration) : PacketFit::kInside;
+    if (fit == PacketFit::kBefore || fit == PacketFit::kPast) return;
     AVSubtitle subtitle{};
     int got = 0;
     const int code = avcodec_decode_subtitle2(decoder.get(), &subtitle, &got,
@@ -339,8 +386,8 @@ void StreamConverter::Internals::ConvertSubtitle(const MoviePacket& packet,
     if (code < 0) Fail("cannot decode", code);
     if (!got) return;
     // As the ffmpeg program encodes a subtitle: shown from its start, for
-    // the time between its start and end.
-    const AVPacket& in = *packet.get();
+    // the time between its start and end; one shown when the window opens,
+    // from then.
     std::int64_t pts = subtitle.pts;
     if (pts == kNoTimestamp && in.pts != kNoTimestamp) {
         pts = av_rescale_q(in.pts, source_time_base, AVRational{1, AV_TIME_BASE});
@@ -349,6 +396,14 @@ void StreamConverter::Internals::ConvertSubtitle(const MoviePacket& packet,
         av_rescale_q(subtitle.start_display_time, AVRational{1, 1000}, AVRational{1, AV_TIME_BASE});
     subtitle.end_display_time -= subtitle.start_display_time;
     subtitle.start_display_time = 0;
+    if (fit == PacketFit::kAcross) {
+        const std::int64_t from = av_rescale_q(window.from, source_time_base, kMicroseconds);
+        const std::int64_t cut =
+            av_rescale_q(std::max<std::int64_t>(0, from - pts), kMicroseconds, AVRational{1, 1000});
+        subtitle.end_display_time -=
+            std::uint32_t(std::min<std::int64_t>(cut, subtitle.end_display_time));
+        pts = std::max(pts, from);
+    }
     subtitle.pts = pts;
     std::vector<std::uint8_t> buffer(1 << 20);
     const int size = subtitle.num_rects > 0 ? avcodec_encode_subtitle(encoder.get(), buffer.data(),

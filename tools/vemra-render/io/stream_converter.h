@@ -15,6 +15,7 @@
 #include "tools/vemra-render/io/movie_error.h"
 #include "tools/vemra-render/io/movie_packet.h"
 #include "tools/vemra-render/io/movie_source.h"
+#include "tools/vemra-render/io/movie_span.h"
 #include "tools/vemra-render/io/stream_plan.h"
 
 namespace render {
@@ -38,6 +39,10 @@ class StreamConverter {
     /// What receives each packet, in the converted stream's time base,
     /// its stream index the source stream's.
     using PacketSink = std::function<void(MoviePacket& packet)>;
+    /// Keeps only the sound within `window` of the source stream's time
+    /// (its shift is the muxer's), cut to the sample: a part of a movie, a
+    /// sound file placed against the first frame. Subtitles are kept whole.
+    void Keep(const StreamWindow& window);
     /// Converts a packet of the source stream, as the demuxer read it.
     void Convert(const MoviePacket& packet, const PacketSink& sink);
     /// Converts what the decoder and encoder still hold.

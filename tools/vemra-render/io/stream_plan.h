@@ -7,6 +7,7 @@
 #pragma once
 
 #include <cstddef>
+#include <cstdint>
 #include <string>
 #include <vector>
 
@@ -37,6 +38,16 @@ struct StreamRoute {
     /// What became of the stream, naming the output; empty: nothing to say
     /// (a stream copied, the rendered video, a stream the user left out).
     std::string note;
+    /// A stream of another file laid into the output (a sound file's): that
+    /// file's name, and where the stream's start lies against the output's
+    /// first frame, in microseconds (negative: before it; what lies before
+    /// the first frame is cut). Empty: a stream of the source.
+    std::string elsewhere;
+    std::int64_t placed_at = 0;
+    /// `placed_at` lies against the source video's start, not the output's
+    /// first frame (a sound file placed by timecode): a part of the movie
+    /// moves it with its frames.
+    bool moves_with_part = false;
 };
 
 /// The route of every stream of `source` (by index) into `container`,

@@ -1,7 +1,7 @@
 // The tool's jobs, one file each: the test chart (chart_job.cpp), image
 // files and sequences (file_job.cpp), raw video through pipes (raw_job.cpp),
-// movies (movie_job.cpp), the farm's task range (task_job.cpp) and the
-// effect's description (describe_job.cpp). Each throws an exception with a
+// movies (movie_job.cpp), sequences into movies (sequence_movie_job.cpp), the farm's task range
+// (task_job.cpp) and the effect's description (describe_job.cpp). Each throws an exception with a
 // one-line message on failure; app/exit_status.h turns it into the exit status.
 #pragma once
 
@@ -29,6 +29,10 @@ void RunFiles(const Options& options, EffectSession& session);
 /// movie, whole, with its other streams and timing kept; or into image
 /// files, one a frame.
 void RunMovie(const Options& options, EffectSession& session);
+
+/// Renders an image sequence (a pattern, several files, or one file of
+/// several frames) into a movie: its frames in order at its rate.
+void RunSequenceMovie(const Options& given, EffectSession& session);
 
 /// Renders raw frames from standard input to standard output.
 void RunRaw(const Options& options, EffectSession& session);

@@ -29,6 +29,17 @@ bool MovieFeed::Next(DecodedFrame& into) {
     }
 }
 
+void MovieFeed::ReadOthers(const std::function<bool(const MoviePacket& packet)>& done) {
+    const int video = demuxer_.source().video.index;
+    while (!ended_ && demuxer_.Read(packet_)) {
+        if (done(packet_)) break;
+        const int stream = packet_.stream();
+        if (stream != video && takes_ && takes_(stream)) others_.Push(std::move(packet_));
+    }
+    ended_ = true;
+    others_.Close();
+}
+
 void MovieFeed::FeedDecoder() {
     const int video = demuxer_.source().video.index;
     while (!ended_) {

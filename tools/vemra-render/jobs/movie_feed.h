@@ -27,6 +27,12 @@ class MovieFeed {
     /// the demuxer finds names the frame being decoded.
     bool Next(DecodedFrame& into);
 
+    /// After the last frame a part wants: reads on, queuing the other
+    /// streams' packets the muxer takes, until `done` says a packet ends the
+    /// reading or the file ends, so that the other streams reach the part's
+    /// end wherever the file stores them.
+    void ReadOthers(const std::function<bool(const MoviePacket& packet)>& done);
+
     /// Moves the oldest queued packet of another stream into `into`; false
     /// when none waits. From the finish stage, while Next runs.
     bool TakeOther(MoviePacket& into) { return others_.TryPop(into); }

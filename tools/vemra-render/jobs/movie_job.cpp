@@ -11,11 +11,11 @@
 #include <filesystem>
 #include <map>
 #include <memory>
+#include <optional>
 #include <set>
 
 #include "tools/vemra-render/io/frame_pattern.h"
 #include "tools/vemra-render/io/image_files.h"
-#include "tools/vemra-render/io/image_readers.h"
 #include "tools/vemra-render/io/movie_data_type.h"
 #include "tools/vemra-render/io/movie_decoder.h"
 #include "tools/vemra-render/io/movie_demuxer.h"
@@ -30,6 +30,8 @@
 #include "tools/vemra-render/jobs/image_frames.h"
 #include "tools/vemra-render/jobs/jobs.h"
 #include "tools/vemra-render/jobs/movie_feed.h"
+#include "tools/vemra-render/jobs/movie_output.h"
+#include "tools/vemra-render/jobs/movie_part.h"
 #include "tools/vemra-render/jobs/movie_plan.h"
 #include "tools/vemra-render/jobs/outputs.h"
 #include "tools/vemra-render/run/messages.h"
@@ -61,99 +63,16 @@ struct MovieSlot {
     EncoderFrame encoded;
 };
 
-/// The routes of `source`'s streams into the movie output, as --audio and
-/// --subtitles ask.
-std::vector<StreamRoute> RoutesFor(const Options& options, const SourceDescription& source) {
-    return PlanStreams(source, *ContainerFor(options.output), options.audio, options.subtitles,
-                       options.output);
-}
-
-/// The stages of a movie rendered into a movie, made before any frame, so
-/// that whatever they refuse is refused first.
-struct MovieStages {
-    std::vector<StreamRoute> routes;
-    MovieMuxer muxer;
-    MovieEncoder encoder;
-    MovieDecoder decoder;
-    /// A converter for each stream routed to one, by source stream index.
-    std::map<int, std::unique_ptr<StreamConverter>> converters;
-    MovieFeed feed;
-
-    MovieStages(const Options& options, MovieDemuxer& demuxer, const SourceDescription& source)
-        : routes(RoutesFor(options, source)),
-          muxer(options.output, source, routes),
-          encoder(source, muxer.container(), muxer.global_header(),
-                  {options.codec, options.pix_fmt.value_or(""), options.quality.value_or(-1),
-                   options.quiet, options.codec_threads},
-                  options.output),
-          decoder(source, options.codec_threads),
-          feed(demuxer, decoder, [this](int stream) { return muxer.Takes(stream); }) {
-        for (const SourceStream& stream : source.streams) {
-            const StreamRoute& route = routes[std::size_t(stream.index)];
-            if (route.action != StreamRoute::Action::kConvert) continue;
-            converters[stream.index] = std::make_unique<StreamConverter>(
-                stream, route, muxer.global_header(), options.output);
-        }
-    }
-
-    /// Opens the encoder with the first frame (null: the movie has none) and
-    /// starts the muxer with its stream and the converted ones, printing
-    /// what the output changes of the source and leaves out (once the
-    /// encoder has taken its settings: a refusal stands alone).
-    void Start(const EncoderFrame* first, Notes& notes) {
-        encoder.Open(first);
-        for (const StreamRoute& route : routes) {
-            if (!route.note.empty()) notes.Once(route.note, route.note);
-        }
-        for (const std::string& note : encoder.notes()) notes.Once(note, note);
-        std::vector<EncodedStream> converted;
-        for (const auto& [index, converter] : converters) converted.push_back(converter->stream());
-        for (const std::string& note : muxer.Start(encoder.stream(), converted)) {
-            notes.Once(note, note);
-        }
-    }
-    /// Encodes `frame` (null: drains the encoder and the converters) and
-    /// writes what waits for the muxer: the encoder's packets, then the
-    /// other streams' queued meanwhile, copied or converted.
-    void Write(EncoderFrame* frame) {
-        const auto write = [this](MoviePacket& packet) { muxer.WriteOther(packet); };
-        const auto video = [this](MoviePacket& packet) { muxer.WriteVideo(packet); };
-        if (frame != nullptr) {
-            encoder.Encode(*frame, video);
-        } else {
-            encoder.Flush(video);
-        }
-        MoviePacket queued;
-        while (feed.TakeOther(queued)) {
-            const auto converter = converters.find(queued.stream());
-            if (converter == converters.end()) {
-                muxer.WriteOther(queued);
-            } else {
-                converter->second->Convert(queued, write);
-            }
-        }
-        if (frame == nullptr) {
-            for (const auto& [index, converter] : converters) converter->Flush(write);
-        }
-    }
-};
-
 /// Refuses what a movie output cannot take, and says whether
 /// --skip-existing leaves the output as it is: when it is a finished movie
-/// (one that opens, with the video and the streams it would copy); a
-/// missing, cut or foreign file is rendered again.
-bool CheckMovieRequest(const Options& options, const SourceDescription& source) {
-    const std::string& input = source.path;
-    if (!options.frames.empty() || options.start_number || options.compare) {
-        throw UsageError(
-            "--frames, --start-number and --compare go with image outputs: a movie is rendered "
-            "whole, so that its sound stays in step (cut it with ffmpeg first)");
+/// (one that opens, with the video and the `streams` streams it would
+/// copy); a missing, cut or foreign file is rendered again.
+bool CheckMovieRequest(const Options& options, const std::string& input, std::size_t streams) {
+    if (options.start_number || options.compare) {
+        throw UsageError("--start-number and --compare go with image outputs");
     }
     CheckMovieOutput(input, options);
-    if (!options.skip_existing ||
-        !FinishedMovie(options.output, OutputStreams(RoutesFor(options, source), source))) {
-        return false;
-    }
+    if (!options.skip_existing || !FinishedMovie(options.output, streams)) return false;
     if (!options.quiet) {
         WriteMessage(fmt::format("vemra-render: {} exists; left as it is (--skip-existing)\n",
                                  options.output));
@@ -161,39 +80,59 @@ bool CheckMovieRequest(const Options& options, const SourceDescription& source) 
     return true;
 }
 
-/// The movie into a movie: every frame, the other streams copied, written
-/// to a temporary that is renamed into place once the container is
-/// finalised; any failure leaves no output.
+/// Throws UsageError for a part that holds no frame, or fewer than --frames
+/// asks for.
+void CheckPartTaken(const Options& options, const SourceDescription& source, const MoviePart& part,
+                    long taken) {
+    if (part.whole() || (taken > 0 && (options.frames.empty() || taken >= part.count))) return;
+    throw UsageError(options.frames.empty()
+                         ? fmt::format("--start: {} holds no frame from there", source.path)
+                         : fmt::format("--frames {}: {} ends before frame {}", options.frames,
+                                       source.path,
+                                       part.NumberAt(part.from) + taken + (taken == 0 ? 1 : 0)));
+}
+
+/// The movie into a movie: every frame, or the part asked for, the other
+/// streams copied or converted within it, written to a temporary that is
+/// renamed into place once the container is finalised; any failure leaves
+/// no output.
 void RenderMovieToMovie(const Options& options, EffectSession& session, MovieDemuxer& demuxer,
                         SourceDescription& source, const ParamValues& values,
                         const std::vector<std::string>& early_notes) {
     const std::string& input = source.path;
-    if (CheckMovieRequest(options, source)) return;
-    const WorkPlan plan = PrepareMovieWork(options, session, source);
-    Progress progress(std::max(0L, source.video.frame_count), !options.quiet);
+    source.video.spacing = demuxer.MeasureSpacing();
+    const MoviePart part = PlanPart(options, source);
+    MovieSources sources(options, source);
+    if (CheckMovieRequest(options, input, sources.OutputStreamCount())) return;
+    const long frames = part.whole() ? source.video.frame_count : part.count;
+    const WorkPlan plan = PrepareMovieWork(options, session, source, frames);
+    Progress progress(std::max(0L, frames), !options.quiet);
     Notes notes(options.quiet, &progress);
     SweepStaleTemporaries({{input, {options.output, ""}}}, notes);
     for (const std::string& note : early_notes) notes.Once(note, note);
-    source.video.spacing = demuxer.MeasureSpacing();
-    MovieStages stages(options, demuxer, source);
+    MovieOutput output(options, sources);
+    PartFrames taken(options, demuxer, source, part, output);
     std::vector<MovieSlot> slots(std::size_t(plan.in_flight));
     PrintLibraryNotes(notes);
 
     FrameJob job;
-    job.take = [&](long, int slot) { return stages.feed.Next(slots[std::size_t(slot)].decoded); };
+    job.take = [&](long, int slot) { return taken.Next(slots[std::size_t(slot)].decoded); };
     job.work = [&](long, int slot_index, std::vector<PendingNote>& frame_notes) {
         MovieSlot& slot = slots[std::size_t(slot_index)];
-        stages.decoder.Convert(slot.decoded, slot.frame);
+        taken.decoder().Convert(slot.decoded, slot.frame);
         const Samples samples = SamplesOf(slot.frame.image);
         RenderFrame(session, slot_index, options, values, samples, samples, input, frame_notes);
-        stages.encoder.Prepare(slot.frame, slot.encoded);
+        output.encoder().Prepare(slot.frame, slot.encoded);
     };
+    const auto others = [&](MoviePacket& packet) { return taken.feed().TakeOther(packet); };
     // No SetFramesFinished: until the container is finalised, an interrupt
     // keeps none of the movie's frames.
     job.finish = [&](long, int slot_index) {
-        EncoderFrame& encoded = slots[std::size_t(slot_index)].encoded;
-        if (!stages.encoder.opened()) stages.Start(&encoded, notes);
-        stages.Write(&encoded);
+        MovieSlot& slot = slots[std::size_t(slot_index)];
+        if (!output.started()) {
+            output.Start(&slot.encoded, {part.whole() ? kNoTime : taken.first(), part.end}, notes);
+        }
+        output.Write(&slot.encoded, slot.frame.pts, others);
     };
     const FramesResult result = RunFrameJob(job, {plan.in_flight, notes, progress});
     progress.Clear();
@@ -201,25 +140,29 @@ void RenderMovieToMovie(const Options& options, EffectSession& session, MovieDem
     // way to it is not printed after the frames.
     if (!result.error) PrintLibraryNotes(notes);
     if (result.error) {
-        stages.feed.StopOthers();
+        taken.feed().StopOthers();
         try {
             std::rethrow_exception(result.error);
         } catch (const MovieRefused&) {
             throw;  // the encoder or the muxer, opened with the first frame, refused
+        } catch (const UsageError&) {
+            throw;
         } catch (...) {
         }
+        const long number = part.whole() ? result.failed_frame + 1
+                                         : part.NumberAt(taken.first()) + result.failed_frame;
         throw std::runtime_error(fmt::format(
-            "{}; {} not written", FrameFailure(result.error, input, result.failed_frame + 1),
-            options.output));
+            "{}; {} not written", FrameFailure(result.error, input, number), options.output));
     }
-    if (!stages.encoder.opened()) stages.Start(nullptr, notes);
-    stages.Write(nullptr);
-    stages.muxer.Finish();
+    CheckPartTaken(options, source, part, taken.taken());
+    if (!output.started()) output.Start(nullptr, {}, notes);
+    output.Write(nullptr, kNoTime, others);
+    output.Finish(notes);
     PrintLibraryNotes(notes);
     if (!options.quiet) {
         WriteMessage(fmt::format("vemra-render: {} frame(s) of {} rendered into {} ({})\n",
                                  result.finished, input, options.output,
-                                 stages.encoder.Description()));
+                                 output.encoder().Description()));
     }
 }
 
@@ -378,10 +321,15 @@ void RenderMovieToImages(const Options& options, EffectSession& session, MovieDe
                          const SourceDescription& source, const ParamValues& values,
                          const std::vector<std::string>& early_notes) {
     CheckImageOutput(options.output);
+    if (options.start || options.duration || !options.audio_file.empty()) {
+        throw UsageError(
+            "--start, --duration and --audio-file go with a movie output; into image files, "
+            "--frames picks the frames");
+    }
     MovieFrames frames(options, demuxer, source);
     const std::vector<PlannedOutput> plan_of_outputs = PlanOf(frames.Planned());
     CheckPlan(plan_of_outputs, options);
-    const WorkPlan plan = PrepareMovieWork(options, session, source);
+    const WorkPlan plan = PrepareMovieWork(options, session, source, source.video.frame_count);
     Progress progress(frames.total(), !options.quiet);
     Notes notes(options.quiet, &progress);
     SweepStaleTemporaries(plan_of_outputs, notes);
@@ -413,16 +361,12 @@ void RenderMovieToImages(const Options& options, EffectSession& session, MovieDe
 void RunMovie(const Options& given, EffectSession& session) {
     if (given.output.empty()) throw UsageError("no output given: -o FILE");
     if (given.chunk != 0) throw UsageError("--chunk and --task go with an input frame pattern");
-    const bool movie_in = KindOfInput(given.inputs[0], given.max_pixels) == InputKind::kMovie;
-    const bool to_movie = ContainerFor(given.output) != nullptr;
-    if (!movie_in && to_movie) {
-        // As for a GIF or a multi-page TIFF: an animated image's frames go
-        // into image files.
+    if (given.frame_rate) {
         throw UsageError(fmt::format(
-            "{} is an animated image: its frames render into image files (-o a frame pattern, "
-            "or --frames N into one image), not into a movie",
+            "--frame-rate goes with an image sequence: the frames of {} keep their own times",
             given.inputs[0]));
     }
+    const bool to_movie = ContainerFor(given.output) != nullptr;
     const ParamValues values = ValuesFromOptions(given.controls, session);
     MovieDemuxer demuxer(given.inputs[0], given.max_pixels);
     SourceDescription source = demuxer.source();

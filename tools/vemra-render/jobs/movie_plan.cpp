@@ -84,7 +84,7 @@ Options WithCodecBudget(const Options& options, const SourceDescription& source,
 }
 
 WorkPlan PrepareMovieWork(const Options& options, EffectSession& session,
-                          const SourceDescription& source) {
+                          const SourceDescription& source, long frames) {
     const SourceVideo& video = source.video;
     const LayoutChoice choice =
         ChooseLayout(video.type, options.host, options.depth, session.capabilities());
@@ -93,7 +93,7 @@ WorkPlan PrepareMovieWork(const Options& options, EffectSession& session,
     FrameFootprint footprint =
         DecodedFootprint(std::uint64_t(video.width) * std::uint64_t(video.height), video.type, 4);
     footprint.waiting_bytes = source.OtherStreamsBytesPerFrame();
-    return PrepareWork(options, session, video.frame_count, FootprintBytes(footprint, choice));
+    return PrepareWork(options, session, frames, FootprintBytes(footprint, choice));
 }
 
 }  // namespace render

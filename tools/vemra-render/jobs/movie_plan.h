@@ -28,8 +28,9 @@ std::string TurnUpright(const Options& options, SourceDescription& source, bool 
 /// on with the least it can hold.
 Options WithCodecBudget(const Options& options, const SourceDescription& source, std::string& note);
 
-/// The work plan for a movie's frames, sized by its frame size.
+/// The work plan for `frames` frames of a movie (-1: not known; a part of
+/// it, or an image sequence described as one), sized by its frame size.
 WorkPlan PrepareMovieWork(const Options& options, EffectSession& session,
-                          const SourceDescription& source);
+                          const SourceDescription& source, long frames);
 
 }  // namespace render

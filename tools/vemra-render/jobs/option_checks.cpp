@@ -2,6 +2,7 @@
 
 #include <fmt/format.h>
 
+#include "tools/vemra-render/io/encoder_choice.h"
 #include "tools/vemra-render/io/movie_formats.h"
 #include "tools/vemra-render/io/raw_frames.h"
 
@@ -28,6 +29,36 @@ void CheckRawOptions(const Options& options) {
     }
 }
 
+/// The options of a movie output alone, and how they go together.
+void CheckMovieOptions(const Options& options) {
+    const bool movie = IsMoviePath(options.output);
+    if ((!options.codec.empty() || options.quality) && !movie) {
+        throw UsageError("--codec and --quality go with a movie output (e.g. -o out.mov)");
+    }
+    if ((options.start || options.duration || options.frame_rate || !options.audio_file.empty() ||
+         options.audio_offset || !options.color_matrix.empty() || !options.color_range.empty()) &&
+        !movie) {
+        throw UsageError(
+            "--start, --duration, --frame-rate, --audio-file, --audio-offset, --color-matrix and "
+            "--color-range go with a movie output (e.g. -o out.mov)");
+    }
+    if (options.audio_offset && options.audio_file.empty()) {
+        throw UsageError("--audio-offset goes with --audio-file");
+    }
+    if (movie && (options.chunk != 0 || !options.task_text.empty() || options.print_tasks)) {
+        throw UsageError(
+            "--chunk, --task and --print-tasks go with image outputs: a movie is one task");
+    }
+    if (options.start && *options.start < 0) throw UsageError("--start: give a time from 0 on");
+    if (options.duration && *options.duration <= 0) {
+        throw UsageError("--duration: give a time above 0");
+    }
+    if (const std::string problem = ColourNameProblem(options.color_matrix, options.color_range);
+        !problem.empty()) {
+        throw UsageError(problem);
+    }
+}
+
 void CheckSequenceOptions(const Options& options) {
     if (!options.frames.empty() && options.inputs.size() != 1) {
         throw UsageError(
@@ -47,9 +78,7 @@ void CheckSequenceOptions(const Options& options) {
 
 void CheckOptions(const Options& options) {
     CheckRawOptions(options);
-    if ((!options.codec.empty() || options.quality) && !IsMoviePath(options.output)) {
-        throw UsageError("--codec and --quality go with a movie output (e.g. -o out.mov)");
-    }
+    CheckMovieOptions(options);
     CheckSequenceOptions(options);
 }
 

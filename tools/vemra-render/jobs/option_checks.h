@@ -8,8 +8,9 @@ namespace render {
 
 /// Throws UsageError naming the first combination of options that cannot be
 /// followed: raw video with files, a raw pixel format the tool does not know,
-/// movie options without a movie output, --frames or farm options without the
-/// one input they go with, --chunk without --task or --print-tasks. Looks at
+/// movie options without a movie output (or farm options with one), --frames
+/// or farm options without the one input they go with, --chunk without
+/// --task or --print-tasks, a colour matrix or range FFmpeg does not name. Looks at
 /// nothing but `options` (file names by their form, not on disk).
 void CheckOptions(const Options& options);
 

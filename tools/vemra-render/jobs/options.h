@@ -9,8 +9,9 @@
 #include <utility>
 #include <vector>
 
-#include "tools/vemra-render/pixels/data_type.h"
+#include "tools/vemra-render/io/movie_source.h"
 #include "tools/vemra-render/io/stream_plan.h"
+#include "tools/vemra-render/pixels/data_type.h"
 #include "tools/vemra-render/pixels/image.h"
 #include "tools/vemra-render/run/progress.h"
 #include "tools/vemra-render/run/refusal.h"
@@ -90,6 +91,21 @@ struct Options {
     /// subtitle streams (io/stream_plan.h).
     StreamHandling audio = StreamHandling::kAuto;
     StreamHandling subtitles = StreamHandling::kAuto;
+    /// --start and --duration: the part of a movie rendered into a movie,
+    /// in microseconds (io/movie_span.h); unset: from the start, to the end.
+    std::optional<std::int64_t> start;
+    std::optional<std::int64_t> duration;
+    /// --audio-file: a sound file laid into the movie output (jobs/sound_file.h),
+    /// --audio-offset where it starts against the first frame, in microseconds.
+    std::string audio_file;
+    std::optional<std::int64_t> audio_offset;
+    /// --frame-rate: an image sequence's rate as a movie; unset: its own, else 24.
+    std::optional<Rational> frame_rate;
+    /// --color-matrix and --color-range: a movie output's YCbCr matrix and
+    /// range (FFmpeg's names); empty: the source's, or BT.709 limited for
+    /// frames from images.
+    std::string color_matrix;
+    std::string color_range;
 
     std::uint64_t max_pixels = kDefaultMaxPixels;
     bool overwrite_input = false;

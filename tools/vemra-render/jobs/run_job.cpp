@@ -1,4 +1,5 @@
 #include "tools/vemra-render/io/image_readers.h"
+#include "tools/vemra-render/io/movie_policy.h"
 #include "tools/vemra-render/jobs/jobs.h"
 #include "tools/vemra-render/jobs/outputs.h"
 
@@ -18,6 +19,8 @@ void RunJob(const Options& given, EffectSession& session) {
                KindOfInput(options.inputs[0], options.max_pixels) != InputKind::kImage) {
         // A movie, an animated PNG and a GIF come from the movie stages.
         RunMovie(options, session);
+    } else if (ContainerFor(options.output) != nullptr) {
+        RunSequenceMovie(options, session);
     } else {
         RunFiles(options, session);
     }
