@@ -52,8 +52,7 @@ std::size_t MovieSources::OutputStreamCount() const {
 }
 
 MovieOutput::MovieOutput(const Options& options, MovieSources& sources)
-    : options_(options),
-      sources_(sources),
+    : sources_(sources),
       muxer_(options.output, sources.described, sources.routes),
       encoder_(sources.described, muxer_.container(), muxer_.global_header(), SettingsOf(options),
                options.output) {

@@ -73,7 +73,6 @@ class MovieOutput {
     /// (microseconds on the source's timeline; kNoTime: to its end).
     void ReadSound(std::int64_t until);
 
-    const Options& options_;
     MovieSources& sources_;
     MovieMuxer muxer_;
     MovieEncoder encoder_;
