@@ -307,7 +307,7 @@ TEST(ChooseColour, TheLayerWithTheAlphaElseTheOnlyOneWithColourElseRefused) {
     };
     const Names aovs = {"R", "G", "B", "A", "Z", "diffuse.R", "diffuse.G", "diffuse.B"};
     const Names two = {"R", "G", "B", "diffuse.R", "diffuse.G", "diffuse.B", "diffuse.A"};
-    const Names passes = {"Z", "spec.R", "spec.G", "spec.B", "spec.A", "id"};
+    const Names passes = {"Z", "gloss.R", "gloss.G", "gloss.B", "gloss.A", "id"};
     for (const Case& c : {
              Case{aovs, 3, {}, {0, 1, 2, 3}},
              Case{two, 6, {}, {3, 4, 5, 6}},       // the alpha's layer

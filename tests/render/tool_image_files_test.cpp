@@ -41,9 +41,10 @@ std::vector<Part> ReadParts(const std::string& path) {
     std::unique_ptr<OIIO::ImageInput> in = OIIO::ImageInput::open(path, &config);
     if (!in) throw std::runtime_error("cannot read " + path + ": " + OIIO::geterror());
     std::vector<Part> parts;
-    for (int p = 0; in->seek_subimage(p, 0); ++p) {
+    OIIO::ImageSpec header;
+    for (int p = 0; in->seek_subimage(p, 0, header); ++p) {
         Part& part = parts.emplace_back();
-        part.header = in->spec();
+        part.header = header;
         const std::size_t pixels = std::size_t(part.header.width) * std::size_t(part.header.height);
         for (int c = 0; c < part.header.nchannels; ++c) {
             const OIIO::TypeDesc type = part.header.channelformat(c);

@@ -252,11 +252,12 @@ PartPlan PlanParts(OIIO::ImageInput& in, const OIIO::ImageSpec& first, const std
     plan.headers.push_back(first);
     plan.subimages.push_back(in.current_subimage());
     const bool layered = PartsAreLayers(in) && in.current_subimage() == 0;
-    for (int part = 1; layered && in.seek_subimage(part, 0); ++part) {
+    OIIO::ImageSpec next;
+    for (int part = 1; layered && in.seek_subimage(part, 0, next); ++part) {
         if (part == kMostParts) {
             throw InputRefused(fmt::format("{}: holds more than {} parts", name, kMostParts));
         }
-        plan.headers.push_back(in.spec());
+        plan.headers.push_back(next);
         plan.subimages.push_back(part);
     }
     (void)in.geterror();  // a failed look for a next part is no error of the read

@@ -95,7 +95,7 @@ constexpr Names kNutAudio[] = {"aac",    "mp3",  "mp2",       "ac3",       "eac3
                                "vorbis", "flac", "pcm_s16le", "pcm_s24le", "pcm_f32le"};
 constexpr Names kNutSubtitles[] = {"ass", "text"};
 constexpr Names kFlvEndings[] = {"flv"};
-// H.263 and MPEG-4 video are outside FLV's own specification: left out.
+// H.263 and MPEG-4 video are not among the codecs FLV itself defines: left out.
 constexpr Names kFlvVideo[] = {"h264", "flv1"};
 constexpr Names kFlvAudio[] = {"aac", "mp3"};
 constexpr Names kOgvEndings[] = {"ogv"};

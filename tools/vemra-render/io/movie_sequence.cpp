@@ -14,6 +14,8 @@ extern "C" {
 #include <filesystem>
 #include <set>
 
+#include "tools/vemra-render/io/image_files_oiio.h"
+
 namespace render {
 
 namespace {
@@ -47,17 +49,11 @@ Rational RateOfFloat(float rate) {
 
 }  // namespace
 
-SequenceTiming ReadSequenceTiming(const std::string& path) {
+SequenceTiming TimingOf(const LoadedImage& first) {
     SequenceTiming timing;
-    std::error_code error;
-    if (!std::filesystem::is_regular_file(path, error)) return timing;
-    const std::unique_ptr<OIIO::ImageInput> in = OIIO::ImageInput::open(path);
-    if (!in) {
-        (void)OIIO::geterror();  // the frame's own read says why
-        return timing;
-    }
-    const OIIO::ImageSpec& header = in->spec();
-    timing.format_name = in->format_name();
+    if (!first.header) return timing;
+    const OIIO::ImageSpec& header = first.header->fields;
+    timing.format_name = first.format_name;
     if (const OIIO::ParamValue* fps = header.find_attribute("FramesPerSecond");
         fps != nullptr && fps->type() == OIIO::TypeRational) {
         const int* ratio = static_cast<const int*>(fps->data());
@@ -70,7 +66,6 @@ SequenceTiming ReadSequenceTiming(const std::string& path) {
         timecode != nullptr && timecode->type() == OIIO::TypeTimeCode) {
         timing.timecode = TimecodeText(*static_cast<const unsigned*>(timecode->data()));
     }
-    in->close();
     return timing;
 }
 

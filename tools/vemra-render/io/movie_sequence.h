@@ -9,6 +9,7 @@
 #include <string>
 #include <vector>
 
+#include "tools/vemra-render/io/image_files.h"
 #include "tools/vemra-render/io/movie_source.h"
 
 namespace render {
@@ -20,9 +21,9 @@ struct SequenceTiming {
     std::string format_name;  ///< the image library's name of its format: "openexr", "dpx"
 };
 
-/// The timing `path`'s header gives; nothing for a file the image library
-/// cannot open (its frame then fails on its own).
-SequenceTiming ReadSequenceTiming(const std::string& path);
+/// The timing the header of `first`, a sequence's first frame as read,
+/// gives.
+SequenceTiming TimingOf(const LoadedImage& first);
 
 /// The image files in `folder` that the image library reads (by their
 /// endings), by name; hidden files and subfolders left out. Empty for a

@@ -147,7 +147,7 @@ SequencePlan PlanSequence(const Options& options, const ColourChoice& choice) {
     const SequenceFrame& first = plan.frames.front();
     LoadedImage loaded;
     ReadImage(first.input, options.max_pixels, loaded, first.frame_in_file, choice, plan.pages());
-    const SequenceTiming timing = ReadSequenceTiming(first.input);
+    const SequenceTiming timing = TimingOf(loaded);
     SequenceVideo& video = plan.video;
     video.width = loaded.width;
     video.height = loaded.height;
