@@ -112,19 +112,7 @@ std::vector<ImageFrame> PlanSequence(const Options& options, const FramePattern&
 /// Never just the first frame of several.
 std::vector<ImageFrame> PlanFramesOfFile(const Options& options, const OutputRule& rule,
                                          const std::string& input, int count) {
-    std::vector<long> numbers;
-    if (options.frames.empty()) {
-        for (long number = 1; number <= count; ++number) numbers.push_back(number);
-    } else {
-        numbers = ParseFrameRange(options.frames);
-    }
-    for (long number : numbers) {
-        if (number < 1 || number > count) {
-            throw UsageError(fmt::format("--frames {}: {} holds frame{} 1{}", options.frames, input,
-                                         count > 1 ? "s" : "",
-                                         count > 1 ? fmt::format(" to {}", count) : ""));
-        }
-    }
+    const std::vector<long> numbers = FileFrameNumbers(options, input, count);
     if (!rule.pattern()) {
         RequireOneFrame(options, input, std::to_string(count), numbers.size());
         return {{"", input, int(numbers[0] - 1), 1, rule.For(1, input)}};

@@ -103,6 +103,23 @@ std::vector<long> SequenceNumbers(const Options& options, const FramePattern& pa
     return numbers;
 }
 
+std::vector<long> FileFrameNumbers(const Options& options, const std::string& input, int count) {
+    std::vector<long> numbers;
+    if (options.frames.empty()) {
+        for (long number = 1; number <= count; ++number) numbers.push_back(number);
+    } else {
+        numbers = ParseFrameRange(options.frames);
+    }
+    for (long number : numbers) {
+        if (number < 1 || number > count) {
+            throw UsageError(fmt::format("--frames {}: {} holds frame{} 1{}", options.frames, input,
+                                         count > 1 ? "s" : "",
+                                         count > 1 ? fmt::format(" to {}", count) : ""));
+        }
+    }
+    return numbers;
+}
+
 void RequireOneFrame(const Options& options, const std::string& input, const std::string& count,
                      std::size_t chosen) {
     if (options.start_number) {

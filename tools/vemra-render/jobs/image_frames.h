@@ -95,6 +95,11 @@ std::vector<PlannedOutput> PlanOf(const std::vector<ImageFrame>& frames);
 /// Throws InputError when there are none.
 std::vector<long> SequenceNumbers(const Options& options, const FramePattern& pattern);
 
+/// The frame numbers of one input file of `count` frames (a multi-page
+/// TIFF, an animation): --frames, else all of them. Throws UsageError for a
+/// number outside 1 to `count`.
+std::vector<long> FileFrameNumbers(const Options& options, const std::string& input, int count);
+
 /// For an input of several frames (`count` as the file tells it) going to
 /// the one file -o names: throws UsageError unless `chosen`, the frames
 /// --frames picks, is one, and for --start-number, which numbers pattern files.

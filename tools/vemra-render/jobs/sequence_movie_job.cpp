@@ -104,18 +104,7 @@ std::vector<SequenceFrame> PlanFrames(const Options& options, std::string& name,
         return frames;
     }
     of_file = FindFrames(name, options.max_pixels);
-    const int count = of_file.count;
-    std::vector<long> numbers;
-    if (options.frames.empty()) {
-        for (long number = 1; number <= count; ++number) numbers.push_back(number);
-    } else {
-        numbers = ParseFrameRange(options.frames);
-    }
-    for (long number : numbers) {
-        if (number < 1 || number > count) {
-            throw UsageError(
-                fmt::format("--frames {}: {} holds frame(s) 1 to {}", options.frames, name, count));
-        }
+    for (long number : FileFrameNumbers(options, name, of_file.count)) {
         frames.push_back({fmt::format("frame {}", number), name, int(number - 1)});
     }
     return frames;
