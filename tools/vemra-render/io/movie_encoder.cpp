@@ -77,17 +77,12 @@ struct MovieEncoder::Internals {
     /// opens: frames are prepared on other threads while it opens and encodes.
     struct Layout {
         AVPixelFormat pixel_format = AV_PIX_FMT_NONE;
-        AVColorSpace matrix = AVCOL_SPC_UNSPECIFIED;
         // The colour tags every frame carries too: some encoders write
         // those of the frames into the bitstream (prores_ks), others those
         // of the context (libx264, libx265, mpeg2video, libvpx-vp9).
-        AVColorPrimaries primaries = AVCOL_PRI_UNSPECIFIED;
-        AVColorTransferCharacteristic transfer = AVCOL_TRC_UNSPECIFIED;
-        AVColorRange range = AVCOL_RANGE_UNSPECIFIED;
-        AVChromaLocation chroma_location = AVCHROMA_LOC_UNSPECIFIED;
+        ColourTags tags;
         AVRational sample_aspect_ratio{0, 1};
-        int output_full_range = -1;  ///< for the converters (SetColorDetails)
-        bool converts = false;       ///< the encoder's layout is not the frames'
+        bool converts = false;  ///< the encoder's layout is not the frames'
     };
     Layout layout;
     bool opened = false;
@@ -157,11 +152,12 @@ MovieEncoder::MovieEncoder(const SourceDescription& source, const ContainerPolic
     in.SetQuality();
     in.SetFieldCoding();
     in.layout.pixel_format = enc->pix_fmt;
-    in.layout.matrix = enc->colorspace;
-    in.layout.primaries = enc->color_primaries;
-    in.layout.transfer = enc->color_trc;
-    in.layout.range = enc->color_range;
-    in.layout.chroma_location = enc->chroma_sample_location;
+    // As the context holds them after every option is set.
+    in.layout.tags.primaries = enc->color_primaries;
+    in.layout.tags.transfer = enc->color_trc;
+    in.layout.tags.matrix = enc->colorspace;
+    in.layout.tags.range = enc->color_range;
+    in.layout.tags.chroma_location = enc->chroma_sample_location;
     in.layout.sample_aspect_ratio = enc->sample_aspect_ratio;
     // Frames already in the encoder's layout go to it unconverted, as in
     // the ffmpeg program (the converter would round float samples).
@@ -214,13 +210,13 @@ void MovieEncoder::Internals::SetColourTags() {
     const AVColorRange range = !settings.color_range.empty() ? RangeNamed(settings.color_range)
                                : from_images                 ? source.color_range
                                                              : AVCOL_RANGE_UNSPECIFIED;
-    const ColourTags tags = ChooseColourTags(source, enc->pix_fmt, matrix, range);
+    layout.tags = ChooseColourTags(source, enc->pix_fmt, matrix, range);
+    const ColourTags& tags = layout.tags;
     enc->color_primaries = tags.primaries;
     enc->color_trc = tags.transfer;
     enc->colorspace = tags.matrix;
     enc->color_range = tags.range;
     enc->chroma_sample_location = tags.chroma_location;
-    layout.output_full_range = tags.output_full_range;
 }
 
 void MovieEncoder::Internals::SetFormat() {
@@ -376,8 +372,8 @@ void MovieEncoder::Internals::Convert(const Image& image, EncoderFrame::Data& da
     if (!data.converter) {
         data.converter =
             MakeConverter(image.width, image.height, rgba_format, layout.pixel_format, target);
-        SetColorDetails(data.converter.get(), layout.matrix, AVCOL_RANGE_UNSPECIFIED,
-                        layout.output_full_range);
+        SetColorDetails(data.converter.get(), layout.tags.matrix, AVCOL_RANGE_UNSPECIFIED,
+                        layout.tags.output_full_range);
     }
     if (image.type == SampleType::kFloat) {
         if (!data.planar_source) {
@@ -411,11 +407,12 @@ void MovieEncoder::Prepare(const MovieFrame& frame, EncoderFrame& into) const {
     data.pts = frame.pts;
     data.duration = frame.duration;
     encoded->sample_aspect_ratio = in.layout.sample_aspect_ratio;
-    encoded->color_primaries = in.layout.primaries;
-    encoded->color_trc = in.layout.transfer;
-    encoded->colorspace = in.layout.matrix;
-    encoded->color_range = in.layout.range;
-    encoded->chroma_location = in.layout.chroma_location;
+    const ColourTags& tags = in.layout.tags;
+    encoded->color_primaries = tags.primaries;
+    encoded->color_trc = tags.transfer;
+    encoded->colorspace = tags.matrix;
+    encoded->color_range = tags.range;
+    encoded->chroma_location = tags.chroma_location;
     encoded->interlaced_frame = frame.interlaced;
     encoded->top_field_first = frame.top_field_first;
     in.AttachSideData(frame, *encoded);
